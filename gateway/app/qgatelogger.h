@@ -1,0 +1,38 @@
+#ifndef QGATELOGGER_H
+#define QGATELOGGER_H
+
+#include "core/gatelog.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+// The operator's log file: appends time-stamped lines ("date-time<TAB>text").
+// The file is opened and closed for every line, so it may be moved or removed
+// at any time and is recreated by the next line. An empty file name or a
+// file that cannot be opened loses the line silently.
+class QGateLogger : public QObject, public GateLogSink
+{
+    Q_OBJECT
+public:
+    explicit QGateLogger(QObject *parent = nullptr);
+    ~QGateLogger() override;
+
+    // The one logger of the process; it installs itself as the gateway's log sink.
+    static QGateLogger *instance();
+
+    QString fileName() const override;
+    void setFileName(const QString &name) override;
+    void writeLine(const QDateTime &dt, const QString &msg) override;
+
+public slots:
+    // Appends one line stamped with `dt`.
+    void Log(const QDateTime &dt, const QString &msg);
+    // Appends one line stamped with the current time in UTC.
+    void Log(const QString &msg);
+
+private:
+    QString m_fileName;
+};
+
+#endif // QGATELOGGER_H

@@ -1,0 +1,153 @@
+#include "qxmlbasedobject.h"
+
+#include <QDomElement>
+#include <QDomNamedNodeMap>
+#include <QFile>
+
+#include <limits>
+
+namespace {
+
+// The attribute node of `name`, or a null node when the element has none.
+QDomNode attributeNode(const QDomNode &node, const QString &name)
+{
+    return node.attributes().namedItem(name);
+}
+
+// C-notation integer text: "0x"/"0X" hexadecimal, leading "0" octal, else
+// decimal; surrounding white space allowed, nothing else.
+bool parseCInteger(const QString &text, bool allowMinus, qlonglong *value, qulonglong *uvalue)
+{
+    QString t = text.trimmed();
+    bool negative = false;
+    if (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+'))) {
+        negative = t.at(0) == QLatin1Char('-');
+        if (negative && !allowMinus)
+            return false;
+        t.remove(0, 1);
+    }
+    if (t.isEmpty() || t.at(0).isSpace())
+        return false;
+    int base = 10;
+    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        t.remove(0, 2);
+        if (t.isEmpty())
+            return false;
+    } else if (t.size() > 1 && t.at(0) == QLatin1Char('0')) {
+        base = 8;
+        t.remove(0, 1);
+    }
+    for (const QChar c : qAsConst(t)) {
+        const int digit = c.isDigit() ? c.digitValue()
+            : (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')) ? c.toLower().unicode() - 'a' + 10
+            : -1;
+        if (digit < 0 || digit >= base)
+            return false;
+    }
+    bool ok = false;
+    const qulonglong magnitude = t.toULongLong(&ok, base);
+    if (!ok)
+        return false;
+    if (value) {
+        if (negative) {
+            if (magnitude > static_cast<qulonglong>(std::numeric_limits<qlonglong>::max()) + 1)
+                return false;
+            *value = static_cast<qlonglong>(0 - magnitude);
+        } else {
+            if (magnitude > static_cast<qulonglong>(std::numeric_limits<qlonglong>::max()))
+                return false;
+            *value = static_cast<qlonglong>(magnitude);
+        }
+    }
+    if (uvalue)
+        *uvalue = magnitude;
+    return true;
+}
+
+} // namespace
+
+QXmlBasedObject::QXmlBasedObject(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QXmlBasedObject::~QXmlBasedObject() = default;
+
+bool QXmlBasedObject::parseXMLSubTree(const QDomNode &)
+{
+    return true;
+}
+
+QString QXmlBasedObject::translatedName() const
+{
+    return QString();
+}
+
+QString QXmlBasedObject::getXMLAttrValue(const QDomNode &node, const QString &name)
+{
+    const QDomNode attr = attributeNode(node, name);
+    return attr.isNull() ? QString() : attr.nodeValue();
+}
+
+QString QXmlBasedObject::getXMLAttrValueDef(const QDomNode &node, const QString &name, const QString &def)
+{
+    const QDomNode attr = attributeNode(node, name);
+    if (attr.isNull())
+        return def;
+    const QString value = attr.nodeValue();
+    return value.isEmpty() ? QString(QLatin1String("")) : value;
+}
+
+long QXmlBasedObject::getXMLLongAttrDef(const QDomNode &node, const QString &name, long def)
+{
+    const QString text = getXMLAttrValue(node, name);
+    if (text.isEmpty())
+        return def;
+    qlonglong value = 0;
+    return parseCInteger(text, true, &value, nullptr) ? static_cast<long>(value) : def;
+}
+
+unsigned long QXmlBasedObject::getXMLULongAttrDef(const QDomNode &node, const QString &name, unsigned long def)
+{
+    const QString text = getXMLAttrValue(node, name);
+    if (text.isEmpty())
+        return def;
+    qulonglong value = 0;
+    return parseCInteger(text, false, nullptr, &value) ? static_cast<unsigned long>(value) : def;
+}
+
+double QXmlBasedObject::getXMLDoubleAttrDef(const QDomNode &node, const QString &name, double def)
+{
+    const QString text = getXMLAttrValue(node, name);
+    if (text.isEmpty())
+        return def;
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    return ok ? value : def;
+}
+
+QChar QXmlBasedObject::getXMLCharAttrDef(const QDomNode &node, const QString &name, QChar def)
+{
+    const QString text = getXMLAttrValue(node, name);
+    return text.isEmpty() ? def : text.at(0);
+}
+
+bool QXmlBasedObject::getXMLBoolAttrDef(const QDomNode &node, const QString &name, bool def)
+{
+    const QString text = getXMLAttrValue(node, name);
+    if (text.isEmpty())
+        return def;
+    const QString lower = text.toLower();
+    return !(lower == QLatin1String("no") || lower == QLatin1String("false") || lower == QLatin1String("0"));
+}
+
+bool QXmlBasedObject::loadXMLFileForParse(QDomDocument &doc, const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const bool ok = doc.setContent(&file);
+    file.close();
+    return ok;
+}
