@@ -1,0 +1,8 @@
+#include "core/baseconverter.h"
+
+BaseConverter::BaseConverter(BaseTieParam *consumer)
+    : m_consumer(consumer)
+{
+}
+
+BaseConverter::~BaseConverter() = default;

@@ -1,0 +1,67 @@
+#ifndef BASETIE_H
+#define BASETIE_H
+
+#include "core/paramswitch.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class BaseTieParam;
+class BaseTieUnit;
+
+// The connection to one outside system. The tie owns its units (entries of
+// units() may be null) and destroys them last to first.
+class BaseTie : public QObject
+{
+    Q_OBJECT
+public:
+    explicit BaseTie(QObject *parent = nullptr);
+    ~BaseTie() override;
+
+    // Polls every unit and converts the units that report new data, and
+    // once more every unit whose state turned bad since its last conversion.
+    virtual void pollAndConvert();
+    // Computes results (calculation ties); base: nothing, returns 0.
+    virtual int calulate();
+    // Sends every dirty unit.
+    virtual void sendDirty();
+    // Tie state: 0 OK; base: 3 (disabled).
+    virtual qint32 state() const;
+    // Initialises every unit (resets every parameter).
+    virtual void init();
+    // Whether new data arrived for `unit`; base: false.
+    virtual bool pollUnitData(BaseTieUnit *unit);
+    // Sends `unit`; base: false (nothing sent).
+    virtual bool sendUnitData(BaseTieUnit *unit);
+    // Called before values of `providerUnit` are converted into `unit`; base: nothing.
+    virtual void doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *providerUnit);
+    // Called after a conversion wrote `param` of one of the units; base: nothing.
+    virtual void doPostParamConversionWork(BaseTieParam *param);
+
+    QList<BaseTieUnit *> &units() { return m_units; }
+    const QList<BaseTieUnit *> &units() const { return m_units; }
+    QString id() const { return m_id; }
+    void setId(const QString &id) { m_id = id; }
+    // Data timeout in milliseconds (3000 when built).
+    quint32 timeout() const { return m_timeout; }
+    void setTimeout(quint32 msecs) { m_timeout = msecs; }
+    ParamSwitch &paramsSwitch() { return m_switch; }
+    const ParamSwitch &paramsSwitch() const { return m_switch; }
+
+protected:
+    // Appends `unit` to the units (ownership passes to the tie) and makes
+    // this tie the unit's tie.
+    void appendUnit(BaseTieUnit *unit);
+    // Converts once more every unit whose state turned non-zero since its
+    // last conversion, so its consumers are invalidated instead of frozen.
+    void convertInvalidatedUnits();
+
+private:
+    QList<BaseTieUnit *> m_units;
+    QString m_id;
+    quint32 m_timeout;
+    ParamSwitch m_switch;
+};
+
+#endif // BASETIE_H

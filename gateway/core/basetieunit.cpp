@@ -1,0 +1,191 @@
+#include "core/basetieunit.h"
+
+#include "core/baseconverter.h"
+#include "core/basetie.h"
+#include "core/basetieparam.h"
+#include "core/clock.h"
+#include "core/diag.h"
+
+namespace {
+
+const char *kDateFormat = "dd.MM.yyyy hh:mm:ss.zzz";
+
+} // namespace
+
+BaseTieUnit::BaseTieUnit(BaseTie *tie)
+    : m_direction(dirNone)
+    , m_dirty(false)
+    , m_convertedWhileOk(false)
+    , m_tie(tie)
+{
+}
+
+BaseTieUnit::~BaseTieUnit()
+{
+    qDeleteAll(m_params);
+}
+
+qint32 BaseTieUnit::state() const
+{
+    GATE_DEBUG(6, "BaseTieUnit::state(): was called");
+    if (!m_tie) {
+        GATE_DEBUG(2, "BaseTieUnit::state(): disabled due zero myTie pointer");
+        return stDisabled;
+    }
+    const qint32 tieState = m_tie->state();
+    if (tieState != 0)
+        return tieState;
+    if (m_direction & dirFromThis) {
+        if (!m_lastReceived.isValid()) {
+            GATE_DEBUG(5, "BaseTieUnit::state(): no data received");
+            return stNoData;
+        }
+        if (m_lastReceived.addMSecs(dataTimeout()) < Clock::nowUtc()) {
+            GATE_DEBUG(5, "BaseTieUnit::state(): no stalled data");
+            return stStale;
+        }
+        GATE_DEBUG(7, "BaseTieUnit::state(): OK");
+        return stOK;
+    }
+    if (!(m_direction & dirToThis)) {
+        GATE_DEBUG(5, "BaseTieUnit::state(): no any direction set(disabled)");
+        return stDisabled;
+    }
+    return stOK;
+}
+
+quint32 BaseTieUnit::dataTimeout() const
+{
+    return m_tie ? m_tie->timeout() : 0;
+}
+
+bool BaseTieUnit::pollData()
+{
+    return m_tie ? m_tie->pollUnitData(this) : false;
+}
+
+bool BaseTieUnit::sendData()
+{
+    GATE_DEBUG(9, "BaseTieUnit::sendData(): was called (this=%p)", static_cast<void *>(this));
+    if (!m_tie) {
+        GATE_DEBUG(2, "BaseTieUnit::sendData(): myTie is NULL");
+        return false;
+    }
+    return m_tie->sendUnitData(this);
+}
+
+void BaseTieUnit::init()
+{
+    GATE_DEBUG(4, "BaseTieUnit::init() was called for unit %p", static_cast<void *>(this));
+    for (BaseTieParam *param : qAsConst(m_params)) {
+        if (param)
+            param->reset();
+    }
+    m_dirty = false;
+}
+
+void BaseTieUnit::doWorkBeforeConvertFrom(BaseTieUnit *providerUnit)
+{
+    GATE_DEBUG(8, "BaseTieUnit::doWorkBeforeConvertFrom(%p) was called", static_cast<void *>(providerUnit));
+    if (m_tie)
+        m_tie->doWorkBeforeConvertFrom(this, providerUnit);
+}
+
+void BaseTieUnit::markSent()
+{
+    m_lastSent = Clock::nowUtc();
+    m_dirty = false;
+}
+
+void BaseTieUnit::doPostParamConversionWork(BaseTieParam *param)
+{
+    GATE_DEBUG(9, "BaseTieUnit::doPostParamConversionWork called for param %s",
+               qUtf8Printable(BaseTieParam::describe(param)));
+    m_lastUpdated = Clock::nowUtc();
+    if (m_timePoint.updateMode() == TimePoint::tpuConversion)
+        m_timePoint.update();
+    m_dirty = true;
+    if (m_tie)
+        m_tie->doPostParamConversionWork(param);
+}
+
+QDateTime BaseTieUnit::dataTime() const
+{
+    if (m_timePoint.holdsTime())
+        return m_timePoint.toDT();
+    if (m_direction & dirToThis)
+        return m_lastUpdated;
+    if (m_direction & dirFromThis)
+        return m_lastReceived;
+    return QDateTime();
+}
+
+void BaseTieUnit::updateLastUpdated(const QDateTime &dt)
+{
+    GATE_DEBUG(11, "BaseTieUnit::updateLastUpdated(%s) was called for unit %p",
+               qUtf8Printable(dt.toString(QLatin1String(kDateFormat))), static_cast<void *>(this));
+    if (!m_lastUpdated.isValid() || m_lastUpdated < dt) {
+        m_lastUpdated = dt;
+        if (m_timePoint.holdsTime())
+            m_timePoint.setFromDT(dt);
+    }
+}
+
+void BaseTieUnit::updateLastReceived(const QDateTime &dt)
+{
+    GATE_DEBUG(11, "BaseTieUnit::updateLastReceived(%s) was called for unit %p",
+               qUtf8Printable(dt.toString(QLatin1String(kDateFormat))), static_cast<void *>(this));
+    if (!m_lastReceived.isValid() || m_lastReceived < dt)
+        m_lastReceived = dt;
+}
+
+int BaseTieUnit::convertFromThis()
+{
+    GATE_DEBUG(4, "BaseTieUnit::convertFromThis() was called for unit %p", static_cast<void *>(this));
+    if (!(m_direction & dirFromThis)) {
+        GATE_DEBUG(2, "BaseTieUnit::convertFromThis() cannot convert from this (%i) direction for unit %p",
+                   static_cast<int>(m_direction), static_cast<void *>(this));
+        return 0;
+    }
+    for (BaseTieUnit *target : qAsConst(m_targetUnits)) {
+        if (target)
+            target->doWorkBeforeConvertFrom(this);
+    }
+    GATE_DEBUG(4, "    Will process %i parameters", static_cast<int>(m_params.size()));
+    int result = 0;
+    for (int i = 0; i < m_params.size(); ++i) {
+        BaseTieParam *param = m_params.at(i);
+        if (!param)
+            continue;
+        GATE_DEBUG(5, "     params[%i] (%s) contains %i outConverters", i, qUtf8Printable(param->description()),
+                   static_cast<int>(param->outConverters().size()));
+        for (BaseConverter *converter : qAsConst(param->outConverters())) {
+            if (!converter)
+                continue;
+            converter->doConvert();
+            result = 1;
+        }
+    }
+    m_lastConverted = Clock::nowUtc();
+    m_dirty = false;
+    m_convertedWhileOk = state() == stOK;
+    return result;
+}
+
+bool BaseTieUnit::needsInvalidation() const
+{
+    return m_convertedWhileOk && (m_direction & dirFromThis) && state() != stOK;
+}
+
+void BaseTieUnit::addParam(BaseTieParam *param)
+{
+    m_params.append(param);
+    m_paramsHash.add(param);
+}
+
+void BaseTieUnit::clearParams()
+{
+    qDeleteAll(m_params);
+    m_params.clear();
+    m_paramsHash.clear();
+}

@@ -1,0 +1,167 @@
+#include "core/gateconfig.h"
+
+#include "core/basetie.h"
+#include "core/basetieparam.h"
+#include "core/basetieunit.h"
+#include "core/diag.h"
+#include "core/gatelog.h"
+
+#include <QCoreApplication>
+
+#include <dpdatatype.h>
+
+#include <algorithm>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("GateConfig", text);
+}
+
+// ", KKS=..., RTM=..., Internal ID=..., External ID=..., Name="..."" for the
+// identifiers `param` has.
+QString identifierParts(const BaseTieParam *param)
+{
+    QString out;
+    if (!param->KKS().isEmpty())
+        out += tr(", KKS=%1").arg(param->KKS());
+    if (!param->RTM().isEmpty())
+        out += tr(", RTM=%1").arg(param->RTM());
+    if (!param->IID().isEmpty())
+        out += tr(", Internal ID=%1").arg(param->IID());
+    if (!param->extID().isEmpty())
+        out += tr(", External ID=%1").arg(param->extID());
+    if (!param->name().isEmpty())
+        out += tr(", Name=\"%1\"").arg(param->name());
+    return out;
+}
+
+QByteArray typeName(const BaseTieParam *param)
+{
+    return DPDataTypeToString(static_cast<int>(param->metatype())).toUtf8();
+}
+
+} // namespace
+
+GateConfig::GateConfig(QObject *parent)
+    : QObject(parent)
+    , m_mainCycle(1000)
+    , m_timeout(3000)
+{
+}
+
+GateConfig::~GateConfig()
+{
+    clear();
+}
+
+void GateConfig::clear()
+{
+    for (BaseTie *tie : qAsConst(m_ties))
+        delete tie;
+    m_ties.clear();
+    m_paramsHash.clear();
+}
+
+void GateConfig::bind(ConverterFactory make)
+{
+    for (int i = 0; i < m_ties.size(); ++i) {
+        BaseTie *tie = m_ties.at(i);
+        if (!tie) {
+            GATE_WARN("Empty ties slot ferroxConfig.ties[%i]", i);
+            continue;
+        }
+        const QList<BaseTieUnit *> &units = tie->units();
+        for (int j = 0; j < units.size(); ++j) {
+            GATE_DEBUG_ALWAYS("  binding ferroxConfig.ties[%i]->units()[%i]", i, j);
+            BaseTieUnit *unit = units.at(j);
+            if (!unit)
+                continue;
+            GATE_DEBUG_ALWAYS("    not NULL");
+            if (!(unit->direction() & BaseTieUnit::dirToThis))
+                continue;
+            for (BaseTieParam *param : qAsConst(unit->params())) {
+                if (!param || (param->direction() & BaseTieUnit::dirFromThis))
+                    continue;
+                if (make)
+                    make(param, m_paramsHash);
+            }
+        }
+    }
+}
+
+bool GateConfig::checkConfig()
+{
+    GATE_DEBUG(3, "GateConfig::checkConfig() was called");
+    for (BaseTie *tie : qAsConst(m_ties)) {
+        if (!tie)
+            continue;
+        for (BaseTieUnit *unit : qAsConst(tie->units())) {
+            if (!unit || !(unit->direction() & BaseTieUnit::dirToThis))
+                continue;
+            for (BaseTieParam *param : qAsConst(unit->params())) {
+                if (!param || param->inputConverter())
+                    continue;
+                const int type = static_cast<int>(param->metatype());
+                if (param == unit->timePoint().param()) {
+                    GATE_DEBUG(3, "GateConfig::checkConfig(): Timepoint parameter with type %s (%i) %s name=\"%s\"",
+                               typeName(param).constData(), type, qUtf8Printable(param->description()),
+                               qUtf8Printable(param->name()));
+                    continue;
+                }
+                const BaseTieParam *provider = m_paramsHash.findProvider(param);
+                if (provider) {
+                    const int providerType = static_cast<int>(provider->metatype());
+                    GATE_DEBUG_ALWAYS("GateConfig::checkConfig(): No converter to parameter with type %s (%i) %s "
+                                      "name=\"%s\" from one with type %s (%i) %s name=\"%s\"",
+                                      typeName(param).constData(), type, qUtf8Printable(param->description()),
+                                      qUtf8Printable(param->name()), typeName(provider).constData(), providerType,
+                                      qUtf8Printable(provider->description()), qUtf8Printable(provider->name()));
+                    gateLog(tr("No converter to parameter with type %1 (%2)").arg(QString::fromUtf8(typeName(param))).arg(type)
+                            + identifierParts(param)
+                            + tr(" from one with type %1 (%2)").arg(QString::fromUtf8(typeName(provider))).arg(providerType)
+                            + identifierParts(provider));
+                } else {
+                    GATE_DEBUG_ALWAYS("GateConfig::checkConfig(): No source for parameter with type %s (%i) %s name=\"%s\"",
+                                      typeName(param).constData(), type, qUtf8Printable(param->description()),
+                                      qUtf8Printable(param->name()));
+                    gateLog(tr("No source for parameter with type %1 (%2)").arg(QString::fromUtf8(typeName(param))).arg(type)
+                            + identifierParts(param));
+                }
+            }
+        }
+    }
+    bool result = checkDoubleSources(m_paramsHash.kks(), tr("KKS"));
+    result = checkDoubleSources(m_paramsHash.rtm(), tr("RTM")) && result;
+    result = checkDoubleSources(m_paramsHash.iid(), tr("Interal ID")) && result;
+    result = checkDoubleSources(m_paramsHash.extId(), tr("External ID")) && result;
+    return result;
+}
+
+bool GateConfig::checkDoubleSources(const TieParamsHash::Map &map, const QString &label)
+{
+    GATE_DEBUG(3, "GateConfig::checkDoubleSources() was called for code %s", qUtf8Printable(label));
+    QList<QString> keys = map.uniqueKeys();
+    std::sort(keys.begin(), keys.end());
+    bool result = true;
+    for (const QString &key : qAsConst(keys)) {
+        const QList<BaseTieParam *> params = map.values(key);
+        if (params.size() < 2)
+            continue;
+        result = false;
+        GATE_DEBUG_ALWAYS("GateConfig::checkDoubleSources(): %i params for %s = %s", static_cast<int>(params.size()),
+                          qUtf8Printable(label), qUtf8Printable(key));
+        gateLog(tr("%1 source params for %2 = %3 found").arg(params.size()).arg(label, key));
+        for (const BaseTieParam *param : params) {
+            if (!param)
+                continue;
+            const int type = static_cast<int>(param->metatype());
+            GATE_DEBUG_ALWAYS("  Parameter with type %s (%i) %s name=\"%s\"", typeName(param).constData(), type,
+                              qUtf8Printable(param->description()), qUtf8Printable(param->name()));
+            gateLog(tr("  Parameter with type %1 (%2)").arg(QString::fromUtf8(typeName(param))).arg(type)
+                    + identifierParts(param));
+        }
+    }
+    return result;
+}
