@@ -1,0 +1,154 @@
+#include "core/gateconfig.h"
+
+#include "core/baseconverter.h"
+#include "support/logcapture.h"
+#include "support/memoryparam.h"
+#include "support/messagecapture.h"
+
+#include <dpdatatype.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class NoteConverter : public BaseConverter
+{
+public:
+    using BaseConverter::BaseConverter;
+    void doConvert() override {}
+};
+
+// Binds same-type pairs only, like a registry that knows no other pair.
+BaseConverter *sameTypeFactory(BaseTieParam *consumer, const TieParamsHash &index)
+{
+    if (consumer->inputConverter())
+        return consumer->inputConverter();
+    BaseTieParam *provider = index.findProvider(consumer);
+    if (!provider || provider->metatype() != consumer->metatype())
+        return nullptr;
+    auto *c = new NoteConverter(consumer);
+    consumer->setInputConverter(c);
+    provider->outConverters().append(c);
+    return c;
+}
+
+struct ConfigFixture : ::testing::Test {
+    GateConfig config;
+    TestTie *sources = new TestTie;
+    TestTie *targets = new TestTie;
+    BaseTieUnit *in = new BaseTieUnit(sources);
+    BaseTieUnit *out = new BaseTieUnit(targets);
+    QList<BaseConverter *> made;
+
+    ConfigFixture()
+    {
+        in->setDirection(BaseTieUnit::dirFromThis);
+        out->setDirection(BaseTieUnit::dirToThis);
+        sources->addUnit(in);
+        targets->addUnit(out);
+        config.ties() << sources << nullptr << targets;
+    }
+    ~ConfigFixture() override
+    {
+        for (BaseTieUnit *u : {in, out})
+            for (BaseTieParam *p : u->params())
+                delete p->inputConverter();
+    }
+    MemoryParam *provide(quint32 type, const QString &kks, const QString &iid = QString())
+    {
+        auto *p = new MemoryParam(in, type, 1, 4);
+        p->ids(kks, QString(), iid);
+        in->addParam(p);
+        config.paramsHash().add(p);
+        return p;
+    }
+    MemoryParam *consume(quint32 type, const QString &kks, const QString &iid = QString())
+    {
+        auto *p = new MemoryParam(out, type, 1, 4);
+        p->ids(kks, QString(), iid);
+        out->addParam(p);
+        return p;
+    }
+};
+
+} // namespace
+
+TEST_F(ConfigFixture, BindingFindsProvidersThroughAnyKindAndSkipsNullTies)
+{
+    MessageCapture messages;
+    MemoryParam *byIid = provide(dpdtFloat, "P1", "17");
+    MemoryParam *consumer = consume(dpdtFloat, "nothing", "17");
+    config.bind(&sameTypeFactory);
+    ASSERT_NE(consumer->inputConverter(), nullptr);
+    EXPECT_EQ(byIid->outConverters().size(), 1);
+    EXPECT_TRUE(messages.warnings().contains("Empty ties slot ferroxConfig.ties[1]"));
+    EXPECT_EQ(messages.count("  binding ferroxConfig.ties[2]->units()[0]"), 1);
+    EXPECT_EQ(messages.count("    not NULL"), 2);
+}
+
+TEST_F(ConfigFixture, UnitWithBothDirectionsBindsNothing)
+{
+    provide(dpdtFloat, "A");
+    auto *both = new BaseTieUnit(targets);
+    both->setDirection(BaseTieUnit::dirBoth);
+    targets->addUnit(both);
+    auto *p = new MemoryParam(both, dpdtFloat, 1, 4);
+    p->ids("A");
+    both->addParam(p);
+    config.bind(&sameTypeFactory);
+    EXPECT_EQ(p->inputConverter(), nullptr);
+}
+
+TEST_F(ConfigFixture, CheckReportsMissingSourcesAndConvertersInBothChannels)
+{
+    provide(dpdtSDWord, "K1");
+    MemoryParam *wrongType = consume(dpdtFloatValid, "K1");
+    wrongType->setName("pump");
+    consume(dpdtFloat, "K2", "9");
+    MemoryParam *stamp = consume(dpdtDWord, "T");
+    out->timePoint().setParam(stamp);
+    config.bind(&sameTypeFactory);
+
+    MessageCapture messages;
+    LogCapture log;
+    EXPECT_TRUE(config.checkConfig());
+    EXPECT_TRUE(messages.contains("GateConfig::checkConfig(): No converter to parameter with type FLOATVALID (18) kks=K1 "
+                                  "name=\"pump\" from one with type SDWORD (6) kks=K1 name=\"\""));
+    EXPECT_TRUE(messages.contains("GateConfig::checkConfig(): No source for parameter with type FLOAT (9) kks=K2,iid=9 name=\"\""));
+    EXPECT_FALSE(messages.containsPart("No source for parameter with type DWORD"));
+    EXPECT_EQ(log.lines(),
+              QStringList({"No converter to parameter with type FLOATVALID (18), KKS=K1, Name=\"pump\" from one with type SDWORD (6), KKS=K1",
+                           "No source for parameter with type FLOAT (9), KKS=K2, Internal ID=9"}));
+}
+
+TEST_F(ConfigFixture, DoubleSourcesAreReportedPerKeyAndTheNewestIsBound)
+{
+    provide(dpdtFloat, "K");
+    MemoryParam *newer = provide(dpdtFloat, "K");
+    provide(dpdtFloat, "L", "7");
+    provide(dpdtFloat, "M", "7");
+    MemoryParam *consumer = consume(dpdtFloat, "K");
+    config.bind(&sameTypeFactory);
+    EXPECT_EQ(newer->outConverters().size(), 1);
+    ASSERT_NE(consumer->inputConverter(), nullptr);
+
+    MessageCapture messages;
+    LogCapture log;
+    EXPECT_FALSE(config.checkConfig());
+    EXPECT_TRUE(messages.contains("GateConfig::checkDoubleSources(): 2 params for KKS = K"));
+    EXPECT_TRUE(messages.contains("GateConfig::checkDoubleSources(): 2 params for Interal ID = 7"));
+    EXPECT_EQ(log.lines(), QStringList({"2 source params for KKS = K found", "  Parameter with type FLOAT (9), KKS=K",
+                                        "  Parameter with type FLOAT (9), KKS=K",
+                                        "2 source params for Interal ID = 7 found",
+                                        "  Parameter with type FLOAT (9), KKS=M, Internal ID=7",
+                                        "  Parameter with type FLOAT (9), KKS=L, Internal ID=7"}));
+}
+
+TEST(GateConfigDefaults, EmptyConfigurationChecksClean)
+{
+    GateConfig config;
+    EXPECT_EQ(config.mainCycle(), 1000u);
+    EXPECT_EQ(config.timeout(), 3000u);
+    EXPECT_TRUE(config.checkConfig());
+    EXPECT_TRUE(config.checkDoubleSources(TieParamsHash::Map(), "KKS"));
+}
