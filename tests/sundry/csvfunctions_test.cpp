@@ -1,5 +1,7 @@
 #include <csvfunctions.h>
 
+#include "sundry/qtprinters.h"
+
 #include <QString>
 #include <QTextStream>
 

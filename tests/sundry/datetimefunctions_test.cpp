@@ -1,5 +1,7 @@
 #include <datetimefunctions.h>
 
+#include "sundry/qtprinters.h"
+
 #include "support/scopedtimezone.h"
 
 #include <QRegularExpression>

@@ -1,5 +1,7 @@
 #include <qxmlbasedobject.h>
 
+#include "sundry/qtprinters.h"
+
 #include <QDomDocument>
 #include <QDomElement>
 #include <QFile>

@@ -1,6 +1,8 @@
 #include <qxmltranslation.h>
 #include <utilfunctions.h>
 
+#include "sundry/qtprinters.h"
+
 #include "support/messagecapture.h"
 
 #include <QCoreApplication>
