@@ -15,8 +15,9 @@ class SUNDRY_EXPORT Logger : public QObject
 {
     Q_OBJECT
 public:
-    // Kinds of message; the values are bits.
-    enum MessageType {
+    // Kinds of message; the values are bits. Any other 32-bit value is a
+    // legal value of the type and is written as "unknown".
+    enum MessageType : qint32 {
         Info = 1,
         Warning = 2,
         Error = 4,

@@ -25,9 +25,10 @@ class SUNDRY_EXPORT QXmlTranslation
 {
 public:
     QXmlTranslation();
-    QXmlTranslation(const QString &engName, bool useQtTranslator);
+    // Explicit, so that a text never turns into a translation unnoticed.
+    explicit QXmlTranslation(const QString &engName, bool useQtTranslator = false);
     // `engName` is UTF-8.
-    QXmlTranslation(const char *engName, bool useQtTranslator);
+    explicit QXmlTranslation(const char *engName, bool useQtTranslator = false);
     QXmlTranslation(const QString &engName, const QMap<QString, QString> &translations);
     QXmlTranslation(const QXmlTranslation &other);
     QXmlTranslation &operator=(const QXmlTranslation &other);

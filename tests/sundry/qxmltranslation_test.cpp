@@ -46,6 +46,8 @@ TEST(QXmlTranslation, ConstructorsAndEmptiness)
     const QXmlTranslation utf8("Gr\xc3\xb6\xc3\x9f" "e", true);
     EXPECT_EQ(utf8.engName(), QString::fromUtf8("Gr\xc3\xb6\xc3\x9f" "e"));
     EXPECT_TRUE(utf8.useQtTranslator());
+    EXPECT_FALSE(QXmlTranslation(QStringLiteral("x")).useQtTranslator());
+    EXPECT_EQ(QXmlTranslation("x").engName(), QStringLiteral("x"));
     const QXmlTranslation onlyMap(QString(), Map{{"de", "x"}});
     EXPECT_FALSE(onlyMap.isEmpty());
     EXPECT_FALSE(onlyMap.isNull());
