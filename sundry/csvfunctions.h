@@ -5,12 +5,14 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 class QTextStream;
 
 // The CSV dialects: field separator and the characters that make a field
-// need quoting on output.
-enum LoadSaveTableFileType {
+// need quoting on output. Stored as 32 bits: any other value is a legal
+// value of the type that the functions treat as an invalid dialect.
+enum LoadSaveTableFileType : qint32 {
     CommaSeparated = 0,     // ","
     SemicolonSeparated = 1, // ";"
     TabSeparated = 2,       // a tab

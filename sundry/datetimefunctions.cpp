@@ -1,6 +1,19 @@
 #include "datetimefunctions.h"
 
+#include <QLocale>
+
 #include <cstdlib>
+
+namespace {
+
+// Date-time texts go into log files and to peers: always ASCII digits,
+// whatever the locale of the machine.
+QString formatDateTime(const QDateTime &t, const QString &format)
+{
+    return QLocale::c().toString(t, format);
+}
+
+} // namespace
 
 QString getLongDateTimeFormat()
 {
@@ -29,6 +42,8 @@ QString getShortDateFormat()
 
 int getTZoffset(const QDateTime &t)
 {
+    if (!t.isValid())
+        return 0;
     // The local wall-clock reading of `t`, read as if it were UTC, minus `t`.
     const QDateTime local = t.toLocalTime();
     const QDateTime wallAsUtc(local.date(), local.time(), Qt::UTC);
@@ -45,7 +60,7 @@ QString getDTstring(const QDateTime &t)
     const int offset = getTZoffset(t);
     const int minutes = std::abs(offset / 60);
     const QString sign = offset < -59 ? QStringLiteral(" -") : QStringLiteral(" +");
-    return t.toLocalTime().toString(QStringLiteral("dd-MM-yyyy hh:mm:ss.zzz")) + sign
+    return formatDateTime(t.toLocalTime(), QStringLiteral("dd-MM-yyyy hh:mm:ss.zzz")) + sign
         + QStringLiteral("%1%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
@@ -56,22 +71,22 @@ QString currentDTstring()
 
 QString currentDTLongString()
 {
-    return QDateTime::currentDateTime().toString(getLongDateTimeFormat());
+    return formatDateTime(QDateTime::currentDateTime(), getLongDateTimeFormat());
 }
 
 QString currentDTShortString()
 {
-    return QDateTime::currentDateTime().toString(getShortDateTimeFormat());
+    return formatDateTime(QDateTime::currentDateTime(), getShortDateTimeFormat());
 }
 
 QString currentTLongString()
 {
-    return QDateTime::currentDateTime().toString(getLongTimeFormat());
+    return formatDateTime(QDateTime::currentDateTime(), getLongTimeFormat());
 }
 
 QString currentTShortString()
 {
-    return QDateTime::currentDateTime().toString(getShortTimeFormat());
+    return formatDateTime(QDateTime::currentDateTime(), getShortTimeFormat());
 }
 
 QDateTime constructDateTime(unsigned int secs, int msecs, Qt::TimeSpec spec)

@@ -38,9 +38,13 @@ bool parseCInteger(const QString &text, bool allowMinus, qlonglong *value, qulon
         base = 8;
         t.remove(0, 1);
     }
+    // Only ASCII digits count: QChar::isDigit() would also accept digits of
+    // other scripts, which the number conversion below does not understand.
     for (const QChar c : qAsConst(t)) {
-        const int digit = c.isDigit() ? c.digitValue()
-            : (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')) ? c.toLower().unicode() - 'a' + 10
+        const ushort u = c.unicode();
+        const int digit = (u >= '0' && u <= '9') ? u - '0'
+            : (u >= 'a' && u <= 'f') ? u - 'a' + 10
+            : (u >= 'A' && u <= 'F') ? u - 'A' + 10
             : -1;
         if (digit < 0 || digit >= base)
             return false;
