@@ -14,6 +14,7 @@ const char *kDateFormat = "dd.MM.yyyy hh:mm:ss.zzz";
 
 BaseTieUnit::BaseTieUnit(BaseTie *tie)
     : m_direction(dirNone)
+    , m_elementSize(4)
     , m_dirty(false)
     , m_convertedWhileOk(false)
     , m_tie(tie)

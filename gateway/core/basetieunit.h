@@ -76,6 +76,9 @@ public:
 
     quint32 direction() const { return m_direction; }
     void setDirection(quint32 direction) { m_direction = direction; }
+    // Bytes of one element of the unit's data as configured (0 mixed; 4 when built).
+    int elementSize() const { return m_elementSize; }
+    void setElementSize(int bytes) { m_elementSize = bytes; }
     QList<BaseTieParam *> &params() { return m_params; }
     const QList<BaseTieParam *> &params() const { return m_params; }
     TieParamsHash &paramsHash() { return m_paramsHash; }
@@ -104,6 +107,7 @@ public:
 
 private:
     quint32 m_direction;
+    int m_elementSize;
     QList<BaseTieParam *> m_params;
     TieParamsHash m_paramsHash;
     TimePoint m_timePoint;

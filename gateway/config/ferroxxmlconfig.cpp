@@ -1,0 +1,174 @@
+#include "config/ferroxxmlconfig.h"
+
+#include "config/configreport.h"
+#include "core/diag.h"
+#include "core/gatelog.h"
+#include "links/calc/servicesection.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDomElement>
+#include <QLocale>
+#include <QTranslator>
+
+namespace {
+
+const char kContext[] = "FerroxXmlConfig";
+
+QString g_language;
+QTranslator *g_translator = nullptr;
+
+// Reader for the sections of tie families that this build does not contain:
+// the load fails with a message that says so, instead of skipping the ties.
+bool unavailableSection(GateXmlConfigLoaderTemplate &, const QDomElement &section)
+{
+    reportConfigError(kContext, "Error loading config: section \"%1\" is not available in this build",
+                      {section.tagName()});
+    return false;
+}
+
+struct SectionEntry {
+    const char *tag;
+    FerroxXmlConfig::SectionReader reader;
+};
+
+// Every section tag the loader accepts, in the order they are tested.
+const SectionEntry kSections[] = {
+    {"deprotocolclient", &unavailableSection},
+    {"luacalc", &unavailableSection},
+    {"mqueue", &unavailableSection},
+    {"plottextfileout", &unavailableSection},
+    {"service", &readServiceSection},
+    {"textfilein", &unavailableSection},
+    {"textfileout", &unavailableSection},
+};
+
+QString systemLocaleName()
+{
+    return QLocale::system().name();
+}
+
+} // namespace
+
+FerroxXmlConfig::FerroxXmlConfig(GateConfig &config, GateConfig::ConverterFactory makeConverter, QObject *parent)
+    : GateXmlConfigLoaderTemplate(config, parent)
+    , m_makeConverter(makeConverter)
+{
+}
+
+FerroxXmlConfig::~FerroxXmlConfig() = default;
+
+QString FerroxXmlConfig::language()
+{
+    return g_language;
+}
+
+void FerroxXmlConfig::setLanguage(const QString &language)
+{
+    g_language = language;
+}
+
+FerroxXmlConfig::SectionReader FerroxXmlConfig::sectionReader(const QString &tag)
+{
+    for (const SectionEntry &entry : kSections) {
+        if (tag == QLatin1String(entry.tag))
+            return entry.reader;
+    }
+    return nullptr;
+}
+
+QString FerroxXmlConfig::defaultLogFile()
+{
+    return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../log/ferrox.log")));
+}
+
+void FerroxXmlConfig::parseMisc(const QDomElement &misc)
+{
+    const QDomElement locale = misc.firstChildElement(QStringLiteral("locale"));
+    if (locale.isNull()) {
+        setLanguage(systemLocaleName());
+        GATE_WARN("Warning loading config file: Can't get \"locale\" field of \"misc\" section, using system locale (%s)",
+                  qUtf8Printable(language()));
+    } else {
+        const QString lang = getXMLAttrValue(locale, QStringLiteral("lang"));
+        setLanguage(lang.isEmpty() ? systemLocaleName() : lang);
+    }
+
+    if (gateLogFileName().isEmpty()) {
+        const QDomElement log = misc.firstChildElement(QStringLiteral("log"));
+        const QString file = log.isNull() ? QString() : getXMLAttrValue(log, QStringLiteral("file"));
+        if (file.isEmpty()) {
+            // Also for a `log` element without a file: a directory as log file would lose every line.
+            setGateLogFileName(defaultLogFile());
+            GATE_WARN("Warning loading config file: Can't get \"log\" field of \"misc\" section, using default (%s)",
+                      qUtf8Printable(gateLogFileName()));
+        } else {
+            setGateLogFileName(QDir::cleanPath(confPath(file)));
+        }
+    }
+
+    const QDomElement times = misc.firstChildElement(QStringLiteral("times"));
+    if (times.isNull()) {
+        config().setMainCycle(1000);
+        config().setTimeout(3000);
+        GATE_WARN("Warning loading config file: Can't get \"times\" field of \"misc\" section, using default main cycle "
+                  "(%u msec)",
+                  1000u);
+    } else {
+        config().setMainCycle(static_cast<quint32>(getXMLULongAttrDef(times, QStringLiteral("maincycle"), 1000)));
+        config().setTimeout(static_cast<quint32>(getXMLULongAttrDef(times, QStringLiteral("timeout"), 3000)));
+    }
+}
+
+void FerroxXmlConfig::installTranslator()
+{
+    if (g_translator || !QCoreApplication::instance())
+        return;
+    g_translator = new QTranslator(QCoreApplication::instance());
+    const QString base = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ferrox_") + language());
+    g_translator->load(base);
+    QCoreApplication::installTranslator(g_translator);
+}
+
+bool FerroxXmlConfig::parseConfRoot(const QDomNode &root)
+{
+    const QDomElement misc = root.firstChildElement(QStringLiteral("misc"));
+    if (misc.isNull()) {
+        GATE_WARN("Warning loading config file: Can't get \"misc\" section, using default values");
+        setLanguage(systemLocaleName());
+        if (gateLogFileName().isEmpty()) {
+            setGateLogFileName(defaultLogFile());
+            GATE_WARN("Using logfile %s", qUtf8Printable(gateLogFileName()));
+        }
+    } else {
+        parseMisc(misc);
+    }
+
+    installTranslator();
+
+    if (language().isEmpty())
+        setLanguage(systemLocaleName());
+    if (gateLogFileName().isEmpty()) {
+        setGateLogFileName(defaultLogFile());
+        GATE_WARN("Using logfile %s", qUtf8Printable(gateLogFileName()));
+    }
+
+    for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        if (!node.isElement())
+            continue;
+        const QDomElement section = node.toElement();
+        const QString tag = section.tagName();
+        if (tag == QLatin1String("misc"))
+            continue;
+        const SectionReader reader = sectionReader(tag);
+        if (!reader) {
+            reportConfigError(kContext, "Error loading config: not supposed section \"%1\" occurred", {tag});
+            return false;
+        }
+        if (!reader(*this, section))
+            return false;
+    }
+
+    config().bind(m_makeConverter);
+    return true;
+}

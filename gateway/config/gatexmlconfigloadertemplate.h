@@ -1,0 +1,80 @@
+#ifndef GATEXMLCONFIGLOADERTEMPLATE_H
+#define GATEXMLCONFIGLOADERTEMPLATE_H
+
+#include <qtemplatexmlgeneralconf.h>
+
+#include <QDomElement>
+#include <QString>
+#include <QStringList>
+
+class BaseTie;
+class BaseTieParam;
+class BaseTieUnit;
+class CsvTieUnit;
+class DefTieUnit;
+class GateConfig;
+
+// The parts of the configuration language that every tie section shares:
+// identifiers, switches, time points, parameter lists, definition areas and
+// the attribute vocabularies. Section readers of the tie families build their
+// ties through it; everything built goes into the configuration object (not
+// owned by the loader), which owns it from then on.
+class GateXmlConfigLoaderTemplate : public QTemplateXmlGeneralConf
+{
+    Q_OBJECT
+public:
+    explicit GateXmlConfigLoaderTemplate(GateConfig &config, QObject *parent = nullptr);
+    ~GateXmlConfigLoaderTemplate() override;
+
+    // The configuration being filled.
+    GateConfig &config() const { return m_config; }
+
+    // Stores the section's `id` attribute (empty when absent) as the tie's
+    // identifier; false only for a null tie.
+    bool parseTieID(const QDomElement &section, BaseTie *tie);
+    // Fills the tie's switch from `switchparam`, `switchcondition` and
+    // `switchtype`; false (with the error reported) when the parameter is
+    // unknown or a keyword is wrong.
+    bool parseSwitch(const QDomElement &section, BaseTie *tie);
+    // Fills the unit's time point from `timepoint`, `timepointtype` and
+    // `timepointupdate`; false (reported) when the parameter is unknown or a
+    // keyword is wrong.
+    bool setTimePoint(const QDomElement &element, BaseTieUnit *unit);
+    // Loads the parameter list named by a `csvlist`-like element into `unit`
+    // (which already belongs to its tie) and reads its direction, element
+    // size and time point; false (reported) on any error.
+    bool parseCsvlist(const QDomElement &element, CsvTieUnit *unit, quint32 checkIdMethod = 5, quint32 flags = 0);
+    // Loads the definition file named by a `defarea` element into `unit` and
+    // builds its parameters; false (reported) on any error.
+    bool parseDefarea(const QDomElement &element, DefTieUnit *unit);
+
+    // Appends `tie` to the configuration's tie list (ownership passes to it).
+    void addTie(BaseTie *tie);
+    // Merges the unit's parameters into the provider index when its
+    // direction is exactly "in" (1), or whatever it is when `always`.
+    void mergeProviders(BaseTieUnit *unit, bool always = false);
+    // `path` resolved against the configuration file's directory.
+    QString confPath(const QString &path) const;
+
+    // Unit direction: in/input 1, out/output 2, both/io/inout 3, else 0.
+    static int parseDirection(const QDomElement &element, const QString &attribute);
+    // Element size: mixed 0, byte 1, word 2, dword 4 (default), qword 8, else 0.
+    static int parseElementSize(const QDomElement &element, const QString &attribute);
+    // Switch type code; `def` when absent or empty; -1 (with a warning) when unknown.
+    static int parseSwitchType(const QDomElement &element, const QString &attribute, int def);
+    // Switch condition bits; `def` when absent or empty; all bits (with a
+    // warning) when a piece is unknown.
+    static quint64 parseSwitchCondition(const QDomElement &element, const QString &attribute, quint64 def);
+    // Time point encoding code for a keyword; -1 when unknown.
+    static int timePointTypeFromString(const QString &keyword);
+    // Time point update mode for a keyword; -1 when unknown.
+    static int timePointUpdateFromString(const QString &keyword);
+    // Splits at ":" (empty pieces dropped); a backslash escapes the next
+    // character, and a backslash ending a piece keeps the colon that follows.
+    static QStringList splitEscapedList(const QString &text);
+
+private:
+    GateConfig &m_config;
+};
+
+#endif // GATEXMLCONFIGLOADERTEMPLATE_H
