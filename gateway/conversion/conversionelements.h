@@ -245,33 +245,29 @@ struct TimeAsDWord : ZeroedElement<4> {
 bool daysSince1899Local(qint64 msecs, double *days);
 bool secondsOfLocalDay(qint64 msecs, double *secs);
 
-// A DOUBLE target of a date/time source: days since 1899-12-30 00:00 local time.
-struct TimeAsDays : ZeroedElement<8> {
+// A double computed from the local time of the instant by `local`; zero
+// when the instant is invalid or has no local time.
+template<bool (*local)(qint64, double *)>
+struct LocalTimeDouble : ZeroedElement<8> {
     static void write(uchar *p, const Out<Instant> &o)
     {
-        double days = 0.0;
-        if (!o.valid || !daysSince1899Local(o.value.msecs, &days))
-            days = 0.0;
-        store(p, days);
+        double v = 0.0;
+        if (!o.valid || !local(o.value.msecs, &v))
+            v = 0.0;
+        store(p, v);
     }
 };
+
+// A DOUBLE target of a date/time source: days since 1899-12-30 00:00 local time.
+using TimeAsDays = LocalTimeDouble<daysSince1899Local>;
+// Seconds since local midnight, milliseconds as the fraction.
+using DaySecsLocal = LocalTimeDouble<secondsOfLocalDay>;
 
 // Seconds since midnight UTC, milliseconds as the fraction.
 struct DaySecsUtc : ZeroedElement<8> {
     static void write(uchar *p, const Out<Instant> &o)
     {
         const double secs = o.valid ? static_cast<double>(floorMod(o.value.msecs, 86400000)) / 1000.0 : 0.0;
-        store(p, secs);
-    }
-};
-
-// Seconds since local midnight, milliseconds as the fraction.
-struct DaySecsLocal : ZeroedElement<8> {
-    static void write(uchar *p, const Out<Instant> &o)
-    {
-        double secs = 0.0;
-        if (!o.valid || !secondsOfLocalDay(o.value.msecs, &secs))
-            secs = 0.0;
         store(p, secs);
     }
 };

@@ -1,8 +1,8 @@
 #include "conversion/conversionfunctions.h"
 
-#include <QDate>
 #include <QDateTime>
-#include <QTime>
+
+#include <ctime>
 
 namespace conv {
 
@@ -59,14 +59,34 @@ void traceBytes(const char *kind, size_t i, const uchar *bytes, size_t count, in
     qDebug("%s(): [%zu]: value is 0x%s, state =>%i", kind, i, hex, state);
 }
 
+namespace {
+
+// The local wall-clock reading of an instant, in milliseconds counted as if
+// the wall clock were UTC; false when the instant has no local time. The
+// system's zone data answer directly (one localtime_r), which is far cheaper
+// than building local date-times per element.
+bool localWallMsecs(qint64 msecs, qint64 *wall)
+{
+    const qint64 secs = floorDiv(msecs, 1000);
+    const time_t t = static_cast<time_t>(secs);
+    struct tm local;
+    if (static_cast<qint64>(t) != secs || !localtime_r(&t, &local))
+        return false;
+    return !__builtin_add_overflow(msecs, static_cast<qint64>(local.tm_gmtoff) * 1000, wall);
+}
+
+// Days from 1899-12-30 to 1970-01-01.
+constexpr qint64 kDaysTo1970 = 25569;
+
+} // namespace
+
 bool daysSince1899Local(qint64 msecs, double *days)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toLocalTime();
-    if (!local.isValid())
+    qint64 wall = 0;
+    if (!localWallMsecs(msecs, &wall))
         return false;
-    static const QDate epoch(1899, 12, 30);
-    const qint64 whole = epoch.daysTo(local.date());
-    const double fraction = static_cast<double>(local.time().msecsSinceStartOfDay()) / kMsecsPerDay;
+    const qint64 whole = floorDiv(wall, kMsecsPerDay) + kDaysTo1970;
+    const double fraction = static_cast<double>(floorMod(wall, kMsecsPerDay)) / kMsecsPerDay;
     // Before the epoch the day count is negative and the time of day counts
     // away from zero: -1.25 is 1899-12-29 06:00.
     *days = whole >= 0 ? static_cast<double>(whole) + fraction : static_cast<double>(whole) - fraction;
@@ -75,10 +95,10 @@ bool daysSince1899Local(qint64 msecs, double *days)
 
 bool secondsOfLocalDay(qint64 msecs, double *secs)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toLocalTime();
-    if (!local.isValid())
+    qint64 wall = 0;
+    if (!localWallMsecs(msecs, &wall))
         return false;
-    *secs = static_cast<double>(local.time().msecsSinceStartOfDay()) / 1000.0;
+    *secs = static_cast<double>(floorMod(wall, kMsecsPerDay)) / 1000.0;
     return true;
 }
 

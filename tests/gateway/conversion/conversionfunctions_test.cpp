@@ -22,12 +22,9 @@ struct ElementRow {
     quint32 expectedSign;
 };
 
-std::ostream &operator<<(std::ostream &os, const ElementRow &row)
-{
-    return os << row.name;
-}
-
-std::string rowName(const ::testing::TestParamInfo<ElementRow> &info)
+// Test names after the rows' names.
+template<typename Row>
+std::string rowName(const ::testing::TestParamInfo<Row> &info)
 {
     return info.param.name;
 }
@@ -58,7 +55,7 @@ const ElementRow kPlainToFloat[] = {
     {"SDWordRoundsToNearestFloat", dpdtSDWord, I(16777217), 0, dpdtFloat, R(16777216.0), 0},
     {"BoolToFloat", dpdtBool, I(1), 0, dpdtFloat, R(1.0), 0},
 };
-INSTANTIATE_TEST_SUITE_P(IntegerToFloat, ElementRuleTest, ::testing::ValuesIn(kPlainToFloat), rowName);
+INSTANTIATE_TEST_SUITE_P(IntegerToFloat, ElementRuleTest, ::testing::ValuesIn(kPlainToFloat), rowName<ElementRow>);
 
 const ElementRow kCopies[] = {
     {"ByteCopied", dpdtByte, I(0xA5), 0, dpdtByte, I(0xA5), 0},
@@ -73,7 +70,7 @@ const ElementRow kCopies[] = {
     {"DtsSDWordDiscreteKeepsValue", dpdtDTSSDWordDiscrete, I(5), 0, dpdtDTSSDWordDiscrete, I(5), 0},
     {"WordDiscreteCopied", dpdtWordDiscrete, I(0xFFFF), 0, dpdtWordDiscrete, I(0xFFFF), 0},
 };
-INSTANTIATE_TEST_SUITE_P(SameType, ElementRuleTest, ::testing::ValuesIn(kCopies), rowName);
+INSTANTIATE_TEST_SUITE_P(SameType, ElementRuleTest, ::testing::ValuesIn(kCopies), rowName<ElementRow>);
 
 const ElementRow kSWordToSByte[] = {
     {"Max127", dpdtSWord, I(127), 0, dpdtSByte, I(127), 0},
@@ -83,7 +80,7 @@ const ElementRow kSWordToSByte[] = {
     // A byte copy would have written the low byte 0x34.
     {"WideValueIsNotByteCopied", dpdtSWord, I(0x1234), 0, dpdtSByte, ONES, 0},
 };
-INSTANTIATE_TEST_SUITE_P(SWordToSByte, ElementRuleTest, ::testing::ValuesIn(kSWordToSByte), rowName);
+INSTANTIATE_TEST_SUITE_P(SWordToSByte, ElementRuleTest, ::testing::ValuesIn(kSWordToSByte), rowName<ElementRow>);
 
 const ElementRow kIntegerToValued[] = {
     {"ByteToFloatValid", dpdtByte, I(200), 0, dpdtFloatValid, R(200.0), 1},
@@ -98,7 +95,7 @@ const ElementRow kIntegerToValued[] = {
     {"QWordKeepsLow32Bits", dpdtQWord, I(0x100000005ll), 0, dpdtSDWordValid, I(5), 1},
     {"SQWordNegativeToSDWordState", dpdtSQWord, I(-2), 0, dpdtSDWordState, I(-2), 0},
 };
-INSTANTIATE_TEST_SUITE_P(IntegerToValued, ElementRuleTest, ::testing::ValuesIn(kIntegerToValued), rowName);
+INSTANTIATE_TEST_SUITE_P(IntegerToValued, ElementRuleTest, ::testing::ValuesIn(kIntegerToValued), rowName<ElementRow>);
 
 const ElementRow kMinusOne[] = {
     {"SWordMinusOneToFloatValid", dpdtSWord, I(-1), 0, dpdtFloatValid, R(0.0), 0},
@@ -116,7 +113,7 @@ const ElementRow kMinusOne[] = {
     {"SDWordMaxToSDWordState", dpdtSDWord, I(2147483647), 0, dpdtSDWordState, I(2147483647), 0},
     {"SDWordMinToSDWordValid", dpdtSDWord, I(-2147483647 - 1), 0, dpdtSDWordValid, I(-2147483647 - 1), 1},
 };
-INSTANTIATE_TEST_SUITE_P(MinusOneKinds, ElementRuleTest, ::testing::ValuesIn(kMinusOne), rowName);
+INSTANTIATE_TEST_SUITE_P(MinusOneKinds, ElementRuleTest, ::testing::ValuesIn(kMinusOne), rowName<ElementRow>);
 
 const ElementRow kFloatSources[] = {
     {"ToSDWordTruncatesTowardZero", dpdtFloat, R(2.9), 0, dpdtSDWord, I(2), 0},
@@ -146,7 +143,7 @@ const ElementRow kFloatSources[] = {
     {"DiscreteNaNIsInvalid", dpdtFloat, R(kNaN), 0, dpdtDTSSDWordDiscrete, I(0), 1},
     {"DiscreteBeyondTwoPow31IsInvalid", dpdtFloat, R(3e9), 0, dpdtDTSSDWordDiscrete, I(0), 1},
 };
-INSTANTIATE_TEST_SUITE_P(FloatSources, ElementRuleTest, ::testing::ValuesIn(kFloatSources), rowName);
+INSTANTIATE_TEST_SUITE_P(FloatSources, ElementRuleTest, ::testing::ValuesIn(kFloatSources), rowName<ElementRow>);
 
 const ElementRow kDoubleSources[] = {
     {"ToFloatValidRounded", dpdtDouble, R(0.1), 0, dpdtFloatValid, R(0.1), 1},
@@ -167,7 +164,7 @@ const ElementRow kDoubleSources[] = {
     {"ToSDWordErrCodeNaN", dpdtDouble, R(kNaN), 0, dpdtSDWordErrCode, I(-1), 1},
     {"ToDtsSDWordNaN", dpdtDouble, R(kNaN), 0, dpdtDTSSDWord, I(-1), 1},
 };
-INSTANTIATE_TEST_SUITE_P(DoubleSources, ElementRuleTest, ::testing::ValuesIn(kDoubleSources), rowName);
+INSTANTIATE_TEST_SUITE_P(DoubleSources, ElementRuleTest, ::testing::ValuesIn(kDoubleSources), rowName<ElementRow>);
 
 const ElementRow kFloatWithSign[] = {
     {"ValidToFloat", dpdtFloatValid, R(2.5), 1, dpdtFloat, R(2.5), 0},
@@ -201,7 +198,7 @@ const ElementRow kFloatWithSign[] = {
     {"ToDtsFloatInvalid", dpdtFloatValid, R(2.0), 0, dpdtDTSFloat, R(-1.0), 1},
     {"ToDtsFloatInf", dpdtFloatState, R(kInf), 0, dpdtDTSFloat, R(-1.0), 1},
 };
-INSTANTIATE_TEST_SUITE_P(FloatWithSign, ElementRuleTest, ::testing::ValuesIn(kFloatWithSign), rowName);
+INSTANTIATE_TEST_SUITE_P(FloatWithSign, ElementRuleTest, ::testing::ValuesIn(kFloatWithSign), rowName<ElementRow>);
 
 const ElementRow kSDWordWithSign[] = {
     {"ValidToFloat", dpdtSDWordValid, I(5), 1, dpdtFloat, R(5.0), 0},
@@ -227,7 +224,7 @@ const ElementRow kSDWordWithSign[] = {
     {"DtsStatus0x200ToSDWordValid", dpdtDTSSDWord, I(5), 0x200, dpdtSDWordValid, I(5), 0},
     {"DtsDiscreteToSDWordState", dpdtDTSSDWordDiscrete, I(1), 0, dpdtSDWordState, I(1), 0},
 };
-INSTANTIATE_TEST_SUITE_P(SDWordWithSign, ElementRuleTest, ::testing::ValuesIn(kSDWordWithSign), rowName);
+INSTANTIATE_TEST_SUITE_P(SDWordWithSign, ElementRuleTest, ::testing::ValuesIn(kSDWordWithSign), rowName<ElementRow>);
 
 const ElementRow kSWordErrCode[] = {
     {"CodeZeroToFloatValid", dpdtSWordErrCode, I(-3), 0, dpdtFloatValid, R(-3.0), 1},
@@ -237,7 +234,7 @@ const ElementRow kSWordErrCode[] = {
     {"ToDtsFloat", dpdtSWordErrCode, I(7), 0, dpdtDTSFloat, R(7.0), 0},
     {"ToDtsSDWordDiscreteNotReduced", dpdtSWordErrCode, I(5), 0, dpdtDTSSDWordDiscrete, I(5), 0},
 };
-INSTANTIATE_TEST_SUITE_P(SWordErrCode, ElementRuleTest, ::testing::ValuesIn(kSWordErrCode), rowName);
+INSTANTIATE_TEST_SUITE_P(SWordErrCode, ElementRuleTest, ::testing::ValuesIn(kSWordErrCode), rowName<ElementRow>);
 
 const ElementRow kWordDiscrete[] = {
     {"OneToFloatValid", dpdtWordDiscrete, I(1), 0, dpdtFloatValid, R(1.0), 1},
@@ -251,7 +248,7 @@ const ElementRow kWordDiscrete[] = {
     {"TwoToDiscreteInvalid", dpdtWordDiscrete, I(2), 0, dpdtDTSSDWordDiscrete, I(0), 1},
     {"FFFFToDiscreteInvalid", dpdtWordDiscrete, I(0xFFFF), 0, dpdtDTSSDWordDiscrete, I(0), 1},
 };
-INSTANTIATE_TEST_SUITE_P(WordDiscrete, ElementRuleTest, ::testing::ValuesIn(kWordDiscrete), rowName);
+INSTANTIATE_TEST_SUITE_P(WordDiscrete, ElementRuleTest, ::testing::ValuesIn(kWordDiscrete), rowName<ElementRow>);
 
 // The element written for a consumer whose provider is unusable, and for
 // consumer elements beyond the provider's elements.
@@ -264,11 +261,6 @@ struct InvalidRow {
     Num beyond;
     quint32 beyondSign;
 };
-
-std::ostream &operator<<(std::ostream &os, const InvalidRow &row)
-{
-    return os << row.name;
-}
 
 class InvalidElementTest : public ConversionTest, public ::testing::WithParamInterface<InvalidRow>
 {
@@ -323,8 +315,7 @@ const InvalidRow kInvalidElements[] = {
     {"FloatValidCopyKeepsTypeInvalid", dpdtFloatValid, dpdtFloatValid, ONES, 0, ONES, 0},
     {"DtsFloatCopyKeepsTypeInvalid", dpdtDTSFloat, dpdtDTSFloat, R(-1.0), 2, R(-1.0), 1},
 };
-INSTANTIATE_TEST_SUITE_P(ByTargetType, InvalidElementTest, ::testing::ValuesIn(kInvalidElements),
-                         [](const ::testing::TestParamInfo<InvalidRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ByTargetType, InvalidElementTest, ::testing::ValuesIn(kInvalidElements), rowName<InvalidRow>);
 
 using ProviderValidityTest = ConversionTest;
 
@@ -417,33 +408,19 @@ TEST_F(ProviderValidityTest, ConsumerWithoutStorageIsAnError)
     EXPECT_EQ(function(dpdtFloat, dpdtFloatValid)(from, nullptr), -1);
 }
 
-// A parameter whose storage is a window of `bytes` into a larger buffer
-// while it claims `count` elements, so that the bytes around the window
-// show any access beyond the storage.
-class WindowParam : public BaseTieParam
-{
-public:
-    WindowParam(BaseTieUnit *unit, quint32 type, size_t count, uchar *window, size_t bytes)
-        : m_unit(unit), m_type(type), m_count(count), m_window(window), m_bytes(bytes)
-    {
-    }
-    quint32 metatype() const override { return m_type; }
-    size_t count() const override { return m_count; }
-    const uchar *values() const override { return m_window; }
-    uchar *valuesForWrite() override { return m_window; }
-    size_t size() const override { return m_bytes; }
-    BaseTieUnit *myUnit() override { return m_unit; }
-    const BaseTieUnit *myUnit() const override { return m_unit; }
-
-private:
-    BaseTieUnit *m_unit;
-    quint32 m_type;
-    size_t m_count;
-    uchar *m_window;
-    size_t m_bytes;
-};
-
 using StorageBoundsTest = ConversionTest;
+
+// A parameter of `type` claiming `count` elements whose storage is a window
+// of `bytes` after `before` guard bytes, followed by `after` guard bytes.
+MemoryParam *guarded(BaseTieUnit *unit, int type, size_t count, size_t before, size_t bytes, size_t after)
+{
+    auto *p = new MemoryParam(unit, static_cast<quint32>(type), count, 1);
+    unit->addParam(p);
+    p->setStorageSize(before + bytes + after);
+    p->storage().fill('\x5A');
+    p->setWindow(before, bytes);
+    return p;
+}
 
 TEST_F(StorageBoundsTest, ConsumerIsWrittenOnlyAsFarAsItsStorage)
 {
@@ -451,32 +428,29 @@ TEST_F(StorageBoundsTest, ConsumerIsWrittenOnlyAsFarAsItsStorage)
     for (size_t i = 0; i < 4; ++i)
         setElement(from, i, R(1.0));
     // Four elements claimed, room for one and a half.
-    QByteArray buffer(8 + 12 + 8, '\x5A');
-    uchar *window = reinterpret_cast<uchar *>(buffer.data()) + 8;
-    WindowParam to(consumerUnit, dpdtFloatValid, 4, window, 12);
-    ASSERT_EQ(function(dpdtFloat, dpdtFloatValid)(from, &to), 0);
-    EXPECT_EQ(hex(buffer.mid(8, 8)), hex(encodeElement(dpdtFloatValid, R(1.0), 1)));
-    EXPECT_EQ(hex(buffer.left(8)), hex(QByteArray(8, '\x5A')));
-    EXPECT_EQ(hex(buffer.mid(16)), hex(QByteArray(12, '\x5A')));
+    MemoryParam *to = guarded(consumerUnit, dpdtFloatValid, 4, 8, 12, 8);
+    ASSERT_EQ(convert(from, to), 0);
+    const QByteArray &bytes = to->storage();
+    EXPECT_EQ(hex(bytes.mid(8, 8)), hex(encodeElement(dpdtFloatValid, R(1.0), 1)));
+    EXPECT_EQ(hex(bytes.left(8)), hex(QByteArray(8, '\x5A')));
+    EXPECT_EQ(hex(bytes.mid(16)), hex(QByteArray(12, '\x5A')));
 }
 
 TEST_F(StorageBoundsTest, InvalidatedConsumerIsWrittenOnlyAsFarAsItsStorage)
 {
-    QByteArray buffer(2 + 4, '\x5A');
-    WindowParam to(consumerUnit, dpdtWord, 100, reinterpret_cast<uchar *>(buffer.data()), 2);
-    ASSERT_EQ(function(dpdtWord, dpdtWord)(nullptr, &to), 0);
-    EXPECT_EQ(hex(buffer), hex(QByteArray::fromHex("ffff5a5a5a5a")));
+    MemoryParam *to = guarded(consumerUnit, dpdtWord, 100, 0, 2, 4);
+    ASSERT_EQ(convert(dpdtWord, nullptr, to), 0);
+    EXPECT_EQ(hex(to->storage()), hex(QByteArray::fromHex("ffff5a5a5a5a")));
 }
 
 TEST_F(StorageBoundsTest, ProviderIsReadOnlyAsFarAsItsStorage)
 {
     // Two elements in the window, then values that must never be read.
-    QByteArray buffer(4 * 4, '\0');
+    MemoryParam *from = guarded(providerUnit, dpdtSDWord, 4, 0, 8, 8);
     const qint32 values[4] = {7, 8, 99, 99};
-    std::memcpy(buffer.data(), values, sizeof values);
-    WindowParam from(providerUnit, dpdtSDWord, 4, reinterpret_cast<uchar *>(buffer.data()), 8);
+    std::memcpy(from->storage().data(), values, sizeof values);
     MemoryParam *to = consumer(dpdtSDWordState, 4);
-    ASSERT_EQ(convert(&from, to), 0);
+    ASSERT_EQ(convert(from, to), 0);
     EXPECT_EQ(hex(element(to, 0)), hex(encodeElement(dpdtSDWordState, I(7), 0)));
     EXPECT_EQ(hex(element(to, 1)), hex(encodeElement(dpdtSDWordState, I(8), 0)));
     EXPECT_EQ(hex(element(to, 2)), hex(encodeElement(dpdtSDWordState, I(0), 7)));
@@ -485,16 +459,11 @@ TEST_F(StorageBoundsTest, ProviderIsReadOnlyAsFarAsItsStorage)
 
 TEST_F(StorageBoundsTest, ElementsNeedNoAlignment)
 {
-    QByteArray source(1 + 8, '\0');
-    const float f = 6.5f;
-    const quint32 sign = 1;
-    std::memcpy(source.data() + 1, &f, 4);
-    std::memcpy(source.data() + 5, &sign, 4);
-    WindowParam from(providerUnit, dpdtFloatValid, 1, reinterpret_cast<uchar *>(source.data()) + 1, 8);
-    QByteArray target(3 + 8, '\0');
-    WindowParam to(consumerUnit, dpdtDTSFloat, 1, reinterpret_cast<uchar *>(target.data()) + 3, 8);
-    ASSERT_EQ(function(dpdtFloatValid, dpdtDTSFloat)(&from, &to), 0);
-    EXPECT_EQ(hex(target.mid(3)), hex(encodeElement(dpdtDTSFloat, R(6.5), 0)));
+    MemoryParam *from = guarded(providerUnit, dpdtFloatValid, 1, 1, 8, 0);
+    from->storage().replace(1, 8, encodeElement(dpdtFloatValid, R(6.5), 1));
+    MemoryParam *to = guarded(consumerUnit, dpdtDTSFloat, 1, 3, 8, 0);
+    ASSERT_EQ(convert(from, to), 0);
+    EXPECT_EQ(hex(to->storage().mid(3)), hex(encodeElement(dpdtDTSFloat, R(6.5), 0)));
 }
 
 using ConversionTraceTest = ConversionTest;

@@ -100,6 +100,17 @@ TEST_F(DateTimeConversionTest, SecondsOfLocalDayFollowTheTimeZone)
         ScopedTimeZone tz("XXX1:30");
         EXPECT_DOUBLE_EQ(into(from, dpdtDoubleDaySecsLocal)->at<double>(0), 81000.5);
     }
+    {
+        // The offset of the instant itself: summer time in July, standard time in January.
+        ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+        const auto at = [this](const QDateTime &dt) {
+            return timespec(static_cast<quint32>(dt.toSecsSinceEpoch()), 0);
+        };
+        EXPECT_DOUBLE_EQ(into(at(utc(2024, 7, 1, 12)), dpdtDoubleDaySecsLocal)->at<double>(0), 14 * 3600.0);
+        EXPECT_DOUBLE_EQ(into(at(utc(2024, 1, 1, 12)), dpdtDoubleDaySecsLocal)->at<double>(0), 13 * 3600.0);
+        // 2024-07-01 is day 45474 after 1899-12-30.
+        EXPECT_DOUBLE_EQ(into(at(utc(2024, 7, 1, 22)), dpdtDouble)->at<double>(0), 45475.0);
+    }
 }
 
 TEST_F(DateTimeConversionTest, TimeValSources)

@@ -4,6 +4,7 @@
 #include "support/messagecapture.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -34,17 +35,23 @@ protected:
     }
 
     BaseConverter *bind(BaseTieParam *consumerParam) { return makeConverter(consumerParam, index); }
+    // An indexed provider of `from` and a consumer of `to`, both with KKS `id`.
+    std::pair<MemoryParam *, MemoryParam *> namedPair(int from, int to, const QString &id, size_t count = 1)
+    {
+        MemoryParam *p = provider(from, count);
+        p->ids(id);
+        index.add(p);
+        MemoryParam *c = consumer(to, count);
+        c->ids(id);
+        return {p, c};
+    }
 
     TieParamsHash index;
 };
 
 TEST_F(ConverterTest, MakeConverterAttachesToBothParametersAndUnits)
 {
-    MemoryParam *from = provider(dpdtFloat);
-    from->ids("A");
-    MemoryParam *to = consumer(dpdtFloatValid);
-    to->ids("A");
-    index.add(from);
+    const auto [from, to] = namedPair(dpdtFloat, dpdtFloatValid, "A");
 
     BaseConverter *converter = bind(to);
     ASSERT_NE(converter, nullptr);
@@ -62,11 +69,7 @@ TEST_F(ConverterTest, MakeConverterAttachesToBothParametersAndUnits)
 
 TEST_F(ConverterTest, BindingTheSameConsumerTwiceReturnsTheFirstConverter)
 {
-    MemoryParam *from = provider(dpdtSDWord);
-    from->ids("A");
-    MemoryParam *to = consumer(dpdtSDWordState);
-    to->ids("A");
-    index.add(from);
+    const auto [from, to] = namedPair(dpdtSDWord, dpdtSDWordState, "A");
     BaseConverter *first = bind(to);
     ASSERT_NE(first, nullptr);
     ScopedDebugLevel level(3);
@@ -79,12 +82,7 @@ TEST_F(ConverterTest, BindingTheSameConsumerTwiceReturnsTheFirstConverter)
 TEST_F(ConverterTest, UnitsAreLinkedOnceHoweverManyParametersTheyShare)
 {
     for (const char *id : {"A", "B", "C"}) {
-        MemoryParam *from = provider(dpdtFloat);
-        from->ids(id);
-        index.add(from);
-        MemoryParam *to = consumer(dpdtFloat);
-        to->ids(id);
-        ASSERT_NE(bind(to), nullptr);
+        ASSERT_NE(bind(namedPair(dpdtFloat, dpdtFloat, id).second), nullptr);
     }
     EXPECT_EQ(providerUnit->targetUnits().size(), 1);
     EXPECT_EQ(consumerUnit->sourceUnits().size(), 1);
@@ -101,11 +99,7 @@ TEST_F(ConverterTest, ProvidersWithoutUnitsLeaveTheUnitListsAlone)
 
 TEST_F(ConverterTest, UnsupportedPairLeavesTheConsumerUnbound)
 {
-    MemoryParam *from = provider(dpdtFloat);
-    from->ids("A");
-    index.add(from);
-    MemoryParam *to = consumer(dpdtWord);
-    to->ids("A");
+    const auto [from, to] = namedPair(dpdtFloat, dpdtWord, "A");
     ScopedDebugLevel level(2);
     MessageCapture capture;
     EXPECT_EQ(bind(to), nullptr);
@@ -276,13 +270,9 @@ TEST_F(ConverterTest, DoConvertReportsTheConsumer)
 
 TEST_F(ConverterTest, PollAndConvertFeedsTheConsumerAndSendsIt)
 {
-    MemoryParam *from = provider(dpdtSDWord, 3);
-    from->ids("P");
+    const auto [from, to] = namedPair(dpdtSDWord, dpdtSDWordValid, "P", 3);
     for (size_t i = 0; i < 3; ++i)
         from->set<qint32>(i, static_cast<qint32>(i) + 5);
-    index.add(from);
-    MemoryParam *to = consumer(dpdtSDWordValid, 3);
-    to->ids("P");
     ASSERT_NE(bind(to), nullptr);
 
     tie.newData.append(providerUnit);
@@ -299,12 +289,8 @@ TEST_F(ConverterTest, PollAndConvertFeedsTheConsumerAndSendsIt)
 
 TEST_F(ConverterTest, ResetPullsFromTheProviderAndInvalidatesWhenItIsStale)
 {
-    MemoryParam *from = provider(dpdtFloat);
-    from->ids("P");
+    const auto [from, to] = namedPair(dpdtFloat, dpdtDTSFloat, "P");
     from->set<float>(0, 4.5f);
-    index.add(from);
-    MemoryParam *to = consumer(dpdtDTSFloat);
-    to->ids("P");
     ASSERT_NE(bind(to), nullptr);
     to->reset();
     EXPECT_EQ(to->at<float>(0, 8, 0), 4.5f);
