@@ -73,6 +73,14 @@ SingleProviderConverter *SingleProviderConverter::makeConverter(BaseTieParam *pr
                    qUtf8Printable(consumer->description()));
         return nullptr;
     }
+    if (BaseConverter *existing = consumer->inputConverter()) {
+        // A second converter would leave the first one writing the same
+        // consumer from its own provider.
+        auto *single = dynamic_cast<SingleProviderConverter *>(existing);
+        GATE_DEBUG(2, "SingleProviderConverter::makeConverter(): parameter %s already has a converter",
+                   qUtf8Printable(consumer->description()));
+        return (single && single->provider() == provider) ? single : nullptr;
+    }
     const ConversionFunction function = ConversionRegistry::lookup(provider->metatype(), consumer->metatype());
     if (!function) {
         GATE_DEBUG(2, "SingleProviderConverter::makeConverter(): Converter for parameter %s from %s(%i) to %s(%i) "

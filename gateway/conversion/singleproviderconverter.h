@@ -29,7 +29,9 @@ public:
     // program's registry holds for their types, appends it to the provider's
     // output converters, makes it the consumer's input converter and links
     // the two units (each once). Null when either is missing, when they are
-    // the same parameter, or when the pair of types is not convertible.
+    // the same parameter, or when the pair of types is not convertible. A
+    // consumer that already has an input converter gets no second one: the
+    // existing converter is returned when it reads from `provider`, else null.
     static SingleProviderConverter *makeConverter(BaseTieParam *provider, BaseTieParam *consumer);
 
 private:

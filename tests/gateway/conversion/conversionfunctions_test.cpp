@@ -22,11 +22,17 @@ struct ElementRow {
     quint32 expectedSign;
 };
 
-// Test names after the rows' names.
+// Test names after the rows' names, and rows printed by their names.
 template<typename Row>
 std::string rowName(const ::testing::TestParamInfo<Row> &info)
 {
     return info.param.name;
+}
+
+template<typename Row>
+auto operator<<(std::ostream &os, const Row &row) -> decltype(row.name, os)
+{
+    return os << row.name;
 }
 
 class ElementRuleTest : public ConversionTest, public ::testing::WithParamInterface<ElementRow>

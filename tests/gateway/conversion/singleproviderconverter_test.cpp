@@ -79,6 +79,19 @@ TEST_F(ConverterTest, BindingTheSameConsumerTwiceReturnsTheFirstConverter)
     EXPECT_TRUE(capture.contains("makeConverter(): Converter for parameter kks=A already defined"));
 }
 
+TEST_F(ConverterTest, BoundConsumerGetsNoSecondProvider)
+{
+    const auto [from, to] = namedPair(dpdtFloat, dpdtFloat, "A");
+    MemoryParam *other = provider(dpdtFloat);
+    SingleProviderConverter *first = SingleProviderConverter::makeConverter(from, to);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(SingleProviderConverter::makeConverter(from, to), first);
+    EXPECT_EQ(SingleProviderConverter::makeConverter(other, to), nullptr);
+    EXPECT_EQ(to->inputConverter(), first);
+    EXPECT_EQ(from->outConverters().size(), 1);
+    EXPECT_TRUE(other->outConverters().isEmpty());
+}
+
 TEST_F(ConverterTest, UnitsAreLinkedOnceHoweverManyParametersTheyShare)
 {
     for (const char *id : {"A", "B", "C"}) {
