@@ -24,10 +24,16 @@ public:
     size_t count() const override { return m_count; }
     const uchar *values() const override
     {
-        return m_noStorage ? nullptr : reinterpret_cast<const uchar *>(m_storage.constData());
+        return m_noStorage ? nullptr : reinterpret_cast<const uchar *>(m_storage.constData()) + m_windowOffset;
     }
-    uchar *valuesForWrite() override { return m_noStorage ? nullptr : reinterpret_cast<uchar *>(m_storage.data()); }
-    size_t size() const override { return m_noStorage ? 0 : static_cast<size_t>(m_storage.size()); }
+    uchar *valuesForWrite() override
+    {
+        return m_noStorage ? nullptr : reinterpret_cast<uchar *>(m_storage.data()) + m_windowOffset;
+    }
+    size_t size() const override
+    {
+        return m_noStorage ? 0 : m_windowed ? m_windowBytes : static_cast<size_t>(m_storage.size());
+    }
     BaseTieUnit *myUnit() override { return m_unit; }
     const BaseTieUnit *myUnit() const override { return m_unit; }
     QString KKS() const override { return m_kks; }
@@ -48,6 +54,15 @@ public:
     void setName(const QString &name) { m_name = name; }
     // Makes values() and valuesForWrite() return null.
     void dropStorage() { m_noStorage = true; }
+    // Makes values() start at byte `offset` of the storage and size() report
+    // `bytes`, so that the storage bytes around the window show any access
+    // outside the parameter's storage (at() and set() still index the whole storage).
+    void setWindow(size_t offset, size_t bytes)
+    {
+        m_windowed = true;
+        m_windowOffset = offset;
+        m_windowBytes = bytes;
+    }
     // Resizes the storage (the element count stays).
     void setStorageSize(size_t bytes) { m_storage.resize(static_cast<int>(bytes)); }
     QByteArray &storage() { return m_storage; }
@@ -72,6 +87,9 @@ private:
     size_t m_count;
     QByteArray m_storage;
     bool m_noStorage = false;
+    bool m_windowed = false;
+    size_t m_windowOffset = 0;
+    size_t m_windowBytes = 0;
     QString m_kks, m_rtm, m_iid, m_extId, m_name;
 };
 
