@@ -191,10 +191,7 @@ bool GateXmlConfigLoaderTemplate::parseCsvlist(const QDomElement &element, CsvTi
     columns.iid = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("iid"), -1));
     columns.kks = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("kks"), -1));
     columns.rtm = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("rtm"), -1));
-    const QString encoding = attr(element, "encoding");
-    QTextCodec *codec = encoding.isEmpty() ? nullptr : QTextCodec::codecForName(encoding.toLatin1());
-    if (!codec)
-        codec = QTextCodec::codecForLocale();
+    QTextCodec *codec = csvCodecForName(attr(element, "encoding"));
     const QString path = confPath(file);
     GATE_DEBUG(4, "GateXmlConfigLoaderTemplate::parseCsvlist(): will load file %s(%s) Type (value=%u index=%i) "
                   "columns index=%i extid=%i iid=%i kks=%i rtm=%i",
