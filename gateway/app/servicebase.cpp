@@ -36,6 +36,21 @@ bool isAction(const QString &argument, const char *shortForm, const char *longFo
     return argument == QLatin1String(shortForm) || argument == QLatin1String(longForm);
 }
 
+// The service name: at most 255 characters, backslashes made null characters.
+QString serviceNameFrom(const QString &name)
+{
+    QString cut = name;
+    if (cut.size() > 255) {
+        qWarning("ServiceBase: 'name' is longer than 255 characters.");
+        cut.truncate(255);
+    }
+    if (cut.contains(QLatin1Char('\\'))) {
+        qWarning("ServiceBase: 'name' contains backslashes '\\'.");
+        cut.replace(QLatin1Char('\\'), QChar(0));
+    }
+    return cut;
+}
+
 // Writes a printf-style text to `stream` at once: the output of a control
 // action must not wait in a buffer behind what the action does next.
 void say(std::FILE *stream, const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -59,20 +74,9 @@ void reportFailure(const char *text, const QString &cause)
 } // namespace
 
 ServiceBase::ServiceBase(int argc, char **argv, const QString &name)
-    : m_controller(QString())
+    : m_name(serviceNameFrom(name))
+    , m_controller(m_name)
 {
-    QString cut = name;
-    if (cut.size() > 255) {
-        qWarning("ServiceBase: 'name' is longer than 255 characters.");
-        cut.truncate(255);
-    }
-    if (cut.contains(QLatin1Char('\\'))) {
-        qWarning("ServiceBase: 'name' contains backslashes '\\'.");
-        cut.replace(QLatin1Char('\\'), QChar(0));
-    }
-    m_name = cut;
-    m_controller = ServiceController(m_name);
-
     for (int i = 0; argv && i < argc && argv[i]; ++i) {
         m_rawArgs << QByteArray(argv[i]);
         m_args << QString::fromLocal8Bit(argv[i]);
@@ -199,9 +203,8 @@ int ServiceBase::exec()
         return 0;
     }
 
-    if (qEnvironmentVariableIsSet(ServiceController::runVariable())) {
+    if (qEnvironmentVariableIsSet(ServiceController::runVariable()))
         return runOrReport(true, m_rawArgs, "The service failed to run.");
-    }
 
     if (!m_controller.start(serviceFilePath(), m_args.mid(1))) {
         say(stderr, "The service %s could not start\n", name.constData());

@@ -19,6 +19,11 @@
 // and an application object exists already, createApplication() creates
 // nothing and the run fails. An `Application` that is a plain QObject runs
 // under the QCoreApplication the process has already made (tests do so).
+//
+// A concrete service overrides start(), stop(), pause(), resume() and
+// processCommand() as it needs; createApplication() and
+// executeApplication() are supplied here. An override of createApplication()
+// calls this one, so that the frame finds the object through application().
 template <typename Application>
 class ServiceHost : public ServiceBase
 {

@@ -1,8 +1,10 @@
 #include "servicetestsupport.h"
 
 #include "app/servicecontroller.h"
+#include "app/unixsocket.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -41,7 +43,7 @@ protected:
 
     // Runs the program with `args`; its output goes to files, as the
     // detached service it may start inherits them.
-    Result runProgram(const QStringList &args, int flags = 0)
+    QProcessEnvironment programEnvironment(int flags = 0) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("FERROX_SERVICE_RUN"));
@@ -49,6 +51,12 @@ protected:
         environment.insert(QStringLiteral("FERROX_TESTSERVICE_LOG"), m_log);
         environment.insert(QStringLiteral("FERROX_TESTSERVICE_FLAGS"), QString::number(flags));
         environment.insert(QStringLiteral("FERROX_TESTSERVICE_SETTINGS"), m_dir.filePath(QStringLiteral("etc")));
+        return environment;
+    }
+
+    Result runProgram(const QStringList &args, int flags = 0)
+    {
+        const QProcessEnvironment environment = programEnvironment(flags);
         const QString out = m_dir.filePath(QStringLiteral("out%1").arg(++m_runs));
         const QString err = m_dir.filePath(QStringLiteral("err%1").arg(m_runs));
         QProcess process;
@@ -161,4 +169,26 @@ TEST_F(ServiceProgramFixture, InstallThroughTheProgramRecordsItsPath)
     const Result version = runProgram({QStringLiteral("-v")});
     EXPECT_TRUE(version.out.endsWith("is installed and not running\n\n")) << version.out.constData();
     EXPECT_EQ(runProgram({QStringLiteral("-u")}).code, 0);
+}
+
+TEST_F(ServiceProgramFixture, ServiceRunEndsCleanlyWithAConnectionStillOpen)
+{
+    QProcessEnvironment environment = programEnvironment();
+    environment.insert(QStringLiteral("FERROX_SERVICE_RUN"), QStringLiteral("1"));
+    QProcess service;
+    service.setProcessEnvironment(environment);
+    service.setWorkingDirectory(m_dir.path());
+    service.start(QStringLiteral(FERROX_SERVICE_TEST_PROGRAM), {QStringLiteral("-D"), QStringLiteral("2")});
+    ASSERT_TRUE(service.waitForStarted(10000));
+    const QString started = QStringLiteral("start in %1 with [-D 2]").arg(QDir(m_dir.path()).canonicalPath());
+    ASSERT_TRUE(waitUntil([&] { return logHas(started); })) << qPrintable(logLines().join(QLatin1Char('|')));
+
+    UnixSocket idle;
+    ASSERT_TRUE(idle.connectToPath(ServiceController::socketPath(m_name), 5000));
+    EXPECT_EQ(runProgram({QStringLiteral("-t")}).code, 0);
+    ASSERT_TRUE(service.waitForFinished(15000));
+    EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.exitCode(), 0);
+    EXPECT_EQ(service.readAllStandardError(), QByteArray());
+    EXPECT_FALSE(QFile::exists(ServiceController::socketPath(m_name)));
 }
