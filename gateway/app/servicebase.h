@@ -1,0 +1,116 @@
+#ifndef SERVICEBASE_H
+#define SERVICEBASE_H
+
+#include "app/servicecontroller.h"
+
+#include <QByteArrayList>
+#include <QFlags>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// The service frame of the program: parses the command line in exec(),
+// installs and uninstalls the service, starts it as a detached process,
+// controls a running instance over its control socket, or runs the
+// application as the service (or in the foreground with "-e").
+//
+// One instance per process, reachable as instance(). A concrete service is a
+// ServiceHost over its application class and overrides the operations below.
+class ServiceBase
+{
+public:
+    enum ServiceFlag {
+        Default = 0x00,
+        CanBeSuspended = 0x01,  // "pause" and "resume" are honoured
+        CannotBeStopped = 0x02, // "terminate" is refused
+    };
+    Q_DECLARE_FLAGS(ServiceFlags, ServiceFlag)
+
+    // Copies the arguments (converted from the local 8-bit encoding, argv[0]
+    // first). A name longer than 255 characters is cut to 255, and every
+    // backslash in it becomes a null character, each with a warning.
+    ServiceBase(int argc, char **argv, const QString &name);
+    virtual ~ServiceBase();
+
+    // The service of this process, or null.
+    static ServiceBase *instance();
+
+    // Ends the event loop with `code` as soon as it runs. Unlike a direct
+    // QCoreApplication::exit(), which is lost when no loop runs yet, a
+    // request made during start-up (in the application's constructor) ends
+    // the loop right after it began. Nothing without an application object.
+    static void requestQuit(int code);
+
+    // Performs what the first argument asks for and returns the exit code
+    // (see usage text): 0 for control actions, -1 when installing,
+    // uninstalling or running fails, -4 when the service cannot be started.
+    int exec();
+
+    QString serviceName() const { return m_name; }
+    QString serviceDescription() const { return m_description; }
+    void setServiceDescription(const QString &description) { m_description = description; }
+    // Written to the settings as "automaticStartup"; 0 unless set.
+    int startupType() const { return m_startupType; }
+    void setStartupType(int type) { m_startupType = type; }
+    ServiceFlags serviceFlags() const { return m_flags; }
+    void setServiceFlags(ServiceFlags flags) { m_flags = flags; }
+    // The program's arguments, argv[0] first.
+    QStringList arguments() const { return m_args; }
+    // The absolute path of the program file (ServiceController::serviceFilePath()).
+    QString serviceFilePath() const;
+    // The service as seen by its control clients (settings, control socket).
+    ServiceController &controller() { return m_controller; }
+    const ServiceController &controller() const { return m_controller; }
+
+protected:
+    // Called inside the event loop once the application is running.
+    virtual void start();
+    // Called on "terminate", before the event loop is quit.
+    virtual void stop();
+    // Called on "pause" and "resume" when CanBeSuspended is set.
+    virtual void pause();
+    virtual void resume();
+    // Called on "num:<code>".
+    virtual void processCommand(int code);
+    // Creates the application object from the arguments; `argc` and `argv`
+    // stay valid as long as the application lives. Creating nothing makes
+    // the run fail.
+    virtual void createApplication(int &argc, char **argv) = 0;
+    // Runs the application's event loop and returns its exit code.
+    virtual int executeApplication() = 0;
+    // The application object made by createApplication(), or null.
+    virtual QObject *applicationObject() const = 0;
+    // Destroys the application object (nothing when there is none).
+    virtual void destroyApplication() = 0;
+
+private:
+    friend class ServiceListener;
+    friend class ServiceStarter;
+
+    // Runs the application with the arguments `argv` (as a service with the
+    // control socket, or in the foreground). False when it could not run;
+    // `reason` then says why. Otherwise `exitCode` is the application's.
+    bool run(bool asService, const QByteArrayList &argv, int &exitCode, QString &reason);
+    // run(); when it could not run, reports `failure` with the reason and
+    // returns -1.
+    int runOrReport(bool asService, const QByteArrayList &argv, const char *failure);
+    void printVersion();
+    void printUsage();
+
+    QString m_name;
+    QString m_description;
+    int m_startupType = 0;
+    ServiceFlags m_flags = Default;
+    QStringList m_args;
+    QByteArrayList m_rawArgs;
+    ServiceController m_controller;
+    // The argument vector handed to the application; it must outlive it.
+    QByteArrayList m_appArgData;
+    QVector<char *> m_appArgv;
+    int m_appArgc = 0;
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(ServiceBase::ServiceFlags)
+
+#endif // SERVICEBASE_H

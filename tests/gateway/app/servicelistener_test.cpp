@@ -1,0 +1,283 @@
+#include "servicetestsupport.h"
+
+#include "app/servicecontroller.h"
+#include "app/servicelistener.h"
+#include "app/unixsocket.h"
+#include "support/messagecapture.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+// The frame run as a service in this process, controlled through its real
+// control socket from a second thread.
+namespace {
+
+const QString Program = QStringLiteral("/opt/ferrox/bin/ferrox");
+
+class ServiceRunFixture : public ::testing::Test
+{
+protected:
+    void TearDown() override { removeSocketFile(m_name); }
+
+    QString m_name = uniqueServiceName();
+};
+
+// Opens a raw control connection from the client thread.
+bool connectRaw(UnixSocket &socket, const QString &name)
+{
+    return socket.connectToPath(ServiceController::socketPath(name), 5000);
+}
+
+void send(UnixSocket &socket, const QByteArray &bytes)
+{
+    socket.write(bytes);
+    socket.flush();
+    socket.waitForBytesWritten(5000);
+}
+
+} // namespace
+
+TEST_F(ServiceRunFixture, TerminateStopsTheServiceAndRemovesItsSocket)
+{
+    RecordingService service({Program, QStringLiteral("unknown-arg")}, m_name);
+    bool alive = false;
+    bool terminated = false;
+    mode_t mode = 0;
+    const int code = runServiceWithClient(
+        service,
+        [&] {
+            ServiceController c(m_name);
+            alive = c.sendText(QStringLiteral("alive"));
+            terminated = c.stop();
+        },
+        true, &mode);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(alive);
+    EXPECT_TRUE(terminated);
+    EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+    // An unrecognised first argument reaches the application.
+    EXPECT_EQ(TinyTestApplication::lastArguments, (QStringList{Program, QStringLiteral("unknown-arg")}));
+    EXPECT_EQ(TinyTestApplication::alive, 0);
+    EXPECT_FALSE(QFile::exists(ServiceController::socketPath(m_name)));
+    // Created under the file-creation mask 027.
+    EXPECT_EQ(mode & 027, 0u);
+    EXPECT_NE(mode & 0700, 0u);
+}
+
+TEST_F(ServiceRunFixture, CannotBeStoppedRefusesTerminate)
+{
+    RecordingService service({Program}, m_name);
+    service.setServiceFlags(ServiceBase::CannotBeStopped);
+    bool terminated = true;
+    bool aliveAfter = false;
+    runServiceWithClient(
+        service,
+        [&] {
+            ServiceController c(m_name);
+            terminated = c.stop();
+            aliveAfter = c.sendText(QStringLiteral("alive"));
+        },
+        false);
+    EXPECT_FALSE(terminated);
+    EXPECT_TRUE(aliveAfter);
+    EXPECT_EQ(service.calls, QStringList{QStringLiteral("start")});
+}
+
+TEST_F(ServiceRunFixture, PauseAndResumeNeedCanBeSuspended)
+{
+    for (const bool suspendable : {true, false}) {
+        SCOPED_TRACE(suspendable);
+        RecordingService service({Program}, m_name);
+        if (suspendable)
+            service.setServiceFlags(ServiceBase::CanBeSuspended | ServiceBase::CannotBeStopped);
+        bool paused = !suspendable;
+        bool resumed = !suspendable;
+        runServiceWithClient(
+            service,
+            [&] {
+                ServiceController c(m_name);
+                paused = c.pause();
+                resumed = c.resume();
+            },
+            false);
+        EXPECT_EQ(paused, suspendable);
+        EXPECT_EQ(resumed, suspendable);
+        if (suspendable)
+            EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("pause"), QStringLiteral("resume")}));
+        else
+            EXPECT_EQ(service.calls, QStringList{QStringLiteral("start")});
+    }
+}
+
+TEST_F(ServiceRunFixture, NumericCommandsReachProcessCommand)
+{
+    RecordingService service({Program}, m_name);
+    QList<bool> replies;
+    runServiceWithClient(
+        service,
+        [&] {
+            ServiceController c(m_name);
+            replies << c.sendCommand(42) << c.sendCommand(-7) << c.sendText(QStringLiteral("num:abc"))
+                    << c.sendText(QStringLiteral("num:"));
+        },
+        false);
+    EXPECT_EQ(replies, (QList<bool>{true, true, true, false}));
+    EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("command 42"),
+                                          QStringLiteral("command -7"), QStringLiteral("command 0")}));
+}
+
+TEST_F(ServiceRunFixture, UnknownCommandsAreAnsweredFalse)
+{
+    RecordingService service({Program}, m_name);
+    service.setServiceFlags(ServiceBase::CanBeSuspended);
+    QList<bool> replies;
+    runServiceWithClient(
+        service,
+        [&] {
+            ServiceController c(m_name);
+            for (const char *command : {"", "hello", "TERMINATE", "alive ", " pause", "num", "terminate\n"})
+                replies << c.sendText(QLatin1String(command));
+            replies << c.sendText(QStringLiteral("alive"));
+        },
+        false);
+    EXPECT_EQ(replies, (QList<bool>{false, false, false, false, false, false, false, true}));
+    EXPECT_EQ(service.calls, QStringList{QStringLiteral("start")});
+}
+
+TEST_F(ServiceRunFixture, SeveralCommandsInOneWriteAreServedInOrder)
+{
+    RecordingService service({Program}, m_name);
+    QByteArray reply;
+    runServiceWithClient(
+        service,
+        [&] {
+            UnixSocket socket;
+            if (!connectRaw(socket, m_name))
+                return;
+            send(socket, "alive\r\nnum:5\r\nbogus\r\nnum:6\r\n");
+            reply = readReply(socket, 17);
+        },
+        false);
+    EXPECT_EQ(reply, QByteArray("truetruefalsetrue"));
+    EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("command 5"), QStringLiteral("command 6")}));
+}
+
+TEST_F(ServiceRunFixture, CommandSplitOverWritesIsJoined)
+{
+    RecordingService service({Program}, m_name);
+    QByteArray early;
+    QByteArray reply;
+    runServiceWithClient(
+        service,
+        [&] {
+            UnixSocket socket;
+            if (!connectRaw(socket, m_name))
+                return;
+            send(socket, "nu");
+            // Nothing is answered before the command is complete.
+            if (socket.waitForReadyRead(200))
+                early = socket.readAll();
+            send(socket, "m:12\r");
+            if (socket.waitForReadyRead(200))
+                early += socket.readAll();
+            send(socket, "\nalive\r\n");
+            reply = readReply(socket, 8);
+        },
+        false);
+    EXPECT_TRUE(early.isEmpty()) << early.constData();
+    EXPECT_EQ(reply, QByteArray("truetrue"));
+    EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("command 12")}));
+}
+
+TEST_F(ServiceRunFixture, EveryConnectionHasItsOwnBuffer)
+{
+    RecordingService service({Program}, m_name);
+    QByteArray replyA;
+    QByteArray replyB;
+    runServiceWithClient(
+        service,
+        [&] {
+            UnixSocket a;
+            UnixSocket b;
+            if (!connectRaw(a, m_name) || !connectRaw(b, m_name))
+                return;
+            send(a, "num:");
+            send(b, "num:3\r\n");
+            replyB = readReply(b, 4);
+            send(a, "1\r\n");
+            replyA = readReply(a, 4);
+        },
+        false);
+    EXPECT_EQ(replyA, QByteArray("true"));
+    EXPECT_EQ(replyB, QByteArray("true"));
+    EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("command 3"), QStringLiteral("command 1")}));
+}
+
+TEST_F(ServiceRunFixture, EndlessTextWithoutCommandEndClosesOnlyThatConnection)
+{
+    RecordingService service({Program}, m_name);
+    bool closed = false;
+    bool aliveAfter = false;
+    MessageCapture messages;
+    runServiceWithClient(
+        service,
+        [&] {
+            UnixSocket flood;
+            if (!connectRaw(flood, m_name))
+                return;
+            send(flood, QByteArray(ServiceListener::MaxPendingText + 100, 'x'));
+            closed = flood.state() == QLocalSocket::UnconnectedState || flood.waitForDisconnected(5000);
+            aliveAfter = ServiceController(m_name).sendText(QStringLiteral("alive"));
+        },
+        false);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(aliveAfter);
+    EXPECT_TRUE(messages.contains(QStringLiteral("ServiceListener::slotReadyRead(): more than 1024 characters without a command end, connection closed")));
+    EXPECT_EQ(service.calls, QStringList{QStringLiteral("start")});
+}
+
+TEST_F(ServiceRunFixture, CommandSentJustBeforeClosingIsStillServed)
+{
+    RecordingService service({Program}, m_name);
+    runServiceWithClient(
+        service,
+        [&] {
+            UnixSocket socket;
+            if (!connectRaw(socket, m_name))
+                return;
+            send(socket, "num:9\r\n");
+            socket.abort();
+            // Wait until the service has seen it.
+            ServiceController(m_name).sendText(QStringLiteral("alive"));
+        },
+        false);
+    EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("command 9")}));
+}
+
+TEST_F(ServiceRunFixture, SecondInstanceDoesNotTakeTheSocketOfALiveOne)
+{
+    RecordingService service({Program}, m_name);
+    int secondCode = 0;
+    bool aliveAfter = false;
+    QString failure;
+    service.onStart = [&] {
+        // The second instance runs inside the first one's start(): its
+        // listening fails, so it never reaches its own event loop.
+        MessageCapture messages;
+        RecordingService second({Program}, m_name);
+        secondCode = second.exec();
+        failure = messages.warnings().value(0);
+        aliveAfter = QFile::exists(ServiceController::socketPath(m_name));
+    };
+    bool stillControllable = false;
+    runServiceWithClient(
+        service, [&] { stillControllable = ServiceController(m_name).stop(); }, true);
+    EXPECT_EQ(secondCode, -1);
+    EXPECT_TRUE(failure.startsWith(QLatin1String("The service failed to run. (the control socket could not be opened: another process listens at ")))
+        << qPrintable(failure);
+    EXPECT_TRUE(aliveAfter);
+    EXPECT_TRUE(stillControllable);
+}
