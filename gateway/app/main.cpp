@@ -1,12 +1,7 @@
-#include "app/qgatelogger.h"
-
-#include <QCoreApplication>
-#include <cstdio>
+#include "app/ferroxservice.h"
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QGateLogger::instance();
-    std::fprintf(stderr, "ferrox: the gateway cannot load a configuration yet.\n");
-    return 0;
+    FerroxService service(argc, argv);
+    return service.exec();
 }

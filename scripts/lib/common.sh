@@ -34,5 +34,8 @@ ferrox_build() {
     command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$FERROX_ROOT" -B "$FERROX_BUILD_DIR" -G Ninja \
           -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@"
+    # moc reruns only for headers it already knows: in a tree built before,
+    # a newly added Q_OBJECT header would be missed unless the step reruns.
+    find "$FERROX_BUILD_DIR" -path '*_autogen/timestamp' -delete 2>/dev/null || true
     cmake --build "$FERROX_BUILD_DIR" -j "$(nproc)"
 }

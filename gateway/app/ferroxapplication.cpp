@@ -1,0 +1,73 @@
+#include "app/ferroxapplication.h"
+
+#include "app/commandline.h"
+#include "app/ferroxconfig.h"
+#include "app/maincycle.h"
+#include "app/qgatelogger.h"
+#include "app/servicebase.h"
+#include "config/ferroxxmlconfig.h"
+#include "conversion/conversionregistry.h"
+#include "conversion/singleproviderconverter.h"
+#include "core/basetie.h"
+#include "core/diag.h"
+#include "core/gatelog.h"
+
+#include <QDir>
+#include <QTimer>
+
+namespace {
+const int kMainCyclePeriod = 500;
+}
+
+FerroxApplication::FerroxApplication(int &argc, char **argv)
+    : QCoreApplication(argc, argv)
+    , m_timer(nullptr)
+    , m_exitCode(0)
+    , m_exitRequested(false)
+{
+    GATE_DEBUG_ALWAYS("FerroxApplication::FerroxApplication() was called");
+    QGateLogger::instance();
+    const QString programDir = applicationDirPath();
+
+    if (!applyCommandLine(arguments(), programDir))
+        requestExit(-1);
+
+    ConversionRegistry::fillGlobal();
+
+    FerroxConfig &config = FerroxConfig::instance();
+    {
+        FerroxXmlConfig loader(config, &makeConverter);
+        const QString file = QDir::cleanPath(QDir(programDir).absoluteFilePath(QStringLiteral("../config/ferrox.cfg")));
+        if (!loader.loadConf(file)) {
+            GATE_WARN("Error loading config");
+            requestExit(-1);
+        }
+        config.checkConfig();
+        GATE_DEBUG(2, "FerroxApplication::FerroxApplication(): config loaded");
+        for (BaseTie *tie : qAsConst(config.ties()))
+            if (tie)
+                tie->init();
+        GATE_DEBUG(2, "FerroxApplication::FerroxApplication(): ties initialized");
+
+        m_timer = new QTimer(this);
+        connect(m_timer, &QTimer::timeout, this, &FerroxApplication::slotTimerTick);
+        m_timer->start(kMainCyclePeriod);
+        gateLog(tr("Application was started"));
+    }
+}
+
+FerroxApplication::~FerroxApplication() = default;
+
+void FerroxApplication::slotTimerTick()
+{
+    runMainCycle(FerroxConfig::instance().ties());
+}
+
+void FerroxApplication::requestExit(int code)
+{
+    if (m_exitRequested)
+        return;
+    m_exitRequested = true;
+    m_exitCode = code;
+    ServiceBase::requestQuit(code);
+}

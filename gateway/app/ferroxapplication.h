@@ -1,0 +1,37 @@
+#ifndef FERROXAPPLICATION_H
+#define FERROXAPPLICATION_H
+
+#include <QCoreApplication>
+
+class QTimer;
+
+// The gateway application. Its constructor does all start-up work: reads
+// -D and -L, fills the conversion registry, loads and checks the
+// configuration, initialises every tie and starts the fixed 500 ms main
+// cycle. A start-up error (a wrong argument, a configuration that does not
+// load) makes the event loop end with exit code -1 as soon as it runs.
+class FerroxApplication : public QCoreApplication
+{
+    Q_OBJECT
+public:
+    FerroxApplication(int &argc, char **argv);
+    ~FerroxApplication() override;
+
+    // The exit code requested during start-up, 0 when none was.
+    int startupExitCode() const { return m_exitCode; }
+
+public slots:
+    // One main cycle over the configuration's ties.
+    void slotTimerTick();
+
+private:
+    // Remembers a quit request made before the event loop runs and honours
+    // it as soon as the loop starts (exit() does nothing before that).
+    void requestExit(int code);
+
+    QTimer *m_timer;
+    int m_exitCode;
+    bool m_exitRequested;
+};
+
+#endif // FERROXAPPLICATION_H

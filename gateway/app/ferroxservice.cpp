@@ -1,0 +1,34 @@
+#include "app/ferroxservice.h"
+
+#include "core/diag.h"
+
+FerroxService::FerroxService(int argc, char **argv, const QString &name)
+    : ServiceHost<FerroxApplication>(argc, argv, name)
+{
+    setServiceDescription(QStringLiteral("Ferrox data gateway for industrial process data"));
+}
+
+FerroxService::~FerroxService() = default;
+
+void FerroxService::start()
+{
+}
+
+void FerroxService::stop()
+{
+    GATE_DEBUG_ALWAYS("stop() called");
+}
+
+void FerroxService::pause()
+{
+    GATE_DEBUG_ALWAYS("pause() called");
+}
+
+void FerroxService::resume()
+{
+    GATE_DEBUG_ALWAYS("resume() called");
+}
+
+void FerroxService::processCommand(int)
+{
+}

@@ -1,0 +1,68 @@
+#include "app/qgatelogger.h"
+
+#include "support/scopedtimezone.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList readLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+TEST(QGateLogger, WritesNothingBeforeAFileNameIsSet)
+{
+    QTemporaryDir dir;
+    QGateLogger logger;
+    logger.Log(QStringLiteral("lost"));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST(QGateLogger, AppendsStampedLinesInOrderAndRecreatesARemovedFile)
+{
+    ScopedTimeZone tz("XXX-3");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ferrox.log");
+    QGateLogger logger;
+    logger.setFileName(path);
+    const QDateTime t(QDate(2026, 12, 6), QTime(16, 24, 43, 120), Qt::UTC);
+    logger.Log(t, QStringLiteral("first"));
+    logger.Log(t.addSecs(1), QStringLiteral("second"));
+    EXPECT_EQ(readLines(path), QStringList({"06-12-2026 19:24:43.120 +0300\tfirst", "06-12-2026 19:24:44.120 +0300\tsecond"}));
+
+    ASSERT_TRUE(QFile::remove(path));
+    logger.Log(t, QStringLiteral("again"));
+    EXPECT_EQ(readLines(path), QStringList({"06-12-2026 19:24:43.120 +0300\tagain"}));
+}
+
+TEST(QGateLogger, UnwritableFileLosesTheLineQuietly)
+{
+    QTemporaryDir dir;
+    QGateLogger logger;
+    logger.setFileName(dir.filePath("no/such/dir/ferrox.log"));
+    logger.Log(QStringLiteral("lost"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("no/such/dir/ferrox.log")));
+}
+
+TEST(QGateLogger, TheProcessLoggerIsTheGatewaysLogSink)
+{
+    QTemporaryDir dir;
+    QGateLogger *logger = QGateLogger::instance();
+    EXPECT_EQ(gateLogSink(), logger);
+    setGateLogFileName(dir.filePath("sink.log"));
+    gateLog(QStringLiteral("through the sink"));
+    const QStringList lines = readLines(dir.filePath("sink.log"));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines.at(0).endsWith("\tthrough the sink"));
+    setGateLogFileName(QString());
+}
