@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix, then builds and runs a
+# program that links the installed libraries through their CMake packages
+# and checks their pkg-config files.
+set -euo pipefail
+build_dir=$1
+source_dir=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
+test -x "$work/prefix/bin/ferrox"
+test -f "$work/prefix/config/ferrox.cfg"
+test -d "$work/prefix/log"
+
+cmake -S "$source_dir/consumer" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" \
+      -DKORVA_LIBDIR="$work/prefix/lib" >/dev/null
+cmake --build "$work/build" >/dev/null
+LD_LIBRARY_PATH="$work/prefix/lib" "$work/build/consumer" | grep -qx linked
+
+export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
+pkg-config --exists korvadatapacket sundry5
+pkg-config --libs korvadatapacket | grep -q -- -lKORVADataPacket
+echo "installed package OK"
