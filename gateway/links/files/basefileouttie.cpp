@@ -39,8 +39,14 @@ QString BaseFileOutTie::dateText(const QDate &date) const
     switch (m_dateKind) {
     case dkIso:
         return date.toString(Qt::ISODate);
-    case dkLocale:
-        return QLocale::system().toString(date, QLocale::ShortFormat);
+    case dkLocale: {
+        // Locale date forms may separate with slashes, which would turn the
+        // date into directories that do not exist: the file could never be
+        // written. A pattern given by the operator is used as written.
+        QString text = QLocale::system().toString(date, QLocale::ShortFormat);
+        text.replace(QLatin1Char('/'), QLatin1Char('-'));
+        return text;
+    }
     default:
         return date.toString(Qt::TextDate);
     }

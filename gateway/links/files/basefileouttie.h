@@ -23,7 +23,7 @@ public:
     enum DateKind : qint32 {
         dkText = 0,  // the framework's text date form
         dkIso = 1,   // yyyy-MM-dd
-        dkLocale = 2 // the system locale's short date form
+        dkLocale = 2 // the system locale's short date form ("/" written as "-")
     };
 
     explicit BaseFileOutTie(QObject *parent = nullptr);

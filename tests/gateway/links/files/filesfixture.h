@@ -11,8 +11,23 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTextCodec>
 
 #include <cstring>
+
+// Makes the codec named `name` the locale's codec for the lifetime of the object.
+class ScopedLocaleCodec
+{
+public:
+    explicit ScopedLocaleCodec(const char *name) : m_previous(QTextCodec::codecForLocale())
+    {
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName(name));
+    }
+    ~ScopedLocaleCodec() { QTextCodec::setCodecForLocale(m_previous); }
+
+private:
+    QTextCodec *m_previous;
+};
 
 // A configuration in a temporary directory loaded through the real loader,
 // a fixed clock, and the main cycle's three passes.

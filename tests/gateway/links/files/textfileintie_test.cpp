@@ -6,7 +6,6 @@
 #include <dpdatatype.h>
 
 #include <QFile>
-#include <QTextCodec>
 
 #include <cmath>
 
@@ -287,17 +286,13 @@ TEST_F(TextFileIn, TypesWithoutTextFormAreReportedAndLeftAlone)
 
 TEST_F(TextFileIn, FileInTheLocaleCodecIsDecoded)
 {
-    QTextCodec *previous = QTextCodec::codecForLocale();
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("KOI8-R"));
+    ScopedLocaleCodec koi8r("KOI8-R");
     write("in.csv", "index,type,kks\n1,FLOATVALID,\xf4\xc5\xcd\xd0\n"); // "Темп" in KOI8-R
     write("out.csv", "index,type,kks\n");
-    const bool loaded = load("<textfilein><csvlist file='in.csv' index='0' type='1' kks='2' direction='in' "
-                             "encoding='KOI8-R'/><infile filename='" + path("values.txt").toUtf8() + "'/></textfilein>");
+    ASSERT_TRUE(load("<textfilein><csvlist file='in.csv' index='0' type='1' kks='2' direction='in' "
+                             "encoding='KOI8-R'/><infile filename='" + path("values.txt").toUtf8() + "'/></textfilein>"));
     writeText("values.txt", "\xf4\xc5\xcd\xd0;8.5\n");
-    if (loaded)
-        tie<TextFileInTie>(0)->pollAndConvert();
-    QTextCodec::setCodecForLocale(previous);
-    ASSERT_TRUE(loaded);
+    tie<TextFileInTie>(0)->pollAndConvert();
     EXPECT_FLOAT_EQ(floatValue(provider(QString::fromUtf8("Темп"))), 8.5f);
 }
 
