@@ -19,18 +19,59 @@ const char kContext[] = "FerroxXmlConfig";
 // Phases of a file section: nothing read yet, lists read, file read.
 enum Phase { phNothing = 0, phLists = 1, phFile = 2 };
 
+// The messages of one kind of file section.
+struct SectionTexts {
+    const char *fileTag;        // "infile" or "outfile"
+    const char *listsFirst;     // a list after the file, or no list at all
+    const char *fileAfterLists; // the file before the lists, twice, or missing
+    const char *listWarning;    // a list that failed to load: the warning
+    const char *listLog;        // ... and its log line
+};
+
+const SectionTexts kInTexts = {
+    "infile",
+    "Error loading config: one or more \"csvlist\" tag should be at start of section \"textfilein\"",
+    "Error loading config: a \"infile\" tag should be just after \"csvlist\" in section \"textfilein\"",
+    "Error loading config: Error loading csvlist for section textfilein",
+    "Error loading config: Error parsing csvlist for section textfilein",
+};
+
+// The plot section reports with the same texts.
+const SectionTexts kOutTexts = {
+    "outfile",
+    "Error loading config: one or more \"csvlist\" tag should be at start of section \"textfileout\"",
+    "Error loading config: a \"outfile\" tag should be just after \"csvlist\" in section \"textfileout\"",
+    "Error loading config: Error loading csvlist for section ",
+    "Error loading config: Error parsing csvlist for section ",
+};
+
 QString attr(const QDomElement &element, const char *name)
 {
     return QXmlBasedObject::getXMLAttrValue(element, QLatin1String(name));
 }
 
-// Ends a failed section. Its tie is not listed, but the provider index may
-// already point at its parameters, so the configuration keeps it alive as
-// a child until the configuration itself goes.
-bool failSection(GateXmlConfigLoaderTemplate &loader, std::unique_ptr<BaseTie> &tie)
+// Sets the tie's identifier and data timeout from the section; false
+// (reported with `idError`) when the identifier cannot be set.
+bool readTieBasics(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, BaseTie *tie, const char *idError)
 {
-    tie.release()->setParent(&loader.config());
-    return false;
+    if (!loader.parseTieID(section, tie)) {
+        reportConfigError(kContext, idError);
+        return false;
+    }
+    tie->setTimeout(static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("timeout"), 3000)));
+    return true;
+}
+
+// Ends a section: a complete one lists its tie. The tie of a failed one is
+// not listed, but the provider index may already point at its parameters,
+// so the configuration keeps it alive as a child until it goes itself.
+bool finishSection(GateXmlConfigLoaderTemplate &loader, std::unique_ptr<BaseTie> &tie, bool complete)
+{
+    if (complete)
+        loader.addTie(tie.release());
+    else
+        tie.release()->setParent(&loader.config());
+    return complete;
 }
 
 // Builds one unit from a `csvlist` element into `tie` (by its addUnit) and
@@ -48,8 +89,59 @@ bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, Tie 
     return true;
 }
 
-// The output-file attributes of an `outfile` element into `tie`; false
-// (reported) for an empty file name or a zone other than UTC or local.
+// Walks the section's children: one or more `csvlist` first, then exactly
+// one file element, read by `readFile(element)`; other elements are
+// skipped. False (reported) when the order is wrong or a child fails.
+template<typename Tie, typename ReadFile>
+bool readChildren(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, Tie *tie,
+                  const SectionTexts &texts, ReadFile readFile)
+{
+    int phase = phNothing;
+    for (QDomElement child = section.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+        const QString tag = child.tagName();
+        if (tag == QLatin1String("csvlist")) {
+            if (phase == phFile) {
+                reportConfigError(kContext, texts.listsFirst);
+                return false;
+            }
+            if (!readList(loader, child, tie)) {
+                reportConfigError(kContext, texts.listWarning, texts.listLog);
+                return false;
+            }
+            phase = phLists;
+        } else if (tag == QLatin1String(texts.fileTag)) {
+            if (phase != phLists) {
+                reportConfigError(kContext, texts.fileAfterLists);
+                return false;
+            }
+            if (!readFile(child))
+                return false;
+            phase = phFile;
+        }
+    }
+    if (phase != phFile) {
+        reportConfigError(kContext, phase == phNothing ? texts.listsFirst : texts.fileAfterLists);
+        return false;
+    }
+    return true;
+}
+
+// The `infile` element into `tie`; false (reported) for an empty file name.
+bool readInFile(const QDomElement &infile, TextFileInTie *tie)
+{
+    const QStringList names = GateXmlConfigLoaderTemplate::splitEscapedList(attr(infile, "filename"));
+    if (names.isEmpty()) {
+        reportConfigError(kContext,
+                          "Error loading config: empty \"filename\" attribute of \"infile\" tag in section \"textfilein\"");
+        return false;
+    }
+    tie->setFileName(names.first());
+    tie->setReadPosition(0);
+    return true;
+}
+
+// The `outfile` element into `tie`; false (reported) for an empty file
+// name or a zone other than UTC or local.
 bool readOutFile(const QDomElement &outfile, TextFileOutTie *tie)
 {
     const QStringList names = GateXmlConfigLoaderTemplate::splitEscapedList(attr(outfile, "filename"));
@@ -89,126 +181,12 @@ bool readOutFile(const QDomElement &outfile, TextFileOutTie *tie)
     return true;
 }
 
-// The children of an output section: the lists, then the one `outfile`.
-bool readOutChildren(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, TextFileOutTie *tie)
+// The attributes only the text output section has, in their order, and its switch.
+bool readTextOutAttributes(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, TextFileOutTie *tie)
 {
-    static const char kListsFirst[] =
-        "Error loading config: one or more \"csvlist\" tag should be at start of section \"textfileout\"";
-    static const char kFileAfterLists[] =
-        "Error loading config: a \"outfile\" tag should be just after \"csvlist\" in section \"textfileout\"";
-    int phase = phNothing;
-    for (QDomElement child = section.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
-        const QString tag = child.tagName();
-        if (tag == QLatin1String("csvlist")) {
-            if (phase == phFile) {
-                reportConfigError(kContext, kListsFirst);
-                return false;
-            }
-            if (!readList(loader, child, tie)) {
-                reportConfigError(kContext, "Error loading config: Error loading csvlist for section ",
-                                  "Error loading config: Error parsing csvlist for section ");
-                return false;
-            }
-            phase = phLists;
-        } else if (tag == QLatin1String("outfile")) {
-            if (phase != phLists) {
-                reportConfigError(kContext, kFileAfterLists);
-                return false;
-            }
-            if (!readOutFile(child, tie))
-                return false;
-            phase = phFile;
-        }
-    }
-    if (phase == phNothing) {
-        reportConfigError(kContext, kListsFirst);
-        return false;
-    }
-    if (phase == phLists) {
-        reportConfigError(kContext, kFileAfterLists);
-        return false;
-    }
-    return true;
-}
-
-quint32 timeoutOf(const QDomElement &section)
-{
-    return static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("timeout"), 3000));
-}
-
-quint32 intervalOf(const QDomElement &section)
-{
-    return static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("minwriteinterval"), 1));
-}
-
-} // namespace
-
-bool readTextFileInSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
-{
-    static const char kListsFirst[] =
-        "Error loading config: one or more \"csvlist\" tag should be at start of section \"textfilein\"";
-    static const char kFileAfterLists[] =
-        "Error loading config: a \"infile\" tag should be just after \"csvlist\" in section \"textfilein\"";
-
-    std::unique_ptr<BaseTie> owner(new TextFileInTie);
-    auto *tie = static_cast<TextFileInTie *>(owner.get());
-    if (!loader.parseTieID(section, tie)) {
-        reportConfigError(kContext, "Internal error: error while setting TextFileInTie id");
-        return failSection(loader, owner);
-    }
-    tie->setTimeout(timeoutOf(section));
-    tie->setPrevForAbsent(QXmlBasedObject::getXMLBoolAttrDef(section, QStringLiteral("prevforabsent"), false));
-
-    int phase = phNothing;
-    for (QDomElement child = section.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
-        const QString tag = child.tagName();
-        if (tag == QLatin1String("csvlist")) {
-            if (phase == phFile) {
-                reportConfigError(kContext, kListsFirst);
-                return failSection(loader, owner);
-            }
-            if (!readList(loader, child, tie)) {
-                reportConfigError(kContext, "Error loading config: Error loading csvlist for section textfilein",
-                                  "Error loading config: Error parsing csvlist for section textfilein");
-                return failSection(loader, owner);
-            }
-            phase = phLists;
-        } else if (tag == QLatin1String("infile")) {
-            if (phase != phLists) {
-                reportConfigError(kContext, kFileAfterLists);
-                return failSection(loader, owner);
-            }
-            const QStringList names = GateXmlConfigLoaderTemplate::splitEscapedList(attr(child, "filename"));
-            if (names.isEmpty()) {
-                reportConfigError(kContext,
-                                  "Error loading config: empty \"filename\" attribute of \"infile\" tag in section "
-                                  "\"textfilein\"");
-                return failSection(loader, owner);
-            }
-            tie->setFileName(names.first());
-            tie->setReadPosition(0);
-            phase = phFile;
-        }
-    }
-    if (phase != phFile) {
-        reportConfigError(kContext, phase == phNothing ? kListsFirst : kFileAfterLists);
-        return failSection(loader, owner);
-    }
-    loader.addTie(owner.release());
-    return true;
-}
-
-bool readTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
-{
-    std::unique_ptr<BaseTie> owner(new TextFileOutTie);
-    auto *tie = static_cast<TextFileOutTie *>(owner.get());
-    if (!loader.parseTieID(section, tie)) {
-        reportConfigError(kContext, "Internal error: error while setting TextFileOutTie id");
-        return failSection(loader, owner);
-    }
-    tie->setTimeout(timeoutOf(section));
     tie->setSyncByTimePoint(QXmlBasedObject::getXMLBoolAttrDef(section, QStringLiteral("syncbytimepoint"), false));
-    tie->setMinWriteInterval(intervalOf(section));
+    tie->setMinWriteInterval(
+        static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("minwriteinterval"), 1)));
     tie->setColumns(OutFieldFormat::parseColumns(attr(section, "outfields")));
     tie->setValidString(QXmlBasedObject::getXMLAttrValueDef(section, QStringLiteral("defvalidstring"), QStringLiteral("+")));
     tie->setInvalidString(
@@ -217,26 +195,47 @@ bool readTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomEleme
     if (!loader.parseSwitch(section, tie)) {
         reportConfigError(kContext, "Error loading config: error parsing \"switchparam\" tag of section \"%1\"",
                           {section.tagName()});
-        return failSection(loader, owner);
+        return false;
     }
-    if (!readOutChildren(loader, section, tie))
-        return failSection(loader, owner);
-    loader.addTie(owner.release());
     return true;
+}
+
+} // namespace
+
+bool readTextFileInSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
+{
+    std::unique_ptr<BaseTie> owner(new TextFileInTie);
+    auto *tie = static_cast<TextFileInTie *>(owner.get());
+    bool ok = readTieBasics(loader, section, tie, "Internal error: error while setting TextFileInTie id");
+    if (ok) {
+        tie->setPrevForAbsent(QXmlBasedObject::getXMLBoolAttrDef(section, QStringLiteral("prevforabsent"), false));
+        ok = readChildren(loader, section, tie, kInTexts,
+                          [tie](const QDomElement &infile) { return readInFile(infile, tie); });
+    }
+    return finishSection(loader, owner, ok);
+}
+
+bool readTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
+{
+    std::unique_ptr<BaseTie> owner(new TextFileOutTie);
+    auto *tie = static_cast<TextFileOutTie *>(owner.get());
+    const bool ok = readTieBasics(loader, section, tie, "Internal error: error while setting TextFileOutTie id")
+        && readTextOutAttributes(loader, section, tie)
+        && readChildren(loader, section, tie, kOutTexts,
+                        [tie](const QDomElement &outfile) { return readOutFile(outfile, tie); });
+    return finishSection(loader, owner, ok);
 }
 
 bool readPlotTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
 {
     std::unique_ptr<BaseTie> owner(new PlotTextFileOutTie);
     auto *tie = static_cast<PlotTextFileOutTie *>(owner.get());
-    if (!loader.parseTieID(section, tie)) {
-        reportConfigError(kContext, "Internal error: error while setting PlotTextFileOutTie id");
-        return failSection(loader, owner);
+    bool ok = readTieBasics(loader, section, tie, "Internal error: error while setting PlotTextFileOutTie id");
+    if (ok) {
+        tie->setMinWriteInterval(
+            static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("minwriteinterval"), 1)));
+        ok = readChildren(loader, section, tie, kOutTexts,
+                          [tie](const QDomElement &outfile) { return readOutFile(outfile, tie); });
     }
-    tie->setTimeout(timeoutOf(section));
-    tie->setMinWriteInterval(intervalOf(section));
-    if (!readOutChildren(loader, section, tie))
-        return failSection(loader, owner);
-    loader.addTie(owner.release());
-    return true;
+    return finishSection(loader, owner, ok);
 }
