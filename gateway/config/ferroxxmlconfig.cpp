@@ -4,6 +4,7 @@
 #include "core/diag.h"
 #include "core/gatelog.h"
 #include "links/calc/servicesection.h"
+#include "links/files/filesections.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,10 +38,10 @@ const SectionEntry kSections[] = {
     {"deprotocolclient", &unavailableSection},
     {"luacalc", &unavailableSection},
     {"mqueue", &unavailableSection},
-    {"plottextfileout", &unavailableSection},
+    {"plottextfileout", &readPlotTextFileOutSection},
     {"service", &readServiceSection},
-    {"textfilein", &unavailableSection},
-    {"textfileout", &unavailableSection},
+    {"textfilein", &readTextFileInSection},
+    {"textfileout", &readTextFileOutSection},
 };
 
 QString systemLocaleName()

@@ -1,0 +1,31 @@
+#include "links/files/plottextfileouttie.h"
+
+#include "core/diag.h"
+
+PlotTextFileOutTie::PlotTextFileOutTie(QObject *parent)
+    : TextFileOutTie(parent)
+{
+    setWriteInvalid(true);
+    setSecondsLine(false);
+}
+
+PlotTextFileOutTie::~PlotTextFileOutTie() = default;
+
+void PlotTextFileOutTie::beforeWriteToFile(int position, const QString &fileName)
+{
+    if (position < 0)
+        return;
+    while (m_currentFileNames.size() <= position)
+        m_currentFileNames.append(QString());
+    QString &current = m_currentFileNames[position];
+    if (current == fileName)
+        return;
+    if (!current.isEmpty()) {
+        // Forgotten at once, so that a retry after a failure does not end the old file twice.
+        if (!appendToFile(current, encode(QStringLiteral("END\n") + fileName + QLatin1Char('\n'))))
+            GATE_DEBUG(1, "PlotTextFileOutTie::beforeWriteToFile(): cannot end file \"%s\"", qUtf8Printable(current));
+        current.clear();
+    }
+    if (appendToFile(fileName, encode(QStringLiteral("START\n"))))
+        current = fileName;
+}

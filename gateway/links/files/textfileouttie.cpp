@@ -1,0 +1,264 @@
+#include "links/files/textfileouttie.h"
+
+#include "core/basetieparam.h"
+#include "core/basetieunit.h"
+#include "core/clock.h"
+#include "core/diag.h"
+
+#include <csvfunctions.h>
+
+#include <QTextStream>
+
+namespace {
+
+const char *kDateFormat = "dd.MM.yyyy hh:mm:ss.zzz";
+
+QByteArray stamp(const QDateTime &dt)
+{
+    return dt.isValid() ? dt.toString(QLatin1String(kDateFormat)).toUtf8() : QByteArrayLiteral("(invalid)");
+}
+
+constexpr char kDelimiters[] = {',', ';', '\t', ' '};
+
+} // namespace
+
+TextFileOutTie::TextFileOutTie(QObject *parent)
+    : BaseFileOutTie(parent)
+    , m_writeInvalid(false)
+    , m_columns(OutFieldFormat::defaultColumns())
+    , m_validString(QStringLiteral("+"))
+    , m_invalidString(QStringLiteral("-"))
+    , m_secondsLine(true)
+    , m_syncByTimePoint(false)
+    , m_minWriteInterval(1)
+    , m_delimiterKind(1)
+{
+}
+
+TextFileOutTie::~TextFileOutTie() = default;
+
+qint32 TextFileOutTie::state() const
+{
+    return 0;
+}
+
+void TextFileOutTie::addUnit(BaseTieUnit *unit)
+{
+    appendUnit(unit);
+    GATE_DEBUG(1, "TextFileOutTie::addUnit(%p) add unit with direction %u", static_cast<void *>(unit),
+               unit ? unit->direction() : 0u);
+}
+
+void TextFileOutTie::beforeWriteToFile(int, const QString &)
+{
+}
+
+void TextFileOutTie::setColumns(const QVector<OutFieldFormat::Column> &columns)
+{
+    m_columns = columns.isEmpty() ? OutFieldFormat::defaultColumns() : columns;
+}
+
+void TextFileOutTie::setDelimiterKind(qint32 kind)
+{
+    if (kind < 0 || kind >= static_cast<qint32>(sizeof kDelimiters)) {
+        GATE_WARN("Unknown field delimiter type");
+        return;
+    }
+    m_delimiterKind = kind;
+}
+
+QChar TextFileOutTie::delimiter() const
+{
+    return QLatin1Char(kDelimiters[m_delimiterKind]);
+}
+
+bool TextFileOutTie::recordWritten(const QDateTime &dt) const
+{
+    const int files = fileNames().size();
+    for (int k = 0; k < files; ++k) {
+        if (k >= m_fileWritten.size() || !m_fileWritten.at(k).isValid() || m_fileWritten.at(k) < dt)
+            return false;
+    }
+    return true;
+}
+
+bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
+{
+    GATE_DEBUG(3, "TextFileOutTie::sendUnitData(%p) was called", static_cast<void *>(unit));
+    if (!unit)
+        return false;
+    const QDateTime updated = unit->lastUpdated();
+    GATE_DEBUG(10, "    lastUpdated=%s, lastWritten=%s", stamp(updated).constData(), stamp(m_lastWritten).constData());
+    if (!updated.isValid()) {
+        GATE_DEBUG(2, "TextFileOutTie::sendUnitData(%p): lastUpdated is invalid (exiting)", static_cast<void *>(unit));
+        return false;
+    }
+    if (recordWritten(updated)) {
+        GATE_DEBUG(7, "TextFileOutTie::sendUnitData(%p): lastUpdated <=lastWritten (exiting)", static_cast<void *>(unit));
+        unit->markSent();
+        return false;
+    }
+    const QDateTime now = Clock::nowUtc();
+    if (m_syncByTimePoint) {
+        // The values of a time point are complete once no update came for 3 s.
+        if (!(updated.addSecs(3) < now))
+            return false;
+    } else if (m_lastWritten.isValid()
+               && now.toSecsSinceEpoch() < m_lastWritten.toSecsSinceEpoch() + qint64(m_minWriteInterval)) {
+        // Not yet due; the unit stays dirty and the record is written once
+        // the interval has passed, even when no further update comes.
+        GATE_DEBUG(7, "TextFileOutTie::sendUnitData(%p): lastUpdated <lastWritten+%u (exiting)",
+                   static_cast<void *>(unit), m_minWriteInterval);
+        return false;
+    }
+    return writeData();
+}
+
+void TextFileOutTie::doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *providerUnit)
+{
+    GATE_DEBUG(5, "TextFileOutTie::doWorkBeforeConvertToMyUnitFrom(%p,%p) was called", static_cast<void *>(unit),
+               static_cast<void *>(providerUnit));
+    if (!m_syncByTimePoint || !unit || !providerUnit)
+        return;
+    const QDateTime mine = unit->lastUpdated();
+    const QDateTime theirs = providerUnit->lastUpdated();
+    if (!mine.isValid() || !theirs.isValid() || recordWritten(mine))
+        return;
+    if (mine.toSecsSinceEpoch() < theirs.toSecsSinceEpoch())
+        writeData();
+}
+
+bool TextFileOutTie::writeData()
+{
+    GATE_DEBUG(3, "TextFileOutTie::writeData() was called");
+    if (!paramsSwitch().isOpen()) {
+        GATE_DEBUG(3, "    paramsSwitch is closed. Return");
+        return false;
+    }
+    const QDateTime record = recordTime();
+    if (!record.isValid())
+        return false;
+
+    const QStringList names = fileNames();
+    m_fileWritten.resize(names.size());
+    m_fileFailing.resize(names.size());
+    QByteArray bytes;
+    bool complete = true;
+    for (int k = 0; k < names.size(); ++k) {
+        if (m_fileWritten.at(k).isValid() && record <= m_fileWritten.at(k))
+            continue; // this file holds the record already (an earlier attempt failed elsewhere)
+        if (bytes.isNull())
+            bytes = encode(recordText(record));
+        const QString name = fileNameFor(k, record);
+        beforeWriteToFile(k, name);
+        GATE_DEBUG(4, "    write to file %i: %s", k, qUtf8Printable(name));
+        if (!appendToFile(name, bytes)) {
+            if (!m_fileFailing.at(k))
+                GATE_WARN("TextFileOutTie::writeData(): cannot append to file \"%s\"; the record is kept to be "
+                          "written later",
+                          qUtf8Printable(name));
+            m_fileFailing[k] = true;
+            complete = false;
+            continue;
+        }
+        m_fileFailing[k] = false;
+        m_fileWritten[k] = record;
+        m_lastWritten = record;
+    }
+    if (!complete)
+        return false;
+    m_lastWritten = record;
+    markWritten(record);
+    return true;
+}
+
+void TextFileOutTie::markWritten(const QDateTime &recordTime)
+{
+    for (BaseTieUnit *unit : units()) {
+        if (unit && unit->lastUpdated().isValid() && unit->lastUpdated() <= recordTime)
+            unit->markSent();
+    }
+}
+
+QString TextFileOutTie::recordText(const QDateTime &recordTime) const
+{
+    QString text;
+    QTextStream out(&text);
+    bool first = true;
+    const QList<BaseTieUnit *> &all = units();
+    for (int i = 0; i < all.size(); ++i) {
+        const BaseTieUnit *unit = all.at(i);
+        if (!unit) {
+            GATE_DEBUG(1, "TextFileOutTie::writeData(): myUnits[%i] in NULL. Skip it", i);
+            continue;
+        }
+        const QList<BaseTieParam *> &params = unit->params();
+        for (int j = 0; j < params.size(); ++j) {
+            const BaseTieParam *param = params.at(j);
+            if (!param) {
+                GATE_DEBUG(1, "TextFileOutTie::writeData(): myUnits[%i]->params[%i] in NULL. Skip it", i, j);
+                continue;
+            }
+            if (!m_writeInvalid && !param->isValid(0))
+                continue;
+            if (first && m_secondsLine) {
+                const QTime t = recordTime.time();
+                out << t.hour() * 3600 + t.minute() * 60 + t.second() << '\n';
+            }
+            first = false;
+            writeLine(out, param);
+        }
+    }
+    out.flush();
+    return text;
+}
+
+void TextFileOutTie::writeLine(QTextStream &out, const BaseTieParam *param) const
+{
+    const QChar delim = delimiter();
+    for (int c = 0; c < m_columns.size(); ++c) {
+        if (c > 0)
+            out << delim;
+        switch (m_columns.at(c)) {
+        case OutFieldFormat::colEmpty:
+            break;
+        case OutFieldFormat::colId:
+            writeText(out, OutFieldFormat::preferredId(param));
+            break;
+        case OutFieldFormat::colIID:
+            writeText(out, param->IID());
+            break;
+        case OutFieldFormat::colKKS:
+            writeText(out, param->KKS());
+            break;
+        case OutFieldFormat::colRTM:
+            writeText(out, param->RTM());
+            break;
+        case OutFieldFormat::colExtID:
+            writeText(out, param->extID());
+            break;
+        case OutFieldFormat::colValue:
+            OutFieldFormat::writeValue(out, param);
+            break;
+        case OutFieldFormat::colValidity:
+            writeText(out, param->isValid(0) ? m_validString : m_invalidString);
+            break;
+        case OutFieldFormat::colValidityCode:
+            OutFieldFormat::writeValidityCode(out, param, quoted(param->isValid(0) ? m_validString : m_invalidString));
+            break;
+        }
+    }
+    out << '\n';
+}
+
+void TextFileOutTie::writeText(QTextStream &out, const QString &text) const
+{
+    out << quoted(text);
+}
+
+QString TextFileOutTie::quoted(const QString &text) const
+{
+    if (!text.contains(delimiter()))
+        return text;
+    return csvExcapeStringIfNeed(text, static_cast<LoadSaveTableFileType>(m_delimiterKind));
+}

@@ -1,0 +1,105 @@
+#ifndef TEXTFILEOUTTIE_H
+#define TEXTFILEOUTTIE_H
+
+#include "links/files/basefileouttie.h"
+#include "links/files/outfieldformat.h"
+
+#include <QVector>
+
+class BaseTieParam;
+class BaseTieUnit;
+class QTextStream;
+
+// Appends a record of the current values of all its units to its output
+// files whenever a unit changed: optionally a line with the record's
+// seconds since midnight, then one line per parameter with the configured
+// columns. Output is gated by the tie's switch and spaced by the least
+// write interval, or, with time-point synchronisation, written once the
+// values of a time point are complete.
+//
+// A dirty unit whose record cannot be written yet (interval not reached,
+// switch closed, a file not writable) stays dirty, so the record is tried
+// again on every send pass and written as soon as it can be, with the
+// values current then. Each file remembers the newest record it holds: a
+// retry after a partial failure writes only the files that lack it, and a
+// unit is marked sent once every file holds its values.
+class TextFileOutTie : public BaseFileOutTie
+{
+    Q_OBJECT
+public:
+    explicit TextFileOutTie(QObject *parent = nullptr);
+    ~TextFileOutTie() override;
+
+    // Always 0 (OK).
+    qint32 state() const override;
+    // Writes a record for the dirty `unit` when one is due; true when a
+    // record was written to every file.
+    bool sendUnitData(BaseTieUnit *unit) override;
+    // With time-point synchronisation: writes the record of the previous
+    // time point before values of a newer one are converted into `unit`.
+    void doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *providerUnit) override;
+    // Appends `unit` (ownership passes to the tie).
+    void addUnit(BaseTieUnit *unit);
+    // Called before a record goes to output file `position`, named
+    // `fileName` (its date already filled in); base: nothing.
+    virtual void beforeWriteToFile(int position, const QString &fileName);
+
+    // Writes one record to every file that does not hold it yet; true when
+    // all files hold it. False, with nothing marked sent, while the switch
+    // is closed, when no unit was ever updated, or when a file could not be
+    // written.
+    bool writeData();
+    // The record at `recordTime` as text: the lines every file gets.
+    QString recordText(const QDateTime &recordTime) const;
+    // True when every output file holds a record at least as new as `dt`.
+    bool recordWritten(const QDateTime &dt) const;
+
+    bool writeInvalid() const { return m_writeInvalid; }
+    void setWriteInvalid(bool write) { m_writeInvalid = write; }
+    // Time of the newest record written (to at least one file); invalid until then.
+    QDateTime lastWritten() const { return m_lastWritten; }
+    const QVector<OutFieldFormat::Column> &columns() const { return m_columns; }
+    // An empty list means the default columns.
+    void setColumns(const QVector<OutFieldFormat::Column> &columns);
+    QString validString() const { return m_validString; }
+    void setValidString(const QString &text) { m_validString = text; }
+    QString invalidString() const { return m_invalidString; }
+    void setInvalidString(const QString &text) { m_invalidString = text; }
+    bool secondsLine() const { return m_secondsLine; }
+    void setSecondsLine(bool write) { m_secondsLine = write; }
+    bool syncByTimePoint() const { return m_syncByTimePoint; }
+    void setSyncByTimePoint(bool sync) { m_syncByTimePoint = sync; }
+    // Least time between two records, in seconds.
+    quint32 minWriteInterval() const { return m_minWriteInterval; }
+    void setMinWriteInterval(quint32 secs) { m_minWriteInterval = secs; }
+    // Field delimiter: 0 comma, 1 semicolon (default), 2 tab, 3 blank. Any
+    // other kind is refused with the warning "Unknown field delimiter type".
+    qint32 delimiterKind() const { return m_delimiterKind; }
+    void setDelimiterKind(qint32 kind);
+    QChar delimiter() const;
+
+private:
+    // Writes the line of `param`.
+    void writeLine(QTextStream &out, const BaseTieParam *param) const;
+    // Writes a text field, quoted when it holds the delimiter.
+    void writeText(QTextStream &out, const QString &text) const;
+    // `text`, quoted (CSV style) when it holds the delimiter, so that a line
+    // always keeps its number of fields.
+    QString quoted(const QString &text) const;
+    // Marks sent every unit whose values the record at `recordTime` holds.
+    void markWritten(const QDateTime &recordTime);
+
+    bool m_writeInvalid;
+    QDateTime m_lastWritten;
+    QVector<OutFieldFormat::Column> m_columns;
+    QString m_validString;
+    QString m_invalidString;
+    bool m_secondsLine;
+    bool m_syncByTimePoint;
+    quint32 m_minWriteInterval;
+    qint32 m_delimiterKind;
+    QVector<QDateTime> m_fileWritten;
+    QVector<bool> m_fileFailing;
+};
+
+#endif // TEXTFILEOUTTIE_H

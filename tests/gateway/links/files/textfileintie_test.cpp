@@ -1,0 +1,325 @@
+#include "links/files/textfileintie.h"
+
+#include "gateway/links/files/filesfixture.h"
+#include "support/scopeddebuglevel.h"
+
+#include <dpdatatype.h>
+
+#include <QFile>
+
+#include <cmath>
+
+namespace {
+
+struct TextFileIn : FilesFixture {
+    // Loads an input section and a consumer that receives T1..T4, so that
+    // what the tie converts can be seen in the consumer.
+    bool loadInput(const QByteArray &attributes = QByteArray())
+    {
+        write("out.csv", "index,type,kks\n1,FLOATVALID,T1\n2,SDWORDSTATE,T2\n3,FLOATSTATE,T3\n4,SDWORDVALID,T4\n");
+        return load(inputSection(attributes)
+                    + "<textfileout id='out'><csvlist file='out.csv' index='0' type='1' kks='2' direction='out'/>"
+                      "<outfile filename='" + path("out.txt").toUtf8() + "'/></textfileout>");
+    }
+    TextFileInTie *in() const { return tie<TextFileInTie>(0); }
+    BaseTieUnit *inputUnit() const { return in()->units().at(0); }
+    BaseTieParam *consumer(int i) const { return config.ties().at(1)->units().at(0)->params().at(i); }
+    void poll() { in()->pollAndConvert(); }
+};
+
+} // namespace
+
+TEST_F(TextFileIn, MarkerThenRecordsGiveValuesAndTheInvalidFormsOfUnparsableText)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "BEGIN\nT1;12.5\nT2;abc\nT3;1e60\nT4;-7;ignored third field\nT5;3\n");
+    poll();
+
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 12.5f);
+    EXPECT_EQ(sign(provider("T1")), 1u);
+    EXPECT_EQ(sign(provider("T2")), 7u); // not a number: state 7
+    EXPECT_EQ(sign(provider("T3")), 7u); // out of the float range
+    EXPECT_EQ(intValue(provider("T4")), -7);
+    EXPECT_EQ(sign(provider("T4")), 1u);
+    EXPECT_EQ(word(provider("T5"), 0), 0xFFFFFFFFu); // FLOAT is not read: still the reset pattern
+
+    EXPECT_TRUE(consumer(0)->isValid(0));
+    EXPECT_FLOAT_EQ(floatValue(consumer(0)), 12.5f);
+    EXPECT_FALSE(consumer(1)->isValid(0));
+    EXPECT_TRUE(consumer(3)->isValid(0));
+    EXPECT_EQ(inputUnit()->lastReceived(), clock.now());
+    EXPECT_EQ(provider("T1")->dataTime(), clock.now());
+    EXPECT_EQ(inputUnit()->lastUpdated(), clock.now());
+}
+
+TEST_F(TextFileIn, UnparsableValidValuesGetSignZero)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;12,5\nT4;1.5\n");
+    poll();
+    EXPECT_EQ(sign(provider("T1")), 0u);
+    EXPECT_EQ(sign(provider("T4")), 0u);
+    EXPECT_FALSE(consumer(0)->isValid(0));
+    EXPECT_FALSE(consumer(3)->isValid(0));
+}
+
+TEST_F(TextFileIn, QuotedFieldsAndWindowsLineEndsAreRead)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "\"T1\" ; \"2.25\"\r\nT4;5\r\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 2.25f);
+    EXPECT_EQ(intValue(provider("T4")), 5);
+}
+
+TEST_F(TextFileIn, AppendedBlockIsReadAloneAndAnUnchangedFileIsReadAgain)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\nT2;2\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 1.0f);
+    EXPECT_EQ(intValue(provider("T2")), 2);
+    EXPECT_EQ(in()->readPosition(), 10);
+
+    // Nothing appended: the whole file again.
+    clock.advance(500);
+    writeText("values.txt", "T1;3\nT2;4\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+    EXPECT_EQ(intValue(provider("T2")), 4);
+    EXPECT_EQ(inputUnit()->lastReceived(), clock.now());
+
+    // A marker and a new block: only the block is read, T2 is absent from it.
+    appendText("values.txt", "--\nT1;5\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 5.0f);
+    EXPECT_EQ(sign(provider("T2")), 0xFFFFFFFFu);
+    EXPECT_FALSE(consumer(1)->isValid(0));
+
+    // Nothing appended since: the newest block again, not the first one.
+    for (int i = 0; i < 3; ++i) {
+        poll();
+        EXPECT_FLOAT_EQ(floatValue(provider("T1")), 5.0f) << i;
+        EXPECT_FALSE(provider("T2")->isValid(0)) << i;
+    }
+}
+
+TEST_F(TextFileIn, PassEndsAtAMarkerAndTheNextStartsAfterIt)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\n#\nT1;2\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 1.0f);
+    EXPECT_EQ(in()->readPosition(), 5); // the start of the marker line
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 2.0f);
+
+    // A marker with nothing after it yet: that poll has no pass; the next
+    // one reads the block before the marker again.
+    appendText("values.txt", "#\n");
+    const QDateTime before = inputUnit()->lastReceived();
+    clock.advance(500);
+    poll();
+    EXPECT_EQ(inputUnit()->lastReceived(), before);
+    clock.advance(500);
+    poll();
+    EXPECT_EQ(inputUnit()->lastReceived(), clock.now());
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 2.0f);
+    appendText("values.txt", "T1;3\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+}
+
+TEST_F(TextFileIn, PrevForAbsentKeepsTheValuesTheFileDoesNotMention)
+{
+    ASSERT_TRUE(loadInput("prevforabsent='yes'"));
+    EXPECT_TRUE(in()->prevForAbsent());
+    writeText("values.txt", "T1;1\nT2;2\n");
+    poll();
+    appendText("values.txt", "--\nT1;5\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 5.0f);
+    EXPECT_EQ(intValue(provider("T2")), 2);
+    EXPECT_EQ(sign(provider("T2")), 0u);
+    EXPECT_TRUE(consumer(1)->isValid(0));
+}
+
+TEST_F(TextFileIn, WithoutPrevForAbsentAnUnmentionedParameterIsInvalidAfterEachPoll)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\nT2;2\n");
+    poll();
+    writeText("values.txt", "T1;1\n");
+    poll();
+    EXPECT_FALSE(provider("T2")->isValid(0));
+    EXPECT_FALSE(consumer(1)->isValid(0));
+}
+
+TEST_F(TextFileIn, ExtIdIsLookedUpBeforeKks)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "E3;4.5\n");
+    poll();
+    const BaseTieParam *byExtId = inputUnit()->params().at(2);
+    const BaseTieParam *byKks = inputUnit()->params().at(5);
+    EXPECT_EQ(in()->findParam("E3"), byExtId);
+    EXPECT_FLOAT_EQ(floatValue(byExtId), 4.5f);
+    EXPECT_EQ(sign(byExtId), 0u);
+    EXPECT_FALSE(byKks->isValid(0));
+    EXPECT_EQ(in()->findParam("T3"), byExtId);
+    EXPECT_EQ(in()->findParam("nothing"), nullptr);
+}
+
+TEST_F(TextFileIn, ShorterReplacementIsReadFromItsStart)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\nT2;2\n#\nT1;11\nT2;12\nT4;14\n");
+    poll();
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 11.0f);
+    ASSERT_GT(in()->readPosition(), 20);
+
+    // Read position and pass start now lie past the end.
+    writeText("values.txt", "T4;9\n");
+    poll();
+    EXPECT_EQ(intValue(provider("T4")), 9);
+    EXPECT_FALSE(provider("T1")->isValid(0));
+}
+
+TEST_F(TextFileIn, ReplacementWhoseOldPositionFallsInsideALineIsReadFromItsStart)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\n");
+    poll();
+    writeText("values.txt", "T1;12345\nT4;3\n"); // byte 5 is inside the first line
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 12345.0f);
+    EXPECT_EQ(intValue(provider("T4")), 3);
+}
+
+TEST_F(TextFileIn, MissingOrEmptyFileConvertsNothingUntilTheUnitGoesStale)
+{
+    ScopedDebugLevel level(1);
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\n");
+    poll();
+    ASSERT_TRUE(consumer(0)->isValid(0));
+
+    QFile::remove(path("values.txt"));
+    clock.advance(2500);
+    messages.clear();
+    poll();
+    EXPECT_TRUE(messages.contains("TextFileInTie::pollAndConvert() Error opening file \"" + path("values.txt") + "\""));
+    EXPECT_TRUE(consumer(0)->isValid(0)); // not converted: the consumer keeps its value while the data are fresh
+    EXPECT_TRUE(provider("T1")->isValid(0));
+
+    clock.advance(1000); // 3.5 s after the last data
+    poll();
+    EXPECT_FALSE(consumer(0)->isValid(0)); // the stale unit was converted once more
+
+    writeText("values.txt", "T1;2\n");
+    poll();
+    EXPECT_TRUE(consumer(0)->isValid(0));
+    EXPECT_FLOAT_EQ(floatValue(consumer(0)), 2.0f);
+
+    writeText("values.txt", "");
+    messages.clear();
+    poll();
+    EXPECT_TRUE(messages.contains("TextFileInTie::pollAndConvert(): Empty input file \"" + path("values.txt") + "\""));
+    EXPECT_TRUE(consumer(0)->isValid(0));
+    clock.advance(3500);
+    poll();
+    EXPECT_FALSE(consumer(0)->isValid(0));
+}
+
+TEST_F(TextFileIn, TrailingBlankLinesDoNotStopTheReading)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\n\n  \n");
+    for (int i = 0; i < 4; ++i) {
+        clock.advance(500);
+        poll();
+        EXPECT_EQ(inputUnit()->lastReceived(), clock.now()) << i;
+        EXPECT_TRUE(consumer(0)->isValid(0)) << i;
+    }
+}
+
+TEST_F(TextFileIn, LastLineWithoutLineEndIsNotReadHalfWritten)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\nT4;2");
+    poll();
+    EXPECT_FALSE(inputUnit()->lastReceived().isValid()); // the writer is still at it: no pass
+    appendText("values.txt", "5\n");
+    poll();
+    EXPECT_EQ(intValue(provider("T4")), 25);
+
+    // A file that stays without a final line end is read at the next poll.
+    writeText("values.txt", "T1;1\nT4;7");
+    poll();
+    EXPECT_EQ(intValue(provider("T4")), 25);
+    poll();
+    EXPECT_EQ(intValue(provider("T4")), 7);
+    poll();
+    EXPECT_EQ(intValue(provider("T4")), 7);
+}
+
+TEST_F(TextFileIn, EmptyAndUnknownIdentifiersAreSkipped)
+{
+    ScopedDebugLevel level(1);
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", ";5\nX9;5\nT1;6\n");
+    poll();
+    EXPECT_TRUE(messages.contains("Parameter id \"\" is empty"));
+    EXPECT_TRUE(messages.contains("Parameter with id \"X9\" not found"));
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 6.0f);
+}
+
+TEST_F(TextFileIn, TypesWithoutTextFormAreReportedAndLeftAlone)
+{
+    ScopedDebugLevel level(1);
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T5;6\n");
+    poll();
+    EXPECT_TRUE(messages.containsPart("with type 9(FLOAT)  not (yet) implemented"));
+}
+
+TEST_F(TextFileIn, FileInTheLocaleCodecIsDecoded)
+{
+    ScopedLocaleCodec koi8r("KOI8-R");
+    write("in.csv", "index,type,kks\n1,FLOATVALID,\xf4\xc5\xcd\xd0\n"); // "Темп" in KOI8-R
+    write("out.csv", "index,type,kks\n");
+    ASSERT_TRUE(load("<textfilein><csvlist file='in.csv' index='0' type='1' kks='2' direction='in' "
+                             "encoding='KOI8-R'/><infile filename='" + path("values.txt").toUtf8() + "'/></textfilein>"));
+    writeText("values.txt", "\xf4\xc5\xcd\xd0;8.5\n");
+    tie<TextFileInTie>(0)->pollAndConvert();
+    EXPECT_FLOAT_EQ(floatValue(provider(QString::fromUtf8("Темп"))), 8.5f);
+}
+
+TEST_F(TextFileIn, StateIsOkAndUnitsJoinTheOwnIndexByDirection)
+{
+    TextFileInTie t;
+    EXPECT_EQ(t.state(), 0);
+    auto *in = new BaseTieUnit(&t);
+    in->setDirection(BaseTieUnit::dirBoth);
+    auto *out = new BaseTieUnit(&t);
+    out->setDirection(BaseTieUnit::dirToThis);
+    struct Named : BaseTieParam {
+        QString id;
+        QString KKS() const override { return id; }
+    };
+    auto *a = new Named;
+    a->id = "A";
+    in->addParam(a);
+    auto *b = new Named;
+    b->id = "B";
+    out->addParam(b);
+    ScopedDebugLevel level(1);
+    t.addUnit(in);
+    t.addUnit(out);
+    t.addUnit(nullptr);
+    EXPECT_EQ(t.units().size(), 3);
+    EXPECT_EQ(t.findParam("A"), a);
+    EXPECT_EQ(t.findParam("B"), nullptr);
+    EXPECT_TRUE(messages.containsPart(") add unit with direction 3"));
+}

@@ -1,0 +1,63 @@
+#include "links/files/textlinereader.h"
+
+#include <QBuffer>
+#include <QTextCodec>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Reader {
+    QByteArray data;
+    QBuffer buffer{&data};
+    TextLineReader reader;
+
+    explicit Reader(const QByteArray &bytes, qint64 start = 0)
+        : data(bytes), reader((buffer.open(QIODevice::ReadOnly), &buffer), start, QTextCodec::codecForName("UTF-8"))
+    {
+    }
+    QStringList next() { return reader.nextFields(SemicolonSeparated); }
+};
+
+} // namespace
+
+TEST(TextLineReader, PositionsAreByteOffsetsAfterEachLine)
+{
+    Reader r("a;1\r\n\n  \n\xc3\xa4\xc3\xb6;2\nlast;3");
+    EXPECT_EQ(r.next(), QStringList({"a", "1"}));
+    EXPECT_EQ(r.reader.pos(), 5);
+    EXPECT_EQ(r.next(), QStringList({QString::fromUtf8("äö"), "2"})); // blank lines skipped
+    EXPECT_EQ(r.reader.pos(), 16); // 5 + 1 + 3 + 7 bytes
+    EXPECT_EQ(r.next(), QStringList({"last", "3"})); // no line end at the end of the data
+    EXPECT_EQ(r.reader.pos(), 22);
+    EXPECT_TRUE(r.next().isEmpty());
+    EXPECT_EQ(r.reader.pos(), 22);
+}
+
+TEST(TextLineReader, RestartReadsFromTheGivenOffset)
+{
+    Reader r("a;1\nb;2\n", 4);
+    EXPECT_EQ(r.next(), QStringList({"b", "2"}));
+    EXPECT_TRUE(r.reader.restart(0));
+    EXPECT_EQ(r.next(), QStringList({"a", "1"}));
+    EXPECT_FALSE(r.reader.restart(-1));
+}
+
+TEST(TextLineReader, LinesLongerThanTheLimitAreCutAndTheNextLineIsIntact)
+{
+    QByteArray longLine = "id;" + QByteArray(TextLineReader::MaxLineBytes + 5000, 'x') + "\n";
+    Reader r(longLine + "b;2\n");
+    const QStringList first = r.next();
+    ASSERT_EQ(first.size(), 2);
+    EXPECT_EQ(first.at(1).size(), TextLineReader::MaxLineBytes - 3);
+    EXPECT_EQ(r.reader.pos(), longLine.size());
+    EXPECT_EQ(r.next(), QStringList({"b", "2"}));
+}
+
+TEST(TextLineReader, LinesAcrossTheInitialBufferAreWhole)
+{
+    const QByteArray value(10000, '7');
+    Reader r("id;" + value + "\nnext;1\n");
+    EXPECT_EQ(r.next(), QStringList({"id", QString::fromLatin1(value)}));
+    EXPECT_EQ(r.next(), QStringList({"next", "1"}));
+}
