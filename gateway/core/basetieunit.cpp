@@ -6,11 +6,7 @@
 #include "core/clock.h"
 #include "core/diag.h"
 
-namespace {
-
-const char *kDateFormat = "dd.MM.yyyy hh:mm:ss.zzz";
-
-} // namespace
+#include <datetimefunctions.h>
 
 BaseTieUnit::BaseTieUnit(BaseTie *tie)
     : m_direction(dirNone)
@@ -124,7 +120,7 @@ QDateTime BaseTieUnit::dataTime() const
 void BaseTieUnit::updateLastUpdated(const QDateTime &dt)
 {
     GATE_DEBUG(11, "BaseTieUnit::updateLastUpdated(%s) was called for unit %p",
-               qUtf8Printable(dt.toString(QLatin1String(kDateFormat))), static_cast<void *>(this));
+               qUtf8Printable(dt.toString(getLongDateTimeFormat())), static_cast<void *>(this));
     if (!m_lastUpdated.isValid() || m_lastUpdated < dt) {
         m_lastUpdated = dt;
         if (m_timePoint.holdsTime())
@@ -135,7 +131,7 @@ void BaseTieUnit::updateLastUpdated(const QDateTime &dt)
 void BaseTieUnit::updateLastReceived(const QDateTime &dt)
 {
     GATE_DEBUG(11, "BaseTieUnit::updateLastReceived(%s) was called for unit %p",
-               qUtf8Printable(dt.toString(QLatin1String(kDateFormat))), static_cast<void *>(this));
+               qUtf8Printable(dt.toString(getLongDateTimeFormat())), static_cast<void *>(this));
     if (!m_lastReceived.isValid() || m_lastReceived < dt)
         m_lastReceived = dt;
 }
