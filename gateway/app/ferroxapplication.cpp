@@ -4,6 +4,7 @@
 #include "app/ferroxconfig.h"
 #include "app/maincycle.h"
 #include "app/qgatelogger.h"
+#include "app/sectiontable.h"
 #include "app/servicebase.h"
 #include "config/ferroxxmlconfig.h"
 #include "conversion/conversionregistry.h"
@@ -36,7 +37,7 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
 
     FerroxConfig &config = FerroxConfig::instance();
     {
-        FerroxXmlConfig loader(config, &makeConverter);
+        FerroxXmlConfig loader(config, &makeConverter, ferroxSectionTable());
         const QString file = QDir::cleanPath(QDir(programDir).absoluteFilePath(QStringLiteral("../config/ferrox.cfg")));
         if (!loader.loadConf(file)) {
             GATE_WARN("Error loading config");

@@ -3,8 +3,6 @@
 #include "config/configreport.h"
 #include "core/diag.h"
 #include "core/gatelog.h"
-#include "links/calc/servicesection.h"
-#include "links/files/filesections.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,31 +17,6 @@ const char kContext[] = "FerroxXmlConfig";
 QString g_language;
 QTranslator *g_translator = nullptr;
 
-// Reader for the sections of tie families that this build does not contain:
-// the load fails with a message that says so, instead of skipping the ties.
-bool unavailableSection(GateXmlConfigLoaderTemplate &, const QDomElement &section)
-{
-    reportConfigError(kContext, "Error loading config: section \"%1\" is not available in this build",
-                      {section.tagName()});
-    return false;
-}
-
-struct SectionEntry {
-    const char *tag;
-    FerroxXmlConfig::SectionReader reader;
-};
-
-// Every section tag the loader accepts, in the order they are tested.
-const SectionEntry kSections[] = {
-    {"deprotocolclient", &unavailableSection},
-    {"luacalc", &unavailableSection},
-    {"mqueue", &unavailableSection},
-    {"plottextfileout", &readPlotTextFileOutSection},
-    {"service", &readServiceSection},
-    {"textfilein", &readTextFileInSection},
-    {"textfileout", &readTextFileOutSection},
-};
-
 QString systemLocaleName()
 {
     return QLocale::system().name();
@@ -51,9 +24,11 @@ QString systemLocaleName()
 
 } // namespace
 
-FerroxXmlConfig::FerroxXmlConfig(GateConfig &config, GateConfig::ConverterFactory makeConverter, QObject *parent)
+FerroxXmlConfig::FerroxXmlConfig(GateConfig &config, GateConfig::ConverterFactory makeConverter,
+                                 const SectionTable &sections, QObject *parent)
     : GateXmlConfigLoaderTemplate(config, parent)
     , m_makeConverter(makeConverter)
+    , m_sections(sections)
 {
 }
 
@@ -69,13 +44,20 @@ void FerroxXmlConfig::setLanguage(const QString &language)
     g_language = language;
 }
 
-FerroxXmlConfig::SectionReader FerroxXmlConfig::sectionReader(const QString &tag)
+FerroxXmlConfig::SectionReader FerroxXmlConfig::sectionReader(const QString &tag) const
 {
-    for (const SectionEntry &entry : kSections) {
+    for (const SectionEntry &entry : m_sections) {
         if (tag == QLatin1String(entry.tag))
             return entry.reader;
     }
     return nullptr;
+}
+
+bool FerroxXmlConfig::unavailableSection(GateXmlConfigLoaderTemplate &, const QDomElement &section)
+{
+    reportConfigError(kContext, "Error loading config: section \"%1\" is not available in this build",
+                      {section.tagName()});
+    return false;
 }
 
 QString FerroxXmlConfig::defaultLogFile()

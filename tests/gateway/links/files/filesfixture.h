@@ -1,6 +1,7 @@
 #ifndef FILESFIXTURE_H
 #define FILESFIXTURE_H
 
+#include "app/sectiontable.h"
 #include "config/ferroxxmlconfig.h"
 #include "conversion/singleproviderconverter.h"
 #include "core/basetie.h"
@@ -32,7 +33,7 @@ private:
 // A configuration in a temporary directory loaded through the real loader,
 // a fixed clock, and the main cycle's three passes.
 struct FilesFixture : LoaderFixture {
-    FerroxXmlConfig loader{config, &makeConverter};
+    FerroxXmlConfig loader{config, &makeConverter, ferroxSectionTable()};
     FixedClock clock{utc(2024, 5, 1, 12, 0, 0)};
 
     // The input list: FLOATVALID T1, SDWORDSTATE T2, FLOATSTATE T3 (ExtID E3),

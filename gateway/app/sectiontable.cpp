@@ -1,0 +1,19 @@
+#include "app/sectiontable.h"
+
+#include "links/calc/servicesection.h"
+#include "links/files/filesections.h"
+
+const FerroxXmlConfig::SectionTable &ferroxSectionTable()
+{
+    // Tested in this order; one row per tie family.
+    static const FerroxXmlConfig::SectionTable table = {
+        {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
+        {"luacalc", &FerroxXmlConfig::unavailableSection},
+        {"mqueue", &FerroxXmlConfig::unavailableSection},
+        {"plottextfileout", &readPlotTextFileOutSection},
+        {"service", &readServiceSection},
+        {"textfilein", &readTextFileInSection},
+        {"textfileout", &readTextFileOutSection},
+    };
+    return table;
+}
