@@ -1,0 +1,88 @@
+#include "core/repeatedmessage.h"
+
+#include "core/clock.h"
+#include "core/diag.h"
+#include "core/gatelog.h"
+
+namespace {
+
+QString summaryText(const QString &text, quint64 repeats)
+{
+    return QStringLiteral("%1 (repeated %2 times)").arg(text).arg(repeats);
+}
+
+} // namespace
+
+RepeatedMessage::RepeatedMessage(int channels, qint64 summaryIntervalMs)
+    : m_channels(channels)
+    , m_intervalMs(summaryIntervalMs)
+    , m_active(false)
+    , m_pending(0)
+    , m_streak(0)
+    , m_lastWrittenMs(0)
+{
+}
+
+bool RepeatedMessage::report(const QString &text)
+{
+    return report(text, text);
+}
+
+bool RepeatedMessage::report(const QString &warningText, const QString &logText)
+{
+    const qint64 now = Clock::monotonicMsecs();
+    ++m_streak;
+    if (m_active && warningText == m_warningText) {
+        ++m_pending;
+        if (now - m_lastWrittenMs >= m_intervalMs) {
+            writeSummary();
+            m_lastWrittenMs = now;
+        }
+        return false;
+    }
+    if (m_active)
+        writeSummary();
+    else
+        m_streak = 1;
+    m_active = true;
+    m_warningText = warningText;
+    m_logText = logText;
+    write(warningText, logText);
+    m_lastWrittenMs = now;
+    return true;
+}
+
+bool RepeatedMessage::clear(const QString &recovery)
+{
+    return clear(recovery, recovery);
+}
+
+bool RepeatedMessage::clear(const QString &warningRecovery, const QString &logRecovery)
+{
+    if (!m_active)
+        return false;
+    writeSummary();
+    if (!warningRecovery.isEmpty() || !logRecovery.isEmpty())
+        write(warningRecovery, logRecovery);
+    m_active = false;
+    m_warningText.clear();
+    m_logText.clear();
+    m_streak = 0;
+    return true;
+}
+
+void RepeatedMessage::write(const QString &warningText, const QString &logText) const
+{
+    if ((m_channels & Warning) && !warningText.isEmpty())
+        GATE_WARN("%s", qUtf8Printable(warningText));
+    if ((m_channels & Log) && !logText.isEmpty())
+        gateLog(logText);
+}
+
+void RepeatedMessage::writeSummary()
+{
+    if (m_pending == 0)
+        return;
+    write(summaryText(m_warningText, m_pending), summaryText(m_logText, m_pending));
+    m_pending = 0;
+}

@@ -1,0 +1,69 @@
+#ifndef REPEATEDMESSAGE_H
+#define REPEATEDMESSAGE_H
+
+#include <QString>
+#include <QtGlobal>
+
+// The messages of one persisting fault (a missing input file, an unwritable
+// output, a full queue, a failing script), so that a fault reported every
+// tick does not write the same line every 500 ms for days.
+//
+// The first report of a streak is written at once. Identical reports after
+// it are counted, and at most one summary per interval says how often the
+// text came again ("<text> (repeated N times)"). A different text is written
+// at once, after the summary of the one it replaces. clear() ends the streak:
+// a last summary of what was still counted, then the recovery text, once.
+//
+// Each fault owns one object (a member of the tie or connection that
+// reports it); the objects are independent and run on the main thread.
+// Time comes from the gateway clock's monotonic reading.
+class RepeatedMessage
+{
+public:
+    // Where the lines go.
+    enum Channel {
+        Warning = 0x1, // a warning (standard error)
+        Log = 0x2,     // the operator's log file
+        Both = Warning | Log
+    };
+
+    // The longest time between two summaries of one streak.
+    static constexpr qint64 DefaultSummaryIntervalMs = 60 * 1000;
+
+    explicit RepeatedMessage(int channels = Both, qint64 summaryIntervalMs = DefaultSummaryIntervalMs);
+
+    // Reports the fault with one text for both channels. Returns true when
+    // the text was written now, false when it was counted as a repeat.
+    bool report(const QString &text);
+    // The same where the warning and the log line differ (an English warning
+    // and a translated log text); repeats are recognised by the warning.
+    bool report(const QString &warningText, const QString &logText);
+    // Ends the streak, if one is active: writes the summary still owed and
+    // then `recovery` (nothing when empty). Without an active streak it
+    // writes nothing. Returns true when a streak ended.
+    bool clear(const QString &recovery = QString());
+    // As clear(), with different recovery texts for the two channels.
+    bool clear(const QString &warningRecovery, const QString &logRecovery);
+
+    // True between the first report of a streak and clear().
+    bool active() const { return m_active; }
+    // Reports of the current text since its last written line.
+    quint64 pendingRepeats() const { return m_pending; }
+    // Every report of the streak, the written ones included.
+    quint64 streakReports() const { return m_streak; }
+
+private:
+    void write(const QString &warningText, const QString &logText) const;
+    void writeSummary();
+
+    int m_channels;
+    qint64 m_intervalMs;
+    bool m_active;
+    QString m_warningText;
+    QString m_logText;
+    quint64 m_pending;
+    quint64 m_streak;
+    qint64 m_lastWrittenMs;
+};
+
+#endif // REPEATEDMESSAGE_H
