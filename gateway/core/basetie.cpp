@@ -21,7 +21,10 @@ void BaseTie::pollAndConvert()
     for (BaseTieUnit *unit : qAsConst(m_units)) {
         if (!unit)
             continue;
-        if (unit->pollData() || unit->needsInvalidation())
+        const bool received = unit->pollData();
+        if (received)
+            ++m_counters.unitsReceived;
+        if (received || unit->needsInvalidation())
             unit->convertFromThis();
     }
 }
@@ -43,7 +46,8 @@ void BaseTie::sendDirty()
             continue;
         if (unit->timePoint().updateMode() == TimePoint::tpuSend)
             unit->timePoint().update();
-        unit->sendData();
+        if (unit->sendData())
+            ++m_counters.unitsSent;
     }
 }
 

@@ -2,6 +2,7 @@
 #define BASETIE_H
 
 #include "core/paramswitch.h"
+#include "core/tiecounters.h"
 
 #include <QList>
 #include <QObject>
@@ -48,6 +49,10 @@ public:
     void setTimeout(quint32 msecs) { m_timeout = msecs; }
     ParamSwitch &paramsSwitch() { return m_switch; }
     const ParamSwitch &paramsSwitch() const { return m_switch; }
+    // What the tie has done so far (units polled and sent are counted here;
+    // each tie family adds its own fields).
+    TieCounters &counters() { return m_counters; }
+    const TieCounters &counters() const { return m_counters; }
 
 protected:
     // Appends `unit` to the units (ownership passes to the tie) and makes
@@ -62,6 +67,7 @@ private:
     QString m_id;
     quint32 m_timeout;
     ParamSwitch m_switch;
+    TieCounters m_counters;
 };
 
 #endif // BASETIE_H
