@@ -24,13 +24,14 @@ bool QTemplateXmlGeneralConf::loadConf(const QString &fileName)
     }
     const QFileInfo info(file);
     m_confDir = QDir(info.absolutePath());
-    if (!doc.setContent(&file)) {
-        qWarning("Error loading config: error parsing %s (%s)", qUtf8Printable(path),
-                 qUtf8Printable(info.absoluteFilePath()));
-        file.close();
+    const QByteArray data = file.readAll();
+    file.close();
+    QString reason;
+    if (!setXMLContentChecked(doc, data, &reason)) {
+        qWarning("Error loading config: error parsing %s (%s): %s", qUtf8Printable(path),
+                 qUtf8Printable(info.absoluteFilePath()), qUtf8Printable(reason));
         return false;
     }
-    file.close();
     return loadConf(doc);
 }
 
@@ -54,11 +55,12 @@ bool QTemplateXmlGeneralConf::loadXMLtoDOM(QDomDocument &doc, const QString &fil
                fileName.toLocal8Bit().constData());
         return false;
     }
-    const bool parsed = doc.setContent(&file);
+    const QByteArray data = file.readAll();
     file.close();
-    if (!parsed) {
-        qDebug("%s \"%s\"", "QTemplateXmlGeneralConf::loadXMLtoDOM(): error setting xml content",
-               fileName.toLocal8Bit().constData());
+    QString reason;
+    if (!setXMLContentChecked(doc, data, &reason)) {
+        qDebug("%s \"%s\": %s", "QTemplateXmlGeneralConf::loadXMLtoDOM(): error setting xml content",
+               fileName.toLocal8Bit().constData(), qUtf8Printable(reason));
         return false;
     }
     return true;

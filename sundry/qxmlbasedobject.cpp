@@ -3,6 +3,7 @@
 #include <QDomElement>
 #include <QDomNamedNodeMap>
 #include <QFile>
+#include <QXmlStreamReader>
 
 #include <limits>
 
@@ -146,12 +147,50 @@ bool QXmlBasedObject::getXMLBoolAttrDef(const QDomNode &node, const QString &nam
     return !(lower == QLatin1String("no") || lower == QLatin1String("false") || lower == QLatin1String("0"));
 }
 
-bool QXmlBasedObject::loadXMLFileForParse(QDomDocument &doc, const QString &fileName)
+bool QXmlBasedObject::loadXMLFileForParse(QDomDocument &doc, const QString &fileName, QString *errorText)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (errorText)
+            *errorText = file.errorString();
         return false;
-    const bool ok = doc.setContent(&file);
-    file.close();
-    return ok;
+    }
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (errorText)
+            *errorText = file.errorString();
+        return false;
+    }
+    return setXMLContentChecked(doc, data, errorText);
+}
+
+bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &data, QString *errorText,
+                                           int maxDepth)
+{
+    const auto fail = [errorText](const QString &reason, qint64 line, qint64 column) {
+        if (errorText)
+            *errorText = QStringLiteral("%1 at line %2, column %3").arg(reason).arg(line).arg(column);
+        return false;
+    };
+    // The stream reader keeps no stack of its own beyond the element names,
+    // so it measures any depth safely; well-formedness is left to the DOM
+    // parser below, which reports it with its own words.
+    QXmlStreamReader scan(data);
+    int depth = 0;
+    while (!scan.atEnd()) {
+        const QXmlStreamReader::TokenType token = scan.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (++depth > maxDepth)
+                return fail(QStringLiteral("elements nested deeper than %1 levels").arg(maxDepth), scan.lineNumber(),
+                            scan.columnNumber());
+        } else if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        }
+    }
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!doc.setContent(data, &message, &line, &column))
+        return fail(message, line, column);
+    return true;
 }

@@ -42,9 +42,21 @@ public:
     // false for "no", "false", "0" (any case), true for any other text; `def` when absent or empty.
     static bool getXMLBoolAttrDef(const QDomNode &node, const QString &name, bool def);
 
-    // Reads and parses the whole file into `doc`. False, without a message,
-    // when the file cannot be opened or is not well-formed XML.
-    static bool loadXMLFileForParse(QDomDocument &doc, const QString &fileName);
+    // Reads and parses the whole file into `doc` (through
+    // setXMLContentChecked). False when the file cannot be opened or is not
+    // well-formed XML; `errorText`, when given, then says why.
+    static bool loadXMLFileForParse(QDomDocument &doc, const QString &fileName, QString *errorText = nullptr);
+
+    // Deepest element nesting any XML file of the system may have. The DOM
+    // parser recurses once per level, so a hostile file of some ten
+    // thousand levels would overflow the stack.
+    static constexpr int MaxXMLNestingDepth = 256;
+    // Parses `data` into `doc`, after a scan that refuses a nesting deeper
+    // than `maxDepth` before the DOM parser sees it. False when the text is
+    // too deep or not well-formed; `errorText`, when given, then holds the
+    // parser's reason with its line and column ("... at line 3, column 7").
+    static bool setXMLContentChecked(QDomDocument &doc, const QByteArray &data, QString *errorText = nullptr,
+                                     int maxDepth = MaxXMLNestingDepth);
 };
 
 #endif // QXMLBASEDOBJECT_H

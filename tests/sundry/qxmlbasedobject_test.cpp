@@ -198,6 +198,21 @@ TEST(QXmlBasedObject, LoadXMLFileForParse)
     EXPECT_FALSE(QXmlBasedObject::loadXMLFileForParse(other, bad));
     EXPECT_FALSE(QXmlBasedObject::loadXMLFileForParse(other, dir.filePath(QStringLiteral("missing.xml"))));
     EXPECT_FALSE(QXmlBasedObject::loadXMLFileForParse(other, dir.path()));
+    QString reason;
+    EXPECT_FALSE(QXmlBasedObject::loadXMLFileForParse(other, bad, &reason));
+    EXPECT_EQ(reason, QStringLiteral("tag mismatch at line 1, column 20"));
+}
+
+// The DOM parser recurses per level: a deep file must be refused before it
+// reaches it, at any depth, and a file at the limit still loads.
+TEST(QXmlBasedObject, NestingBeyondTheLimitIsRefusedBeforeParsing)
+{
+    const auto nested = [](int levels) { return QByteArray("<a>").repeated(levels) + QByteArray("</a>").repeated(levels); };
+    QDomDocument doc;
+    QString reason;
+    EXPECT_TRUE(QXmlBasedObject::setXMLContentChecked(doc, nested(QXmlBasedObject::MaxXMLNestingDepth), &reason));
+    EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, nested(100000), &reason));
+    EXPECT_EQ(reason, QStringLiteral("elements nested deeper than 256 levels at line 1, column 771"));
 }
 
 } // namespace
