@@ -109,7 +109,7 @@ TEST_F(ConfTest, MalformedMainFileStillMovesConfDir)
     MessageCapture capture;
     EXPECT_FALSE(m_conf.loadConf(QStringLiteral("sub/bad.xml")));
     const QString joined = QDir(m_dir.path()).filePath(QStringLiteral("sub/bad.xml"));
-    EXPECT_EQ(capture.warnings(), QStringList(QStringLiteral("Error loading config: error parsing %1 (%2)")
+    EXPECT_EQ(capture.warnings(), QStringList(QStringLiteral("Error loading config: error parsing %1 (%2): tag mismatch at line 1, column 27")
                                                   .arg(joined, absolute(QStringLiteral("sub/bad.xml")))));
     EXPECT_EQ(m_conf.calls, 0);
     EXPECT_EQ(m_conf.confDir().absolutePath(), absolute(QStringLiteral("sub")));
@@ -157,7 +157,7 @@ TEST_F(ConfTest, FurtherFileFailures)
     EXPECT_EQ(capture.debugs(),
               (QStringList{QStringLiteral("QTemplateXmlGeneralConf::loadXMLtoDOM(): error loading file \"missing.xml\""),
                            QStringLiteral("QTemplateXmlGeneralConf::loadXMLtoDOM(): error setting xml content "
-                                          "\"bad.xml\"")}));
+                                          "\"bad.xml\": tag mismatch at line 1, column 27")}));
     EXPECT_TRUE(capture.warnings().isEmpty());
 }
 
