@@ -19,6 +19,15 @@ namespace {
 
 const char kContext[] = "GateXmlConfigLoaderTemplate";
 
+// Reports an integer attribute whose text is not a number within its range.
+void reportBadNumber(const QDomElement &element, const char *name, const QString &text, const QString &minText,
+                     const QString &maxText)
+{
+    reportConfigError(kContext,
+                      "Error loading config: attribute \"%1\" of \"%2\" is \"%3\", not a whole number from %4 to %5",
+                      {QString::fromLatin1(name), element.tagName(), text, minText, maxText});
+}
+
 struct Keyword {
     const char *text;
     int value;
@@ -241,6 +250,48 @@ void GateXmlConfigLoaderTemplate::mergeProviders(BaseTieUnit *unit, bool always)
 QString GateXmlConfigLoaderTemplate::confPath(const QString &path) const
 {
     return m_confDir.absoluteFilePath(path);
+}
+
+bool GateXmlConfigLoaderTemplate::readUnsignedAttr(const QDomElement &element, const char *name, quint64 def,
+                                                   quint64 minValue, quint64 maxValue, quint64 &value)
+{
+    const QString text = getXMLAttrValue(element, QLatin1String(name)).trimmed();
+    quint64 parsed = def;
+    bool ok = true;
+    if (!text.isEmpty())
+        parsed = text.startsWith(QLatin1Char('-')) ? (ok = false, 0) : text.toULongLong(&ok, 0);
+    if (!ok || parsed < minValue || parsed > maxValue) {
+        reportBadNumber(element, name, text, QString::number(minValue), QString::number(maxValue));
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool GateXmlConfigLoaderTemplate::readSignedAttr(const QDomElement &element, const char *name, qint64 def,
+                                                 qint64 minValue, qint64 maxValue, qint64 &value)
+{
+    const QString text = getXMLAttrValue(element, QLatin1String(name)).trimmed();
+    qint64 parsed = def;
+    bool ok = true;
+    if (!text.isEmpty())
+        parsed = text.toLongLong(&ok, 0);
+    if (!ok || parsed < minValue || parsed > maxValue) {
+        reportBadNumber(element, name, text, QString::number(minValue), QString::number(maxValue));
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool GateXmlConfigLoaderTemplate::readUInt32Attr(const QDomElement &element, const char *name, quint32 def,
+                                                 quint32 &value, quint32 maxValue)
+{
+    quint64 wide = 0;
+    if (!readUnsignedAttr(element, name, def, 0, maxValue, wide))
+        return false;
+    value = static_cast<quint32>(wide);
+    return true;
 }
 
 int GateXmlConfigLoaderTemplate::parseDirection(const QDomElement &element, const QString &attribute)

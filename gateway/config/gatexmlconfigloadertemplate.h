@@ -56,6 +56,21 @@ public:
     // `path` resolved against the configuration file's directory.
     QString confPath(const QString &path) const;
 
+    // Reads the unsigned C-notation integer attribute `name` of `element`
+    // into `value`: `def` when the attribute is absent or empty. False,
+    // reported on both channels naming the attribute, its element and its
+    // text, when the text is not such a number or lies outside
+    // `minValue`..`maxValue` (nothing wraps, nothing falls back silently);
+    // `value` is then unchanged.
+    static bool readUnsignedAttr(const QDomElement &element, const char *name, quint64 def, quint64 minValue,
+                                 quint64 maxValue, quint64 &value);
+    // The same for a signed integer.
+    static bool readSignedAttr(const QDomElement &element, const char *name, qint64 def, qint64 minValue,
+                               qint64 maxValue, qint64 &value);
+    // readUnsignedAttr() into a 32-bit field, within 0..`maxValue`.
+    static bool readUInt32Attr(const QDomElement &element, const char *name, quint32 def, quint32 &value,
+                               quint32 maxValue = 0xFFFFFFFFu);
+
     // Unit direction: in/input 1, out/output 2, both/io/inout 3, else 0.
     static int parseDirection(const QDomElement &element, const QString &attribute);
     // Element size: mixed 0, byte 1, word 2, dword 4 (default), qword 8, else 0.

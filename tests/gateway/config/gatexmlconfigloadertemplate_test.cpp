@@ -316,3 +316,26 @@ TEST_F(SharedReaders, BrokenDefinitionFileIsReportedWithItsFullPath)
     EXPECT_FALSE(load("<defarea file='bad.def' direction='in'/>"));
     expectReported(QStringLiteral("Error loading config: Error loading defarea file ") + dir.filePath("bad.def"));
 }
+
+// A number out of its range or not a number at all is an error that names the
+// attribute; nothing wraps into range and nothing falls back to the default.
+TEST_F(SharedReaders, IntegerAttributesOutsideTheirRangeAreErrors)
+{
+    quint32 u = 7;
+    EXPECT_TRUE(GateXmlConfigLoaderTemplate::readUInt32Attr(element("<s/>"), "timeout", 3000, u));
+    EXPECT_EQ(u, 3000u);
+    EXPECT_TRUE(GateXmlConfigLoaderTemplate::readUInt32Attr(element("<s timeout='0x10'/>"), "timeout", 3000, u));
+    EXPECT_EQ(u, 16u);
+    for (const char *text : {"4294967296", "-1", "12x"}) {
+        const QString xml = QStringLiteral("<csvlist kks='%1'/>").arg(QLatin1String(text));
+        EXPECT_FALSE(GateXmlConfigLoaderTemplate::readUInt32Attr(element(xml), "kks", 0, u)) << text;
+        expectReported(QStringLiteral("Error loading config: attribute \"kks\" of \"csvlist\" is \"%1\", not a whole "
+                                      "number from 0 to 4294967295")
+                           .arg(QLatin1String(text)));
+    }
+    EXPECT_EQ(u, 16u);
+    qint64 s = 0;
+    EXPECT_FALSE(GateXmlConfigLoaderTemplate::readSignedAttr(element("<s index='-3'/>"), "index", 0, -2, 5, s));
+    EXPECT_TRUE(GateXmlConfigLoaderTemplate::readSignedAttr(element("<s index='-2'/>"), "index", 0, -2, 5, s));
+    EXPECT_EQ(s, -2);
+}
