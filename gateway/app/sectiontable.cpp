@@ -1,13 +1,14 @@
 #include "app/sectiontable.h"
 
 #include "links/calc/servicesection.h"
+#include "links/de/desection.h"
 #include "links/files/filesections.h"
 
 const FerroxXmlConfig::SectionTable &ferroxSectionTable()
 {
     // Tested in this order; one row per tie family.
     static const FerroxXmlConfig::SectionTable table = {
-        {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
+        {"deprotocolclient", &readDEProtocolClientSection},
         {"luacalc", &FerroxXmlConfig::unavailableSection},
         {"mqueue", &FerroxXmlConfig::unavailableSection},
         {"plottextfileout", &readPlotTextFileOutSection},
