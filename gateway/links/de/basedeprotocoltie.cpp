@@ -32,6 +32,12 @@ void BaseDEProtocolTie::addUnit(BaseTieUnit *unit)
                unit ? unit->direction() : 0u);
 }
 
+void BaseDEProtocolTie::init()
+{
+    BasePacketTie::init();
+    m_packets.clear();
+}
+
 int BaseDEProtocolTie::protocolTimeout() const
 {
     return m_protocolTimeout;

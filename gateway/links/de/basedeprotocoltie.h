@@ -40,6 +40,9 @@ public:
     // unit's dirty flag.
     void sendDirty() override;
     qint32 state() const override;
+    // Resets every parameter. What the reset converted into the consumers
+    // is not sent: a connection gets current values as its snapshot.
+    void init() override;
     // True once after each pack that wrote parameters of `unit`.
     bool pollUnitData(BaseTieUnit *unit) override;
     // Adds the converted `param` to its type's pack.

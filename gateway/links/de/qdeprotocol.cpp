@@ -71,6 +71,11 @@ void QDEProtocol::registerProcessor(QDEPackProcessorBase *processor, quint32 mod
     m_processors.insert(module, processor);
 }
 
+void QDEProtocol::setDefaultProcessor(QDEPackProcessorBase *processor)
+{
+    m_defaultProcessor = processor;
+}
+
 int QDEProtocol::connectionState(int index) const
 {
     if (index < 0 || index >= m_sockets.size() || !m_sockets.at(index))

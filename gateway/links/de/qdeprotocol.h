@@ -33,7 +33,7 @@ public:
     // Enters `processor` under `module`.
     void registerProcessor(QDEPackProcessorBase *processor, quint32 module);
     // The processor for modules without one of their own (none when built).
-    void setDefaultProcessor(QDEPackProcessorBase *processor) { m_defaultProcessor = processor; }
+    void setDefaultProcessor(QDEPackProcessorBase *processor);
 
     // Apply to sockets made afterwards.
     int timeout() const { return m_timeout; }
