@@ -187,13 +187,17 @@ void QDESocket::protocolError(const QByteArray &debug, const QString &operatorTe
 void QDESocket::slotReadyRead()
 {
     m_lastActivity = Clock::monotonicMsecs();
-    const QByteArray chunk = readAll();
+    receiveBytes(readAll());
+}
+
+void QDESocket::receiveBytes(const QByteArray &bytes)
+{
     if (m_counters)
-        m_counters->bytesIn += static_cast<quint64>(chunk.size());
+        m_counters->bytesIn += static_cast<quint64>(bytes.size());
     if (m_buffer.isEmpty())
-        m_buffer = chunk;
+        m_buffer = bytes;
     else
-        m_buffer.append(chunk);
+        m_buffer.append(bytes);
 
     // Walk the frames with an offset and drop what they used once, so one
     // read of many small frames costs what it holds, not its square.

@@ -44,6 +44,9 @@ public:
     explicit QDESocket(qintptr descriptor, QObject *parent = nullptr);
     ~QDESocket() override;
 
+    // Reassembles frames from `bytes` that arrived (what slotReadyRead()
+    // does with what it reads): every whole frame is handed on, the rest kept.
+    void receiveBytes(const QByteArray &bytes);
     // Writes one frame; the bytes written, or -1 when the socket is not
     // connected or the frame would pass the pending-write bound (the
     // connection is then aborted).
