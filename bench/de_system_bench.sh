@@ -3,7 +3,8 @@
 # ferrox-depeer at 100 k, 1 M and 5 M parameters per second into a DE tie
 # whose parameters feed a text file output, and this script reports the
 # gateway's CPU per value, its memory and whether every value offered was
-# taken (the peer counts what it sent, the gateway what it received).
+# taken (the peer counts what it sent, the gateway what it received). The
+# peer's own CPU share is shown too: both run on the same machine.
 #
 #   FERROX_BUILD_DIR   build directory with bin/ferrox and bin/ferrox-depeer (default ./build)
 #   DE_BENCH_SECONDS   seconds of load per rate (default 10)
@@ -28,7 +29,8 @@ peer=""
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 status_kib() { awk -v key="$2:" '$1 == key {print $2}' "/proc/$1/status"; }
 
-printf '%-10s %-12s %-12s %-12s %-8s %-10s %-10s %s\n' "offered/s" "sent" "received" "taken" "CPU %" "ns/value" "RSS MiB" "peak MiB"
+printf '%-10s %-10s %-11s %-11s %-6s %-7s %-9s %-8s %-9s %s\n' "offered/s" "sent/s" "sent" "received" "taken" "CPU %" \
+    "ns/value" "RSS MiB" "peak MiB" "peer CPU %"
 for rate in $rates; do
     tree="$work/$rate"
     mkdir -p "$tree/bin" "$tree/config" "$tree/log" "$tree/data"
@@ -60,6 +62,12 @@ CFG
     gateway=$!
     for _ in $(seq 200); do grep -q '^connected' "$tree/peer.txt" && break; sleep 0.05; done
     start=$(cpu_ticks "$gateway")
+    peer_start=$(cpu_ticks "$peer")
+    peer_end=$peer_start
+    while kill -0 "$peer" 2>/dev/null; do
+        peer_end=$(cpu_ticks "$peer" 2>/dev/null || echo "$peer_end")
+        sleep 0.2
+    done
     wait "$peer" || true
     peer=""
     end=$(cpu_ticks "$gateway")
@@ -74,12 +82,16 @@ CFG
     skipped=$(sed -n 's/.*skipped_rounds=\([0-9]*\).*/\1/p' "$tree/peer.txt")
     received=$(sed -n 's/.*received \([0-9]*\) values.*/\1/p' "$tree/gateway.err" | head -1)
     received=${received:-0}
+    # Every value the peer sent arrived, and the peer could send at the
+    # rate (rounds it had to skip because the gateway took too little
+    # would show the gateway falling behind).
     taken="all"
-    [ "$received" = "$sent" ] && [ "$skipped" = "0" ] || taken="NO (skipped rounds $skipped)"
+    [ "$received" = "$sent" ] && [ "$skipped" = "0" ] || taken="NO"
     awk -v r="$rate" -v s="$sent" -v g="$received" -v t="$taken" -v c=$((end - start)) -v hz="$ticks" \
-        -v secs="$seconds" -v rss="$rss" -v hwm="$hwm" 'BEGIN {
+        -v secs="$seconds" -v rss="$rss" -v hwm="$hwm" -v pc=$((peer_end - peer_start)) 'BEGIN {
             cpu = c / hz
-            printf "%-10s %-12s %-12s %-12s %-8.1f %-10.0f %-10.1f %.1f\n", r, s, g, t, 100 * cpu / secs,
-                   (g > 0 ? 1e9 * cpu / g : 0), rss / 1024, hwm / 1024
+            printf "%-10s %-10.0f %-11s %-11s %-6s %-7.1f %-9.0f %-8.1f %-9.1f %.1f\n", r, s / secs, s, g, t,
+                   100 * cpu / secs, (g > 0 ? 1e9 * cpu / g : 0), rss / 1024, hwm / 1024, 100 * pc / hz / secs
         }'
+    [ "$skipped" = "0" ] || echo "  (the peer skipped $skipped rounds: the values did not get through in time)"
 done

@@ -7,12 +7,14 @@
 #include <dpdatatype.h>
 
 #include <QDateTime>
+#include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
 
 #include <cmath>
+#include <sys/socket.h>
 
 namespace {
 
@@ -593,21 +595,51 @@ void DEPeer::finish()
         return;
     m_finished = true;
     m_pump->stop();
+    // Closed from the event loop: finish() may be called inside a read.
+    QTimer::singleShot(0, this, &DEPeer::closeDown);
+}
+
+void DEPeer::closeDown()
+{
+    // What was written must reach the peers before the totals are told:
+    // hand everything to the system, then end the sending direction only,
+    // so the peer reads it all up to the end and closes, and nothing is
+    // lost to a reset.
+    QElapsedTimer waited;
+    waited.start();
+    QList<QTcpSocket *> sockets;
+    for (const Link &link : qAsConst(m_links))
+        sockets.append(link.socket);
+    quint64 unsent = 0;
+    for (QTcpSocket *socket : qAsConst(sockets)) {
+        while (socket->bytesToWrite() > 0 && waited.elapsed() < 10000)
+            socket->waitForBytesWritten(100);
+        unsent += static_cast<quint64>(socket->bytesToWrite());
+        ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+    }
+    QEventLoop loop;
+    QTimer check;
+    connect(&check, &QTimer::timeout, &loop, [&] {
+        if (m_links.isEmpty() || waited.elapsed() > 15000)
+            loop.quit();
+    });
+    check.start(20);
+    loop.exec();
     if (m_options.stats) {
         const Totals &t = m_totals;
         print(QStringLiteral("stats: rounds=%1 skipped_rounds=%2 sent_values=%3 sent_packs=%4 sent_bytes=%5 "
-                             "received_frames=%6 received_values=%7 received_bytes=%8 checksum_failures=%9")
+                             "unsent_bytes=%6 received_frames=%7 received_values=%8 received_bytes=%9 "
+                             "checksum_failures=%10")
                   .arg(t.rounds)
                   .arg(t.skippedRounds)
                   .arg(t.valuesSent)
                   .arg(t.packsSent)
                   .arg(t.bytesSent)
+                  .arg(unsent)
                   .arg(t.framesReceived)
                   .arg(t.valuesReceived)
                   .arg(t.bytesReceived)
                   .arg(t.checksumFailures));
     }
-    for (const Link &link : qAsConst(m_links))
-        link.socket->flush();
     emit finished();
 }

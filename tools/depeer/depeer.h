@@ -83,7 +83,8 @@ public:
 
     // Starts listening or connecting; false with `error` set when it cannot.
     bool start(QString &error);
-    // Ends the run: prints the totals when asked to and emits finished().
+    // Ends the run: stops sending, lets every connection take what was
+    // written and close, prints the totals when asked to and emits finished().
     void finish();
     const Totals &totals() const { return m_totals; }
 
@@ -98,6 +99,7 @@ private:
     };
 
     void connectToPeer();
+    void closeDown();
     void addLink(QTcpSocket *socket);
     void dropLink(QTcpSocket *socket);
     Link *linkOf(QTcpSocket *socket);
