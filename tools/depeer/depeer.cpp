@@ -37,6 +37,8 @@ bool parseHostPort(const QString &text, QString &host, quint16 &port)
 {
     const int colon = text.lastIndexOf(QLatin1Char(':'));
     host = colon < 0 ? QString() : text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
     bool ok = false;
     const uint value = text.mid(colon + 1).toUInt(&ok, 10);
     port = static_cast<quint16>(value);

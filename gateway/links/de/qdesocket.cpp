@@ -45,6 +45,7 @@ QDESocket::QDESocket(const QString &host, quint16 port, QObject *parent)
     , m_accepted(false)
     , m_everConnected(false)
     , m_lastActivity(Clock::monotonicMsecs())
+    , m_connectedAt(m_lastActivity)
     , m_lastWrite(-1)
     , m_lastSeenState(UnconnectedState)
     , m_timeout(DefaultTimeout)
@@ -68,6 +69,7 @@ QDESocket::QDESocket(qintptr descriptor, QObject *parent)
     , m_accepted(true)
     , m_everConnected(false)
     , m_lastActivity(Clock::monotonicMsecs())
+    , m_connectedAt(m_lastActivity)
     , m_lastWrite(-1)
     , m_lastSeenState(UnconnectedState)
     , m_timeout(DefaultTimeout)
@@ -147,6 +149,7 @@ void QDESocket::noteConnected()
 {
     m_lastSeenState = ConnectedState;
     m_lastActivity = Clock::monotonicMsecs();
+    m_connectedAt = m_lastActivity;
     m_lastWrite = -1;
     m_connectFault.clear();
     if (m_everConnected && m_counters)
@@ -244,7 +247,10 @@ void QDESocket::receiveBytes(const QByteArray &bytes)
             offset += scan.frameBytes;
             if (m_counters)
                 ++m_counters->framesIn;
-            if (m_protocolFault.active())
+            // A streak of protocol errors ends with a connection that
+            // delivers for a while, not with one that fails right after
+            // a first good frame.
+            if (m_protocolFault.active() && Clock::monotonicMsecs() - m_connectedAt >= m_timeout)
                 m_protocolFault.clear();
             emit packetReceived(frame);
             // A slot may have closed or reset the connection meanwhile.

@@ -115,6 +115,7 @@ private:
     bool m_accepted;
     bool m_everConnected;
     qint64 m_lastActivity;
+    qint64 m_connectedAt;
     qint64 m_lastWrite;
     int m_lastSeenState;
     int m_timeout;
