@@ -1,5 +1,6 @@
 #include "app/sectiontable.h"
 
+#include "links/calc/luacalcsection.h"
 #include "links/calc/servicesection.h"
 #include "links/files/filesections.h"
 
@@ -8,7 +9,7 @@ const FerroxXmlConfig::SectionTable &ferroxSectionTable()
     // Tested in this order; one row per tie family.
     static const FerroxXmlConfig::SectionTable table = {
         {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
-        {"luacalc", &FerroxXmlConfig::unavailableSection},
+        {"luacalc", &readLuaCalcSection},
         {"mqueue", &FerroxXmlConfig::unavailableSection},
         {"plottextfileout", &readPlotTextFileOutSection},
         {"service", &readServiceSection},
