@@ -26,7 +26,10 @@ class BaseTieParam;
 // bounded by an instruction budget: a script error or an endless loop is
 // reported (once, then summarised) and that tick converts no results, so
 // their consumers go stale by the tie's data timeout instead of showing
-// frozen values as fresh. The tie owns its interpreter.
+// frozen values as fresh. A bounded interpreter runs without LuaJIT's
+// compiler, whose traces would not see the bound; finalizers (__gc), which
+// LuaJIT runs with hooks disabled, are not bounded. The tie owns its
+// interpreter.
 class LuaCalcTie : public BaseCalcTie
 {
     Q_OBJECT
