@@ -10,6 +10,8 @@
 --   + - * / and unary minus keep track of validity: an invalid operand (or a
 --   division by zero) gives nil, so test v:valid() before calculating.
 --   intvalid.new(x [, validity]), floatvalid.new(x [, validity]) make values.
+--   fi.lastmodified(path) gives a file's modification time in seconds since
+--   1970 (UTC), or nil; name files in full (the service runs in "/").
 -- After the call the gateway reads one global per result parameter: a
 -- number, a boolean, an intvalid or a floatvalid; nil or anything else makes
 -- the result invalid. The call runs when an input was updated; an error
