@@ -2,6 +2,7 @@
 
 #include "links/calc/servicesection.h"
 #include "links/files/filesections.h"
+#include "links/mqueue/mqsection.h"
 
 const FerroxXmlConfig::SectionTable &ferroxSectionTable()
 {
@@ -9,7 +10,7 @@ const FerroxXmlConfig::SectionTable &ferroxSectionTable()
     static const FerroxXmlConfig::SectionTable table = {
         {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
         {"luacalc", &FerroxXmlConfig::unavailableSection},
-        {"mqueue", &FerroxXmlConfig::unavailableSection},
+        {"mqueue", &readMQueueSection},
         {"plottextfileout", &readPlotTextFileOutSection},
         {"service", &readServiceSection},
         {"textfilein", &readTextFileInSection},
