@@ -190,7 +190,10 @@ void MQTie::readQueue(MQConnection *queue)
 
 void MQTie::take(InArea &in, const char *bytes)
 {
-    std::memcpy(data(in.unit), bytes, static_cast<size_t>(in.size));
+    uchar *area = data(in.unit);
+    if (!area)
+        return;
+    std::memcpy(area, bytes, static_cast<size_t>(in.size));
     in.unit->updateLastReceived(Clock::nowUtc());
     ++in.taken;
     in.fresh = true;

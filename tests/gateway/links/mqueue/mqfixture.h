@@ -158,21 +158,13 @@ struct MQFixture : LoaderFixture {
     {
         return element(t1, t1Valid) + element(n1, n1State);
     }
-    // Word `i` (32 bits) of a parameter's storage.
+    // Word `i` (of T's width) of a parameter's storage.
     template<typename T = quint32>
     static T word(const BaseTieParam *p, int i)
     {
         T v{};
         if (p && p->values() && p->size() >= (i + 1) * sizeof(T))
             std::memcpy(&v, p->values() + i * sizeof(T), sizeof v);
-        return v;
-    }
-    template<typename T = quint32>
-    static T word(const QByteArray &bytes, int i)
-    {
-        T v{};
-        if (bytes.size() >= static_cast<int>((i + 1) * sizeof(T)))
-            std::memcpy(&v, bytes.constData() + i * sizeof(T), sizeof v);
         return v;
     }
 
