@@ -3,6 +3,7 @@
 #include "links/calc/luacalcsection.h"
 #include "links/calc/servicesection.h"
 #include "links/files/filesections.h"
+#include "links/mqueue/mqsection.h"
 
 const FerroxXmlConfig::SectionTable &ferroxSectionTable()
 {
@@ -10,7 +11,7 @@ const FerroxXmlConfig::SectionTable &ferroxSectionTable()
     static const FerroxXmlConfig::SectionTable table = {
         {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
         {"luacalc", &readLuaCalcSection},
-        {"mqueue", &FerroxXmlConfig::unavailableSection},
+        {"mqueue", &readMQueueSection},
         {"plottextfileout", &readPlotTextFileOutSection},
         {"service", &readServiceSection},
         {"textfilein", &readTextFileInSection},
