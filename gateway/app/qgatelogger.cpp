@@ -1,9 +1,12 @@
 #include "app/qgatelogger.h"
 
 #include "core/clock.h"
+#include "core/diag.h"
 
 #include <QFile>
 #include <QTextStream>
+
+#include <climits>
 
 #include <datetimefunctions.h>
 
@@ -37,17 +40,45 @@ void QGateLogger::writeLine(const QDateTime &dt, const QString &msg)
     Log(dt, msg);
 }
 
-void QGateLogger::Log(const QDateTime &dt, const QString &msg)
+bool QGateLogger::append(const QDateTime &dt, const QString &msg, QString &reason) const
 {
-    if (m_fileName.isEmpty())
-        return;
     QFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-        return;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        reason = file.errorString();
+        return false;
+    }
     QTextStream out(&file);
     out << getDTstring(dt) << '\t' << msg << '\n';
     out.flush();
     file.close();
+    if (file.error() != QFileDevice::NoError) {
+        reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void QGateLogger::Log(const QDateTime &dt, const QString &msg)
+{
+    if (m_fileName.isEmpty())
+        return;
+    QString reason;
+    if (m_lost > 0) {
+        const QString lost = tr("%n line(s) could not be written to the log file before this one", nullptr, int(qMin<quint64>(m_lost, INT_MAX)));
+        if (!append(dt, lost, reason)) {
+            ++m_lost;
+            return;
+        }
+        m_lost = 0;
+    }
+    if (append(dt, msg, reason))
+        return;
+    // The count goes up before the warning: a handler that copies warnings
+    // into this log comes back here and must not warn again.
+    if (m_lost++ == 0)
+        GATE_WARN("QGateLogger::Log(): cannot write to the log file %s (%s); log lines are lost until it can be "
+                  "written again",
+                  qUtf8Printable(m_fileName), qUtf8Printable(reason));
 }
 
 void QGateLogger::Log(const QString &msg)

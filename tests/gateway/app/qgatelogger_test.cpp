@@ -1,5 +1,6 @@
 #include "app/qgatelogger.h"
 
+#include "support/messagecapture.h"
 #include "support/scopedtimezone.h"
 
 #include <QDir>
@@ -45,13 +46,32 @@ TEST(QGateLogger, AppendsStampedLinesInOrderAndRecreatesARemovedFile)
     EXPECT_EQ(readLines(path), QStringList({"06-12-2026 19:24:43.120 +0300\tagain"}));
 }
 
-TEST(QGateLogger, UnwritableFileLosesTheLineQuietly)
+TEST(QGateLogger, UnwritableFileIsReportedOnceAndTriedAgainOnEveryLine)
 {
     QTemporaryDir dir;
+    const QString path = dir.filePath("no/such/dir/ferrox.log");
     QGateLogger logger;
-    logger.setFileName(dir.filePath("no/such/dir/ferrox.log"));
-    logger.Log(QStringLiteral("lost"));
-    EXPECT_FALSE(QFile::exists(dir.filePath("no/such/dir/ferrox.log")));
+    logger.setFileName(path);
+    MessageCapture messages;
+    for (const char *text : {"lost 1", "lost 2", "lost 3"})
+        logger.Log(QString::fromLatin1(text));
+    ASSERT_EQ(messages.warnings().size(), 1);
+    EXPECT_TRUE(messages.warnings().at(0).startsWith(
+        QStringLiteral("QGateLogger::Log(): cannot write to the log file %1 (").arg(path)))
+        << qPrintable(messages.warnings().at(0));
+
+    // Once it can be written, the next line goes in, after a word on the loss.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("no/such/dir")));
+    logger.Log(QStringLiteral("back"));
+    const QStringList lines = readLines(path);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines.at(0).endsWith("\t3 line(s) could not be written to the log file before this one"));
+    EXPECT_TRUE(lines.at(1).endsWith("\tback"));
+
+    // A directory in its place is a new streak, reported again.
+    logger.setFileName(dir.path());
+    logger.Log(QStringLiteral("lost again"));
+    EXPECT_EQ(messages.warnings().size(), 2);
 }
 
 TEST(QGateLogger, TheProcessLoggerIsTheGatewaysLogSink)
