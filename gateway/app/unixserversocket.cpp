@@ -84,6 +84,11 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
         ::unlink(encoded.constData());
         return fail(QStringLiteral("cannot listen at %1: %2").arg(address, reason));
     }
+    if (::lstat(encoded.constData(), &st) != 0) {
+        const QString reason = systemError();
+        ::close(fd);
+        return fail(QStringLiteral("cannot find the socket bound at %1: %2").arg(address, reason));
+    }
     if (!QLocalServer::listen(qintptr(fd))) {
         const QString reason = errorString();
         ::close(fd);
@@ -91,18 +96,31 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
         return fail(QStringLiteral("cannot listen at %1: %2").arg(address, reason));
     }
     m_path = address;
+    m_device = quint64(st.st_dev);
+    m_inode = quint64(st.st_ino);
     return true;
+}
+
+bool UnixServerSocket::ownsFile() const
+{
+    struct stat st;
+    return !m_path.isEmpty() && ::lstat(QFile::encodeName(m_path).constData(), &st) == 0 && S_ISSOCK(st.st_mode)
+           && quint64(st.st_dev) == m_device && quint64(st.st_ino) == m_inode;
+}
+
+bool UnixServerSocket::isIntact() const
+{
+    return isListening() && ownsFile();
 }
 
 void UnixServerSocket::closeSocket()
 {
     if (m_path.isEmpty())
         return;
+    const bool owned = ownsFile();
     close();
-    const QByteArray encoded = QFile::encodeName(m_path);
-    struct stat st;
-    if (::lstat(encoded.constData(), &st) == 0 && S_ISSOCK(st.st_mode))
-        ::unlink(encoded.constData());
+    if (owned)
+        ::unlink(QFile::encodeName(m_path).constData());
     m_path.clear();
 }
 
