@@ -123,6 +123,9 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        // Nothing else of the caller's (a terminal, a pipe of a remote
+        // shell) stays open for the life of the service.
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
         posix_spawn_file_actions_addchdir_np(&actions, "/");
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);

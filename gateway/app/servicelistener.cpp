@@ -157,7 +157,7 @@ void ServiceListener::checkListening()
 {
     if (m_servePath.isEmpty() || isIntact())
         return;
-    const QString lost = isListening() ? tr("its file was removed or replaced") : tr("the server stopped listening");
+    const QString lost = listensStill() ? tr("its file was removed or replaced") : tr("the server stopped listening");
     const QString path = m_servePath;
     if (listenAt(path)) {
         const QString text = tr("Control socket %1 was lost (%2); listening again").arg(path, lost);

@@ -98,6 +98,8 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
     m_path = address;
     m_device = quint64(st.st_dev);
     m_inode = quint64(st.st_ino);
+    m_listenFd = fd;
+    m_listenInode = ::fstat(fd, &st) == 0 ? quint64(st.st_ino) : 0;
     return true;
 }
 
@@ -108,9 +110,20 @@ bool UnixServerSocket::ownsFile() const
            && quint64(st.st_dev) == m_device && quint64(st.st_ino) == m_inode;
 }
 
+bool UnixServerSocket::listensStill() const
+{
+    // A server that closed itself (accepting failed) still says it listens,
+    // and asking it for its descriptor then crashes: the descriptor handed
+    // to it is looked at instead (its number may have been given to
+    // another file since).
+    struct stat st;
+    return isListening() && m_listenFd >= 0 && ::fstat(m_listenFd, &st) == 0 && S_ISSOCK(st.st_mode)
+           && quint64(st.st_ino) == m_listenInode;
+}
+
 bool UnixServerSocket::isIntact() const
 {
-    return isListening() && ownsFile();
+    return listensStill() && ownsFile();
 }
 
 void UnixServerSocket::closeSocket()
@@ -122,6 +135,7 @@ void UnixServerSocket::closeSocket()
     if (owned)
         ::unlink(QFile::encodeName(m_path).constData());
     m_path.clear();
+    m_listenFd = -1;
 }
 
 bool UnixServerSocket::hasPendingConnections() const

@@ -36,6 +36,8 @@ public:
     // socket it bound. False once the server has closed itself (as it does
     // when accepting fails) or the file was removed or replaced.
     bool isIntact() const;
+    // The first half of isIntact(): the server still listens.
+    bool listensStill() const;
 
     // Stops listening and removes the socket file, unless the file at the
     // path is no longer the one bound. Accepted connections stay open.
@@ -62,6 +64,9 @@ private:
     // Identity of the socket file bound.
     quint64 m_device = 0;
     quint64 m_inode = 0;
+    // The listening descriptor handed to the server, and its identity.
+    int m_listenFd = -1;
+    quint64 m_listenInode = 0;
     QQueue<UnixSocket *> m_pending;
 };
 

@@ -46,31 +46,33 @@ TEST(QGateLogger, AppendsStampedLinesInOrderAndRecreatesARemovedFile)
     EXPECT_EQ(readLines(path), QStringList({"06-12-2026 19:24:43.120 +0300\tagain"}));
 }
 
-TEST(QGateLogger, UnwritableFileIsReportedOnceAndTriedAgainOnEveryLine)
+TEST(QGateLogger, UnwritableFileIsReportedOnceAndItsLinesHeldUntilItCanBeWritten)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("no/such/dir/ferrox.log");
     QGateLogger logger;
     logger.setFileName(path);
     MessageCapture messages;
-    for (const char *text : {"lost 1", "lost 2", "lost 3"})
-        logger.Log(QString::fromLatin1(text));
+    for (int i = 0; i < QGateLogger::MaxHeldLines + 2; ++i)
+        logger.Log(QStringLiteral("held %1").arg(i));
     ASSERT_EQ(messages.warnings().size(), 1);
     EXPECT_TRUE(messages.warnings().at(0).startsWith(
         QStringLiteral("QGateLogger::Log(): cannot write to the log file %1 (").arg(path)))
         << qPrintable(messages.warnings().at(0));
 
-    // Once it can be written, the next line goes in, after a word on the loss.
+    // Once it can be written, the held lines go in first, in order, then a
+    // word on those that found no room.
     ASSERT_TRUE(QDir().mkpath(dir.filePath("no/such/dir")));
     logger.Log(QStringLiteral("back"));
     const QStringList lines = readLines(path);
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines.at(0).endsWith("\t3 line(s) could not be written to the log file before this one"));
-    EXPECT_TRUE(lines.at(1).endsWith("\tback"));
+    ASSERT_EQ(lines.size(), QGateLogger::MaxHeldLines + 1);
+    EXPECT_TRUE(lines.first().endsWith("\theld 0"));
+    EXPECT_TRUE(lines.at(QGateLogger::MaxHeldLines - 1).endsWith(QStringLiteral("\theld %1").arg(QGateLogger::MaxHeldLines - 1)));
+    EXPECT_TRUE(lines.last().endsWith("\t3 line(s) could not be written to the log file"));
 
     // A directory in its place is a new streak, reported again.
     logger.setFileName(dir.path());
-    logger.Log(QStringLiteral("lost again"));
+    logger.Log(QStringLiteral("held again"));
     EXPECT_EQ(messages.warnings().size(), 2);
 }
 
