@@ -28,6 +28,8 @@
 namespace {
 
 const char SettingsOrganisation[] = "Ferrox";
+// The pause between two questions of state().
+constexpr int StateRetryMs = 100;
 const char ServicesGroup[] = "services";
 
 // The login name of the current user; empty without a password entry.
@@ -317,9 +319,20 @@ bool ServiceController::failUnconnected(const QString &reason) const
 
 ServiceController::State ServiceController::state() const
 {
-    if (sendText(QStringLiteral("alive")))
-        return Running;
-    return m_failure == Unreachable ? NotRunning : NotResponding;
+    // A service that refused the connection (all its client places taken)
+    // or is just opening its socket again is asked once more, within the
+    // bound; one that let the bound pass without an answer is not.
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        if (sendText(QStringLiteral("alive")))
+            return Running;
+        if (m_failure == Unreachable)
+            return NotRunning;
+        if (timer.elapsed() + StateRetryMs >= m_replyTimeoutMs)
+            return NotResponding;
+        QThread::msleep(StateRetryMs);
+    }
 }
 
 bool ServiceController::sendText(const QString &command) const

@@ -55,7 +55,9 @@ public:
 
     // True when the settings hold an entry for the service.
     bool isInstalled() const;
-    // Asks the service "alive"; see State.
+    // Asks the service "alive"; see State. A refused or closed connection,
+    // or a socket missing while the instance's lock is held, is asked again
+    // until the reply timeout has passed.
     State state() const;
     // True when the service answers "alive".
     bool isRunning() const { return state() == Running; }

@@ -55,9 +55,6 @@ void ServiceListener::slotNewConnection()
         connect(socket, &QLocalSocket::readyRead, this, &ServiceListener::slotReadyRead);
         connect(socket, &QLocalSocket::disconnected, this, &ServiceListener::slotDisconnected);
         GATE_DEBUG(5, "ServiceListener::slotNewConnection(): connection %p", static_cast<void *>(socket));
-        // What the client wrote before it was accepted is there already.
-        if (socket->bytesAvailable() > 0)
-            serve(socket);
     }
 }
 

@@ -132,14 +132,10 @@ TEST(ServiceSocketPath, DisplayNameGivesLowerCaseLettersAndDigitsAndLogin)
               QStringLiteral("/var/tmp/unixferrox.") + currentLogin() + QStringLiteral(".lock"));
     EXPECT_EQ(ServiceController::socketPath(QStringLiteral("Ferrox_Test-42.\u00c4 \u00df/x")),
               QStringLiteral("/var/tmp/ferroxtest42x.") + currentLogin());
-}
-
-TEST(ServiceSocketPath, ControlDirectoryComesFromTheEnvironment)
-{
+    // The control directory comes from the environment (empty: the default).
     for (const char *dir : {"/run/ferrox", "/run/ferrox/"}) {
         const ScopedEnvironment set(ServiceController::controlDirVariable(), dir);
-        EXPECT_EQ(ServiceController::socketPath(QStringLiteral("Unix Ferrox")),
-                  QStringLiteral("/run/ferrox/unixferrox.") + currentLogin());
+        EXPECT_EQ(ServiceController::socketPath(QStringLiteral("Unix Ferrox")), "/run/ferrox/unixferrox." + currentLogin());
     }
     const ScopedEnvironment empty(ServiceController::controlDirVariable(), "");
     EXPECT_EQ(ServiceController::controlDirectory(), QStringLiteral("/var/tmp"));

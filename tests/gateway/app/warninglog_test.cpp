@@ -61,14 +61,3 @@ TEST(WarningLog, CopiesMadeBeforeTheLogHasANameAreHeldWithTheirTime)
     }
     EXPECT_TRUE(unnamed.lines().isEmpty());
 }
-
-TEST(WarningLog, DroppedDebugOutputLeavesWarningsThrough)
-{
-    MessageCapture messages;
-    WarningLog::setDebugOutputDropped(true);
-    GATE_DEBUG_ALWAYS("dropped");
-    GATE_WARN("kept");
-    WarningLog::setDebugOutputDropped(false);
-    GATE_DEBUG_ALWAYS("handed on again");
-    EXPECT_EQ(messages.texts(), (QStringList{QStringLiteral("kept"), QStringLiteral("handed on again")}));
-}
