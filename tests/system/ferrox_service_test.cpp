@@ -1,5 +1,6 @@
 #include "installationtree.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include <mqueue.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -27,9 +29,21 @@ QString descriptorTarget(qint64 pid, int fd)
     return QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(fd));
 }
 
-// The example installation's configuration, its data directory made the
-// tree's, as the build and the installation write it.
-bool installExample(const InstallationTree &tree)
+// The example's message queues under names of this test run only, removed
+// when the test ends.
+struct ExampleQueues {
+    const QByteArray prefix = "/ferrox-test-" + QByteArray::number(QCoreApplication::applicationPid()) + "-";
+    ~ExampleQueues()
+    {
+        for (const char *direction : {"in", "out"})
+            ::mq_unlink((prefix + direction).constData());
+    }
+};
+
+// The example installation (its configuration, lists, definitions and
+// scripts), its data directory made the tree's as the build and the
+// installation write it, its queues renamed to `queues`.
+bool installExample(const InstallationTree &tree, const ExampleQueues &queues)
 {
     const QDir source(QStringLiteral(FERROX_SOURCE_DIR "/examples/config"));
     QFile in(source.filePath(QStringLiteral("ferrox.cfg.in")));
@@ -37,8 +51,9 @@ bool installExample(const InstallationTree &tree)
         return false;
     QByteArray text = in.readAll();
     text.replace("@FERROX_EXAMPLE_DATA_DIR@", QFile::encodeName(QDir(tree.dataPath()).absolutePath()));
-    for (const QString &list : source.entryList({QStringLiteral("*.csv")}))
-        if (!QFile::copy(source.filePath(list), tree.configPath(list)))
+    text.replace("/ferrox-example-", queues.prefix);
+    for (const QString &file : source.entryList(QDir::Files))
+        if (file != QLatin1String("ferrox.cfg.in") && !QFile::copy(source.filePath(file), tree.configPath(file)))
             return false;
     return tree.writeConfig(QStringLiteral("ferrox.cfg"), text);
 }
@@ -99,7 +114,8 @@ TEST(Service, ExampleInstallationRunsDetachedAndStopsWithTerminate)
 {
     InstallationTree tree;
     ASSERT_TRUE(tree.isValid());
-    ASSERT_TRUE(installExample(tree));
+    const ExampleQueues queues;
+    ASSERT_TRUE(installExample(tree, queues));
     QFile input(tree.dataPath(QStringLiteral("plant_input.txt")));
     ASSERT_TRUE(input.open(QIODevice::WriteOnly));
     input.write("pass 0\nTEMP_BOILER;81.5\nPRESS_STEAM;12.25\nPUMP_RUNNING;1\n");
