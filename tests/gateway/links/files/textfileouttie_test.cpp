@@ -401,13 +401,6 @@ TEST_F(TextFileOut, PlotFileMadeAnewWhileRunningStartsWithStart)
     ASSERT_TRUE(QFile::remove(path("plot.txt")));
     tickAt(t0.addSecs(1));
     EXPECT_EQ(readText("plot.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\n"));
-
-    // Moved away and made anew by someone else: the new file is started too.
-    ASSERT_TRUE(QFile::rename(path("plot.txt"), path("plot.old")));
-    writeText("plot.txt", "");
-    tickAt(t0.addSecs(2));
-    EXPECT_EQ(readText("plot.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\n"));
-    EXPECT_EQ(readText("plot.old"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\n"));
 }
 
 TEST_F(TextFileOut, SendUnitDataExitsWithoutWritingForUnitsItCannotWrite)
