@@ -270,6 +270,15 @@ void GateXmlConfigLoaderTemplate::addTie(BaseTie *tie)
     m_config.ties().append(tie);
 }
 
+bool GateXmlConfigLoaderTemplate::finishSection(BaseTie *tie, bool complete)
+{
+    if (complete)
+        addTie(tie);
+    else if (tie)
+        tie->setParent(&m_config);
+    return complete;
+}
+
 void GateXmlConfigLoaderTemplate::mergeProviders(BaseTieUnit *unit, bool always)
 {
     if (unit && (always || unit->direction() == BaseTieUnit::dirFromThis))

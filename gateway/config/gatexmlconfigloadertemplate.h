@@ -53,6 +53,12 @@ public:
     // Appends `tie` to the configuration's tie list (ownership passes to it);
     // an identifier an earlier tie has already is reported as a warning.
     void addTie(BaseTie *tie);
+    // Ends a section reader with its verdict `complete`, taking the tie
+    // (ownership passes to the configuration either way): a complete
+    // section's tie is listed; a failed one's is not, but the provider index
+    // may already point at its parameters, so the configuration keeps it
+    // alive as a child until it goes itself. Returns `complete`.
+    bool finishSection(BaseTie *tie, bool complete);
     // Merges the unit's parameters into the provider index when its
     // direction is exactly "in" (1), or whatever it is when `always`.
     void mergeProviders(BaseTieUnit *unit, bool always = false);

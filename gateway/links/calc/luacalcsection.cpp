@@ -32,18 +32,6 @@ QString attr(const QDomElement &element, const char *name)
     return QXmlBasedObject::getXMLAttrValue(element, QLatin1String(name));
 }
 
-// Ends the section: a complete one lists its tie. The tie of a failed one is
-// not listed, but the provider index may already point at its results, so
-// the configuration keeps it alive as a child until it goes itself.
-bool finishSection(GateXmlConfigLoaderTemplate &loader, std::unique_ptr<LuaCalcTie> &tie, bool complete)
-{
-    if (complete)
-        loader.addTie(tie.release());
-    else
-        tie.release()->setParent(&loader.config());
-    return complete;
-}
-
 void addModuleDir(LuaCalcTie &tie, const QString &dir)
 {
     if (tie.addModuleDir(dir) && LuaCalcTie::changesSearchPath(dir))
@@ -106,7 +94,7 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
     std::unique_ptr<LuaCalcTie> tie(new LuaCalcTie);
     if (!loader.parseTieID(section, tie.get())) {
         reportConfigError(kContext, "Internal error: error while setting LuaCalcTie id");
-        return finishSection(loader, tie, false);
+        return loader.finishSection(tie.release(), false);
     }
     quint32 timeout = 0;
     quint64 limit = 0;
@@ -114,7 +102,7 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
         || !GateXmlConfigLoaderTemplate::readUnsignedAttr(section, "instructionlimit",
                                                           LuaCalcTie::DefaultInstructionLimit, 0,
                                                           kMaxInstructionLimit, limit))
-        return finishSection(loader, tie, false);
+        return loader.finishSection(tie.release(), false);
     tie->setTimeout(timeout);
     tie->setInstructionLimit(limit);
     tie->setNameFlags(LuaCalcTie::nfAll);
@@ -128,12 +116,12 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
                 reportConfigError(kContext,
                                   "Error loading config: one or more \"params\" tag may be at start of section \"%1\"",
                                   {tag});
-                return finishSection(loader, tie, false);
+                return loader.finishSection(tie.release(), false);
             }
             if (!readList(loader, child, tie.get(), kParamsDirection)) {
                 reportConfigError(kContext, "Error loading config: Error loading params for section \"%1\"",
                                   "Error loading config: Error parsing params for section \"%1\"", {tag});
-                return finishSection(loader, tie, false);
+                return loader.finishSection(tie.release(), false);
             }
             phase = phParams;
         } else if (childTag == QLatin1String("results")) {
@@ -142,17 +130,17 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
                                   "Error loading config: one or more \"results\" tag may be at start of section "
                                   "\"%1\" or just after \"params\" tag",
                                   {tag});
-                return finishSection(loader, tie, false);
+                return loader.finishSection(tie.release(), false);
             }
             if (!readList(loader, child, tie.get(), kResultsDirection)) {
                 reportConfigError(kContext, "Error loading config: Error loading results for section \"%1\"",
                                   "Error loading config: Error parsing results for section \"%1\"", {tag});
-                return finishSection(loader, tie, false);
+                return loader.finishSection(tie.release(), false);
             }
             phase = phResults;
         } else if (childTag == QLatin1String("calcfile")) {
             if (!readCalcFile(loader, child, tag, tie.get()))
-                return finishSection(loader, tie, false);
+                return loader.finishSection(tie.release(), false);
             phase = phScript;
         }
     }
@@ -162,15 +150,15 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
         reportConfigError(kContext,
                           "Error loading config: section \"luacalc\" may contain one or more \"params\" tag and should "
                           "contain one or more results tag and a caclulation tag");
-        return finishSection(loader, tie, false);
+        return loader.finishSection(tie.release(), false);
     case phParams:
         reportConfigError(kContext, "Error loading config: section \"luacalc\" should contain one or more results tag "
                                     "and a caclulation tag");
-        return finishSection(loader, tie, false);
+        return loader.finishSection(tie.release(), false);
     case phResults:
         reportConfigError(kContext, "Error loading config: section \"luacalc\" should contain a \"calcfile\" tag");
-        return finishSection(loader, tie, false);
+        return loader.finishSection(tie.release(), false);
     default:
-        return finishSection(loader, tie, true);
+        return loader.finishSection(tie.release(), true);
     }
 }

@@ -66,18 +66,6 @@ bool readTieBasics(GateXmlConfigLoaderTemplate &loader, const QDomElement &secti
     return true;
 }
 
-// Ends a section: a complete one lists its tie. The tie of a failed one is
-// not listed, but the provider index may already point at its parameters,
-// so the configuration keeps it alive as a child until it goes itself.
-bool finishSection(GateXmlConfigLoaderTemplate &loader, std::unique_ptr<BaseTie> &tie, bool complete)
-{
-    if (complete)
-        loader.addTie(tie.release());
-    else
-        tie.release()->setParent(&loader.config());
-    return complete;
-}
-
 // Builds one unit from a `csvlist` element into `tie` (by its addUnit) and
 // offers it to the provider index; false when the list fails to load.
 template<typename Tie>
@@ -218,7 +206,7 @@ bool readTextFileInSection(GateXmlConfigLoaderTemplate &loader, const QDomElemen
         ok = readChildren(loader, section, tie, kInTexts,
                           [tie](const QDomElement &infile) { return readInFile(infile, tie); });
     }
-    return finishSection(loader, owner, ok);
+    return loader.finishSection(owner.release(), ok);
 }
 
 bool readTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
@@ -229,7 +217,7 @@ bool readTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomEleme
         && readTextOutAttributes(loader, section, tie)
         && readChildren(loader, section, tie, kOutTexts,
                         [tie](const QDomElement &outfile) { return readOutFile(outfile, tie); });
-    return finishSection(loader, owner, ok);
+    return loader.finishSection(owner.release(), ok);
 }
 
 bool readPlotTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
@@ -244,5 +232,5 @@ bool readPlotTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomE
         ok = readChildren(loader, section, tie, kOutTexts,
                           [tie](const QDomElement &outfile) { return readOutFile(outfile, tie); });
     }
-    return finishSection(loader, owner, ok);
+    return loader.finishSection(owner.release(), ok);
 }

@@ -150,14 +150,9 @@ bool readMQueueSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &s
     quint32 timeout = tie->timeout();
     ok = ok && GateXmlConfigLoaderTemplate::readUInt32Attr(section, "timeout", timeout, timeout)
         && readChildren(loader, section, tie);
-    if (!ok) {
-        // The provider index may already point at the tie's parameters: the
-        // configuration keeps the tie alive until it goes itself.
-        owner.release()->setParent(&loader.config());
+    if (!loader.finishSection(owner.release(), ok))
         return false;
-    }
     tie->setTimeout(timeout);
-    loader.addTie(owner.release());
     tie->openAll();
     return true;
 }

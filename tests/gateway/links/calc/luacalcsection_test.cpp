@@ -5,7 +5,7 @@
 #include "core/basetieunit.h"
 #include "links/calc/luacalctie.h"
 
-#include "gateway/config/loaderfixture.h"
+#include "gateway/links/tiefixture.h"
 #include "support/fixedclock.h"
 
 #include <QDir>
@@ -19,14 +19,10 @@ namespace {
 // A configuration loaded through the real loader with the program's
 // sections: a text file input of T (FLOATVALID) and P (SDWORDVALID), the
 // calculation, and a table output of its results F and S.
-struct LuaCalcSection : LoaderFixture {
-    FerroxXmlConfig loader{config, &makeConverter, ferroxSectionTable()};
-    FixedClock clock{utc(2024, 5, 1, 12, 0, 0)};
+struct LuaCalcSection : TieFixture {
 
     LuaCalcSection()
     {
-        FerroxXmlConfig::setLanguage(QString());
-        log.setFileName(dir.filePath("gate.log"));
         write("in.csv", "index,type,kks\n1,FLOATVALID,T\n2,SDWORDVALID,P\n");
         write("results.csv", "index,type,kks\n1,FLOATVALID,F\n2,SDWORDVALID,S\n");
         write("calc.lua", "function calculate() F = T * 2; S = P + 1 end");
@@ -36,24 +32,6 @@ struct LuaCalcSection : LoaderFixture {
     {
         return "<params file='in.csv' index='0' type='1' kks='2'/>"
                "<results file='results.csv' index='0' type='1' kks='2'/>";
-    }
-    bool load(const QByteArray &body)
-    {
-        const QByteArray text = "<config><misc><locale lang='en'/><times/></misc>" + body + "</config>";
-        if (!loader.loadConf(write("ferrox.cfg", text)))
-            return false;
-        for (BaseTie *tie : config.ties())
-            tie->init();
-        return true;
-    }
-    void tick()
-    {
-        for (BaseTie *tie : config.ties())
-            tie->pollAndConvert();
-        for (BaseTie *tie : config.ties())
-            tie->calulate();
-        for (BaseTie *tie : config.ties())
-            tie->sendDirty();
     }
     QByteArray read(const QString &name) const
     {

@@ -7,7 +7,7 @@
 #include "core/basetie.h"
 #include "core/basetieparam.h"
 #include "core/basetieunit.h"
-#include "gateway/config/loaderfixture.h"
+#include "gateway/links/tiefixture.h"
 #include "links/mqueue/mqtie.h"
 #include "support/fixedclock.h"
 
@@ -97,10 +97,8 @@ private:
 // A configuration in a temporary directory loaded through the real loader
 // with the program's section table, real queues, a fixed clock and the main
 // cycle's three passes.
-struct MQFixture : LoaderFixture {
+struct MQFixture : TieFixture {
     ScopedQueues queues;
-    FerroxXmlConfig loader{config, &makeConverter, ferroxSectionTable()};
-    FixedClock clock{utc(2024, 5, 1, 12, 0, 0)};
 
     // A 16-byte area: T1 FLOATVALID at 0, N1 SDWORDSTATE at 8.
     static constexpr const char *kPair = "PAIR\n16\nT1,type_rval,0,1,1,1\nN1,type_sival,8,1,1,1\n";
@@ -109,32 +107,9 @@ struct MQFixture : LoaderFixture {
 
     MQFixture()
     {
-        FerroxXmlConfig::setLanguage(QString());
-        log.setFileName(dir.filePath("gate.log"));
     }
 
-    // Loads a configuration whose root holds `body`, then initialises every
-    // tie as the application does at start.
-    bool load(const QByteArray &body)
-    {
-        const QByteArray text = "<config><misc><locale lang='en'/><times/></misc>" + body + "</config>";
-        if (!loader.loadConf(write("ferrox.cfg", text)))
-            return false;
-        for (BaseTie *tie : config.ties())
-            tie->init();
-        return true;
-    }
 
-    // One main-cycle tick: poll and convert, calculate, send, over every tie.
-    void tick()
-    {
-        for (BaseTie *tie : config.ties())
-            tie->pollAndConvert();
-        for (BaseTie *tie : config.ties())
-            tie->calulate();
-        for (BaseTie *tie : config.ties())
-            tie->sendDirty();
-    }
 
     MQTie *tie(int i) const { return i < config.ties().size() ? qobject_cast<MQTie *>(config.ties().at(i)) : nullptr; }
     BaseTieUnit *unit(int t, int u) const
