@@ -2,8 +2,9 @@
 
 #include "qdatapacket.h"
 
-#include <QStringList>
 #include <QtDebug>
+
+#include <algorithm>
 
 namespace {
 
@@ -338,15 +339,23 @@ QString QDataPacketNode::stringValue() const
     if (n->isHasChildNodes())
         return QString();
     const QByteArray &buffer = static_cast<const QDataPacket *>(p)->buffer();
-    QStringList bytes;
+    static const char kHex[] = "0123456789abcdef";
+    QString text;
+    text.reserve(static_cast<int>(std::min<qint64>(n->type().size, 1 << 20)) * 3 + 2);
+    text += QLatin1Char('[');
     for (qint64 i = n->type().offset, end = n->type().offset + n->type().size; i < end; ++i) {
-        if (i < 0 || i >= buffer.size())
-            bytes.append(QStringLiteral("--"));
-        else
-            bytes.append(QStringLiteral("%1").arg(static_cast<uchar>(buffer.at(static_cast<int>(i))), 2, 16,
-                                                  QLatin1Char('0')));
+        if (i != n->type().offset)
+            text += QLatin1Char(' ');
+        if (i < 0 || i >= buffer.size()) {
+            text += QLatin1String("--");
+        } else {
+            const auto b = static_cast<uchar>(buffer.at(static_cast<int>(i)));
+            text += QLatin1Char(kHex[b >> 4]);
+            text += QLatin1Char(kHex[b & 15]);
+        }
     }
-    return QStringLiteral("[%1]").arg(bytes.join(QLatin1Char(' ')));
+    text += QLatin1Char(']');
+    return text;
 }
 
 void QDataPacketNode::qDebugPrintXmlHeader() const

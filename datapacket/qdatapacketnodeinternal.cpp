@@ -280,7 +280,6 @@ bool QDataPacketNodeInternal::parseXMLSubTree(const QDomElement &element, qint64
         name = QXmlTranslation::expandJokers(name, jokerChar, index);
     m_name = QXmlTranslation();
     m_name.setEngName(name);
-    m_id = id.isEmpty() ? name : id;
     parse.root->indexNode(this);
 
     const QDataPacketNodeInternal *parent = parentNode();
@@ -345,6 +344,7 @@ bool QDataPacketNodeInternal::parseXMLSubTree(const QDomElement &element, qint64
     // Children share the running offsets; a structure spans the furthest
     // of them, wherever explicit offsets put it.
     qint64 childrenEnd = std::numeric_limits<qint64>::min();
+    QHash<QString, int> sameId; // tag and id of the children so far
     for (QDomElement child = element.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
         if (isNodeElement(child)) {
             // The root's node count refused a count that does not fit
@@ -360,6 +360,7 @@ bool QDataPacketNodeInternal::parseXMLSubTree(const QDomElement &element, qint64
                                            static_cast<unsigned long>(i), parse))
                     return false;
                 childrenEnd = std::max(childrenEnd, node->m_extentEnd);
+                node->m_sameIdNumber = ++sameId[node->m_tag + QChar() + node->m_id];
             }
         } else if (child.tagName() == QLatin1String("translation")
                    && child.attribute(QStringLiteral("attribute"), QStringLiteral("name")) == QLatin1String("name")) {
@@ -369,6 +370,10 @@ bool QDataPacketNodeInternal::parseXMLSubTree(const QDomElement &element, qint64
                 m_name.parseXMLSubTree(child);
         }
     }
+
+    // The id defaults to the name as the translations leave it (an "en"
+    // translation names a node that has no name attribute).
+    m_id = id.isEmpty() ? m_name.engName() : id;
 
     const bool spansChildren = m_type.dataType == dpdtNone || (!sizeGiven && !hasFixedSize(m_type.dataType)
                                                                && m_type.dataType != dpdtBit);
@@ -744,21 +749,13 @@ QString QDataPacketNodeInternal::shortPath() const
     const QDataPacketNodeInternal *parent = parentNode();
     if (!parent)
         return m_tag;
-    int n = 0;
-    for (QObject *child : parent->children()) {
-        const QDataPacketNodeInternal *sibling = nodeOf(child);
-        if (sibling->m_tag == m_tag && sibling->m_id == m_id)
-            ++n;
-        if (sibling == this)
-            break;
-    }
     // An id with a double quote in it is quoted with single quotes, so that
     // the path still resolves.
     const bool single = m_id.contains(QLatin1Char('"')) && !m_id.contains(QLatin1Char('\''));
     QString path = single ? QStringLiteral("%1[@id='%2']").arg(m_tag, m_id)
                           : QStringLiteral("%1[@id=\"%2\"]").arg(m_tag, m_id);
-    if (n > 1)
-        path += QStringLiteral("[%1]").arg(n);
+    if (m_sameIdNumber > 1)
+        path += QStringLiteral("[%1]").arg(m_sameIdNumber);
     return path;
 }
 

@@ -74,11 +74,11 @@ public:
     QString translatedName() const { return m_name.translatedName(); }
     const QXmlTranslation &nameTranslation() const { return m_name; }
     void setNameTranslation(const QXmlTranslation &name) { m_name = name; }
-    QString idName() const { return m_id; }
-    QString tagName() const { return m_tag; }
-    QString kks() const { return m_kks; }
-    QString rtm() const { return m_rtm; }
-    QString iid() const { return m_iid; }
+    const QString &idName() const { return m_id; }
+    const QString &tagName() const { return m_tag; }
+    const QString &kks() const { return m_kks; }
+    const QString &rtm() const { return m_rtm; }
+    const QString &iid() const { return m_iid; }
 
     // The tag for the root; otherwise tag[@id="id"], followed by [n] for the
     // n-th (n > 1) of the parent's children with the same tag and id.
@@ -153,6 +153,9 @@ private:
     qint64 m_documentIndex = 0;
     // End of the furthest byte of this subtree (set by the parse).
     qint64 m_extentEnd = 0;
+    // Number of this node among its siblings of the same tag and id, from 1
+    // (set by the parse, so that paths cost no scan of the siblings).
+    int m_sameIdNumber = 1;
 };
 
 #endif // QDATAPACKETNODEINTERNAL_H
