@@ -6,7 +6,8 @@ include(CMakePackageConfigHelpers)
 #     NAMESPACE <ns>            exported as <ns><target>, e.g. KORVA::
 #     HEADER_DIR <dir>          public headers go to <includedir>/<dir>
 #     CONFIG_IN <file>          <target>Config.cmake template (configure_package_config_file)
-#     PC_IN <file>              pkg-config template (configure_file @ONLY)
+#     PC_IN <file>              pkg-config template (configure_file @ONLY;
+#                               its prefix is @FERROX_PC_PREFIX@)
 #     PC_NAME <name>            installed as <libdir>/pkgconfig/<name>.pc)
 #
 # Installs a shared library of the project for other programs: the library
@@ -36,6 +37,15 @@ function(ferrox_install_library target)
     COMPATIBILITY SameMajorVersion)
   install(FILES ${binary_dir}/${target}Config.cmake ${binary_dir}/${target}ConfigVersion.cmake
     DESTINATION ${package_dir})
+  # The pkg-config file finds the prefix from its own place, so that it is
+  # right wherever the tree is installed (cmake --install --prefix DIR).
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(FERROX_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  else()
+    file(RELATIVE_PATH up "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+    string(REGEX REPLACE "/$" "" up "${up}")
+    set(FERROX_PC_PREFIX "\${pcfiledir}/${up}")
+  endif()
   configure_file(${ARG_PC_IN} ${binary_dir}/${ARG_PC_NAME}.pc @ONLY)
   install(FILES ${binary_dir}/${ARG_PC_NAME}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endfunction()
