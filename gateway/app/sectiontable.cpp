@@ -1,16 +1,18 @@
 #include "app/sectiontable.h"
 
+#include "links/calc/luacalcsection.h"
 #include "links/calc/servicesection.h"
 #include "links/de/desection.h"
 #include "links/files/filesections.h"
+#include "links/mqueue/mqsection.h"
 
 const FerroxXmlConfig::SectionTable &ferroxSectionTable()
 {
     // Tested in this order; one row per tie family.
     static const FerroxXmlConfig::SectionTable table = {
         {"deprotocolclient", &readDEProtocolClientSection},
-        {"luacalc", &FerroxXmlConfig::unavailableSection},
-        {"mqueue", &FerroxXmlConfig::unavailableSection},
+        {"luacalc", &readLuaCalcSection},
+        {"mqueue", &readMQueueSection},
         {"plottextfileout", &readPlotTextFileOutSection},
         {"service", &readServiceSection},
         {"textfilein", &readTextFileInSection},
