@@ -18,7 +18,30 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <random>
+
+// Counts the heap allocations of this program (malloc and realloc: Qt's
+// containers allocate through them), so that the receive and send
+// benchmarks can say what a parameter costs.
+extern "C" void *__libc_malloc(size_t size);
+extern "C" void *__libc_realloc(void *p, size_t size);
+
+namespace {
+std::atomic<long> g_allocations{0};
+}
+
+extern "C" void *malloc(size_t size) noexcept
+{
+    ++g_allocations;
+    return __libc_malloc(size);
+}
+
+extern "C" void *realloc(void *p, size_t size) noexcept
+{
+    ++g_allocations;
+    return __libc_realloc(p, size);
+}
 
 namespace {
 
@@ -99,8 +122,12 @@ void BM_ReceiveParamPacks(benchmark::State &state)
     const int packsPerRead = static_cast<int>(state.range(0));
     ReceivingTie receiving(1000);
     const QByteArray read = floatPacks(packsPerRead, 1000);
+    const long before = g_allocations.load();
     for (auto _ : state)
         receiving.socket->receiveBytes(read);
+    const double reads = double(state.iterations());
+    state.counters["allocs_per_read"] = double(g_allocations.load() - before) / reads;
+    state.counters["allocs_per_param"] = double(g_allocations.load() - before) / (reads * packsPerRead * 1000);
     if (receiving.tie.counters().valuesReceived != quint64(state.iterations()) * quint64(packsPerRead) * 1000u)
         state.SkipWithError("not every parameter was taken");
     state.SetItemsProcessed(int64_t(state.iterations()) * packsPerRead * 1000);
@@ -143,11 +170,13 @@ void BM_SendTick(benchmark::State &state)
         params.append(param);
     }
     tie.addUnit(unit);
+    const long before = g_allocations.load();
     for (auto _ : state) {
         for (CsvTieParam *param : qAsConst(params))
             tie.doPostParamConversionWork(param);
         tie.sendDirty();
     }
+    state.counters["allocs_per_tick"] = double(g_allocations.load() - before) / double(state.iterations());
     state.SetItemsProcessed(int64_t(state.iterations()) * params.size());
 }
 BENCHMARK(BM_SendTick)->Unit(benchmark::kMicrosecond);

@@ -132,5 +132,9 @@ TEST(DESystem, APeerSendingGarbageIsCutOffAndTheGatewayGoesOn)
     EXPECT_EQ(gateway.state(), QProcess::Running);
     const QByteArray log = tree.readLog();
     EXPECT_EQ(log.count("closed: a frame header failed its checksum"), 1) << log.constData();
+    // So are the connection events of the streak.
+    const QByteArray endpoint = "127.0.0.1:" + QByteArray::number(hostile.serverPort());
+    EXPECT_EQ(log.count("\tConnected to " + endpoint + "\n"), 1);
+    EXPECT_EQ(log.count("\tConnection to " + endpoint + " closed\n"), 1);
     stop(gateway);
 }

@@ -4,8 +4,11 @@
 #include "core/basetieunit.h"
 #include "core/clock.h"
 #include "core/diag.h"
+#include "core/gatelog.h"
 
 #include <dpdatatype.h>
+
+#include <limits>
 
 BaseDEProtocolTie::BaseDEProtocolTie(QObject *parent)
     : BasePacketTie(parent)
@@ -91,6 +94,30 @@ void BaseDEProtocolTie::slotSomethingReceived()
     m_lastReceivedMsecs = Clock::monotonicMsecs();
 }
 
+void BaseDEProtocolTie::logProtocolMessage(const QString &msg)
+{
+    EventStreak &streak = m_events[msg];
+    streak.lastMsecs = Clock::monotonicMsecs();
+    streak.message.report(msg);
+}
+
+void BaseDEProtocolTie::slotConnectionSteady()
+{
+    endEventStreaks(std::numeric_limits<qint64>::max());
+}
+
+void BaseDEProtocolTie::endEventStreaks(qint64 before)
+{
+    for (auto it = m_events.begin(); it != m_events.end();) {
+        if (it->lastMsecs < before) {
+            it->message.clear();
+            it = m_events.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void BaseDEProtocolTie::noteUnitReceived(BaseTieUnit *unit, const QDateTime &now)
 {
     if (!unit)
@@ -128,6 +155,8 @@ void BaseDEProtocolTie::pollAndConvert()
                  tr("DE tie \"%1\": malformed packs or packs of an unknown module were dropped").arg(id()));
     followStreak(m_unexpectedStreak, m_unexpected, now,
                  tr("DE tie \"%1\": received values for parameters it does not have were ignored").arg(id()));
+    if (!m_events.isEmpty())
+        endEventStreaks(now - FaultQuietMsecs + 1);
 }
 
 void BaseDEProtocolTie::followStreak(FaultStreak &streak, quint64 total, qint64 now, const QString &text)
@@ -160,7 +189,7 @@ void BaseDEProtocolTie::doPostParamConversionWork(BaseTieParam *param)
 void BaseDEProtocolTie::collectSnapshot(DEProtocolPackets &packets) const
 {
     for (const BaseTieUnit *unit : units()) {
-        if (!unit || (unit->direction() & BaseTieUnit::dirBoth) != BaseTieUnit::dirToThis)
+        if (!unit || !(unit->direction() & BaseTieUnit::dirToThis))
             continue;
         for (const BaseTieParam *param : unit->params()) {
             if (param)

@@ -67,8 +67,8 @@ public:
     void noteUnitReceived(BaseTieUnit *unit, const QDateTime &now);
     // `values` received values matched no parameter of the tie.
     void noteUnexpected(quint64 values);
-    // Adds the current value of every consumer parameter (units of direction
-    // 2 only) to `packets`: what a new connection gets first.
+    // Adds the current value of every parameter of the to-this units (the
+    // outgoing index) to `packets`: what a new connection gets first.
     void collectSnapshot(DEProtocolPackets &packets) const;
     // Connections a pack sent now would reach; base: 0.
     virtual int connectedCount() const;
@@ -80,6 +80,15 @@ signals:
 public slots:
     void slotLostAllConnections();
     void slotSomethingReceived();
+    // Writes `msg`, a connection event of the protocol, to the operator
+    // log. A peer that takes every connection and drops it at once would
+    // write the same lines every few seconds for days, so a text that comes
+    // again is counted and summarised until its streak ends: with a steady
+    // connection (slotConnectionSteady) or after FaultQuietMsecs without it.
+    void logProtocolMessage(const QString &msg);
+    // A connection has delivered for a protocol timeout: every streak of
+    // connection events ends.
+    void slotConnectionSteady();
 
 protected:
     // Parameters carried by `frame`, a pack built by DEProtocolPackets.
@@ -93,6 +102,15 @@ private:
         RepeatedMessage message;
     };
     void followStreak(FaultStreak &streak, quint64 total, qint64 now, const QString &text);
+
+    // The streak of one connection event text.
+    struct EventStreak {
+        qint64 lastMsecs = 0;
+        RepeatedMessage message{RepeatedMessage::Log};
+    };
+    // Ends the event streaks whose text was last seen before `before`
+    // (all of them for the largest value).
+    void endEventStreaks(qint64 before);
 
     // Generations of a unit's receipts and of the one last converted.
     struct UnitMarks {
@@ -112,6 +130,7 @@ private:
     quint64 m_unexpected;
     FaultStreak m_droppedStreak;
     FaultStreak m_unexpectedStreak;
+    QHash<QString, EventStreak> m_events;
 };
 
 #endif // BASEDEPROTOCOLTIE_H

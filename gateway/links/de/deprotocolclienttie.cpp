@@ -17,6 +17,7 @@ DEProtocolClientTie::DEProtocolClientTie(QObject *parent)
     connect(m_protocol, &QDEProtocol::signalLostAllConnections, this, &BaseDEProtocolTie::slotLostAllConnections);
     connect(m_protocol, &QDEProtocol::signalSomethingReceived, this, &BaseDEProtocolTie::slotSomethingReceived);
     connect(m_protocol, &QDEProtocol::signalConnectionMade, this, &DEProtocolClientTie::slotConnectionMade);
+    connect(m_protocol, &QDEProtocol::signalConnectionSteady, this, &BaseDEProtocolTie::slotConnectionSteady);
 }
 
 DEProtocolClientTie::~DEProtocolClientTie()

@@ -40,7 +40,9 @@ void DEProtocolGrowPacket::open(quint32 type, const QDateTime &time)
     splitTime(time, seconds, msecs);
     dePutWord(head + DEPack::OffsetCommonSeconds, seconds);
     dePutWord(head + DEPack::OffsetCommonMsecs, msecs);
-    m_data = QByteArray(head, static_cast<int>(DEPack::OpenPackBytes));
+    m_data.clear();
+    m_data.reserve(qMax(m_sizeHint, static_cast<int>(DEPack::OpenPackBytes)));
+    m_data.append(head, static_cast<int>(DEPack::OpenPackBytes));
     m_type = type;
     m_count = 0;
     m_open = true;
@@ -89,6 +91,7 @@ QByteArray DEProtocolGrowPacket::take()
 {
     QByteArray frame;
     frame.swap(m_data);
+    m_sizeHint = frame.size();
     m_open = false;
     m_count = 0;
     return frame;

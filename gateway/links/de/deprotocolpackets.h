@@ -17,7 +17,8 @@ class DEProtocolGrowPacket
 {
 public:
     // Starts a pack of `type` whose common time is `time` (an invalid time
-    // stands for now); drops what the packet held.
+    // stands for now), with room for as much as the last pack taken; drops
+    // what the packet held.
     void open(quint32 type, const QDateTime &time);
     // Appends a parameter to an open pack; false (nothing appended) when the
     // pack is not open.
@@ -42,6 +43,9 @@ public:
 
 private:
     QByteArray m_data;
+    // Size of the last frame taken: a pack of the next tick is opened with
+    // room for as much, so it grows without reallocations.
+    int m_sizeHint = 0;
     quint32 m_type = 0;
     quint32 m_count = 0;
     bool m_open = false;

@@ -4,12 +4,12 @@
 #include "config/csvtieunit.h"
 #include "config/gatexmlconfigloadertemplate.h"
 #include "core/gateconfig.h"
-#include "core/gatelog.h"
 #include "links/de/deprotocolclienttie.h"
 #include "links/de/deptparampackprocessor.h"
 #include "links/de/qdepackprocessor.h"
 
 #include <QDomElement>
+#include <QVector>
 
 #include <limits>
 #include <memory>
@@ -69,8 +69,14 @@ bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, DEPr
     return true;
 }
 
+// One peer of the section.
+struct Connection {
+    QString host;
+    quint16 port;
+};
+
 // One `connection`: a host that is not empty and a port from 1 to 65535.
-bool readConnection(const QDomElement &connection, DEProtocolClientTie *tie)
+bool readConnection(const QDomElement &connection, QVector<Connection> &connections)
 {
     const QString host = QXmlBasedObject::getXMLAttrValue(connection, QStringLiteral("host")).trimmed();
     if (host.isEmpty()) {
@@ -86,12 +92,14 @@ bool readConnection(const QDomElement &connection, DEProtocolClientTie *tie)
         reportConfigError(kContext, kBadPort);
         return false;
     }
-    tie->addConnection(host, static_cast<quint16>(port));
+    connections.append({host, static_cast<quint16>(port)});
     return true;
 }
 
-// The lists first, then the connections; other elements are skipped.
-bool readChildren(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, DEProtocolClientTie *tie)
+// The lists first, then the connections; other elements are skipped. The
+// connections are collected, not made: a failed section connects nowhere.
+bool readChildren(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, DEProtocolClientTie *tie,
+                  QVector<Connection> &connections)
 {
     enum Phase { phNothing, phLists, phConnections } phase = phNothing;
     for (QDomElement child = section.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
@@ -109,7 +117,7 @@ bool readChildren(GateXmlConfigLoaderTemplate &loader, const QDomElement &sectio
                 reportConfigError(kContext, kConnectionsAfterLists);
                 return false;
             }
-            if (!readConnection(child, tie))
+            if (!readConnection(child, connections))
                 return false;
             phase = phConnections;
         }
@@ -126,17 +134,14 @@ bool readChildren(GateXmlConfigLoaderTemplate &loader, const QDomElement &sectio
 bool readDEProtocolClientSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
 {
     std::unique_ptr<DEProtocolClientTie> tie(new DEProtocolClientTie);
-    const bool ok = readAttributes(loader, section, tie.get()) && readChildren(loader, section, tie.get());
-    if (!ok) {
-        // The provider index may already point at the tie's parameters: the
-        // configuration keeps the tie alive until it goes itself.
-        tie.release()->setParent(&loader.config());
-        return false;
-    }
+    QVector<Connection> connections;
+    if (!readAttributes(loader, section, tie.get()) || !readChildren(loader, section, tie.get(), connections))
+        return loader.finishSection(tie.release(), false);
     DEProtocolClientTie *built = tie.release();
+    for (const Connection &connection : qAsConst(connections))
+        built->addConnection(connection.host, connection.port);
     built->registerProcessor(new QDEStubPackProcessor(built));
     built->registerProcessor(new DEPTParamPackProcessor(built, built));
-    QObject::connect(built, &BaseDEProtocolTie::signalMsgForProtocol, built, [](const QString &msg) { gateLog(msg); });
-    loader.addTie(built);
-    return true;
+    QObject::connect(built, &BaseDEProtocolTie::signalMsgForProtocol, built, &BaseDEProtocolTie::logProtocolMessage);
+    return loader.finishSection(built, true);
 }

@@ -51,6 +51,7 @@ void QDEProtocol::wire(QDESocket *socket)
     connect(socket, &QDESocket::packetReceived, this, &QDEProtocol::slotPacketReceived);
     connect(socket, &QDESocket::signalMsgForProtocol, this, &QDEProtocol::signalMsgForProtocol);
     connect(socket, &QDESocket::connectionMade, this, &QDEProtocol::signalConnectionMade);
+    connect(socket, &QDESocket::connectionSteady, this, &QDEProtocol::signalConnectionSteady);
 }
 
 void QDEProtocol::setCounters(TieCounters *counters)

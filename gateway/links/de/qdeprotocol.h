@@ -61,6 +61,8 @@ signals:
     void signalSomethingReceived();
     // `socket` is newly connected.
     void signalConnectionMade(QDESocket *socket);
+    // A connection has delivered for a timeout since it was made.
+    void signalConnectionSteady();
 
 public slots:
     // Writes `frame` on every connected socket, in list order; returns the

@@ -44,6 +44,7 @@ QDESocket::QDESocket(const QString &host, quint16 port, QObject *parent)
     , m_connect(false)
     , m_accepted(false)
     , m_everConnected(false)
+    , m_steady(false)
     , m_lastActivity(Clock::monotonicMsecs())
     , m_connectedAt(m_lastActivity)
     , m_lastWrite(-1)
@@ -68,6 +69,7 @@ QDESocket::QDESocket(qintptr descriptor, QObject *parent)
     , m_connect(false)
     , m_accepted(true)
     , m_everConnected(false)
+    , m_steady(false)
     , m_lastActivity(Clock::monotonicMsecs())
     , m_connectedAt(m_lastActivity)
     , m_lastWrite(-1)
@@ -151,6 +153,7 @@ void QDESocket::noteConnected()
     m_lastActivity = Clock::monotonicMsecs();
     m_connectedAt = m_lastActivity;
     m_lastWrite = -1;
+    m_steady = false;
     m_connectFault.clear();
     if (m_everConnected && m_counters)
         ++m_counters->reconnects;
@@ -250,8 +253,11 @@ void QDESocket::receiveBytes(const QByteArray &bytes)
             // A streak of protocol errors ends with a connection that
             // delivers for a while, not with one that fails right after
             // a first good frame.
-            if (m_protocolFault.active() && Clock::monotonicMsecs() - m_connectedAt >= m_timeout)
+            if (!m_steady && Clock::monotonicMsecs() - m_connectedAt >= m_timeout) {
+                m_steady = true;
                 m_protocolFault.clear();
+                emit connectionSteady(this);
+            }
             emit packetReceived(frame);
             // A slot may have closed or reset the connection meanwhile.
             if (epoch != m_bufferEpoch)

@@ -81,6 +81,10 @@ signals:
     void disconnected(QDESocket *socket);
     // The socket found itself connected (a new connection is up).
     void connectionMade(QDESocket *socket);
+    // The connection has delivered a frame after being up for the timeout:
+    // it is steady, not one that a peer takes and drops at once. Once per
+    // connection.
+    void connectionSteady(QDESocket *socket);
 
 public slots:
     void slotReadyRead();
@@ -114,6 +118,7 @@ private:
     bool m_connect;
     bool m_accepted;
     bool m_everConnected;
+    bool m_steady;
     qint64 m_lastActivity;
     qint64 m_connectedAt;
     qint64 m_lastWrite;

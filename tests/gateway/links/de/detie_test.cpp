@@ -2,14 +2,10 @@
 #include "links/de/qdeprotocol.h"
 #include "links/de/qdesocket.h"
 
-#include "app/sectiontable.h"
-#include "config/ferroxxmlconfig.h"
-#include "conversion/singleproviderconverter.h"
 #include "core/basetieparam.h"
 #include "core/basetieunit.h"
-#include "gateway/config/loaderfixture.h"
 #include "gateway/links/de/detestsupport.h"
-#include "support/fixedclock.h"
+#include "gateway/links/tiefixture.h"
 
 #include <dpdatatype.h>
 
@@ -58,15 +54,12 @@ QByteArray signedValue(float value, quint32 sign)
 // from the plant peer, "control" sends what is converted from them to the
 // control peer. The clock is fixed and the sockets' timer stopped; the
 // tests tick.
-struct DETie_ : LoaderFixture {
-    FerroxXmlConfig loader{config, &makeConverter, ferroxSectionTable()};
-    FixedClock clock{utc(2024, 5, 1, 12)};
+struct DETie_ : TieFixture {
     TestPeer plant;
     TestPeer control;
 
     DETie_()
     {
-        FerroxXmlConfig::setLanguage(QString());
         write("plant.csv", "index,type,kks\n1,FLOATVALID,TEMP\n2,SDWORDSTATE,PUMP\n3,FLOAT,LEVEL\n");
         write("plant2.csv", "index,type,kks\n1,FLOATVALID,TEMP_COPY\n");
         write("control.csv", "index,type,kks\n10,FLOATVALID,TEMP\n11,SDWORDSTATE,PUMP\n12,FLOATVALID,TEMP_COPY\n"
@@ -79,10 +72,7 @@ struct DETie_ : LoaderFixture {
     }
     bool load(const QByteArray &body)
     {
-        const QByteArray text = "<config><misc><locale lang='en'/><times/></misc>" + body + "</config>";
-        const bool ok = loader.loadConf(write("ferrox.cfg", text));
-        for (BaseTie *tie : config.ties())
-            tie->init();
+        const bool ok = TieFixture::load(body);
         if (QDESocket::tickTimer())
             QDESocket::tickTimer()->stop();
         return ok;
@@ -109,13 +99,6 @@ struct DETie_ : LoaderFixture {
     }
     DEProtocolClientTie *tie(int i) const { return qobject_cast<DEProtocolClientTie *>(config.ties().value(i)); }
     QDESocket *socket(int i) const { return tie(i)->protocol()->sockets().first(); }
-    void tick()
-    {
-        for (BaseTie *t : config.ties())
-            t->pollAndConvert();
-        for (BaseTie *t : config.ties())
-            t->sendDirty();
-    }
     // The plant peer sends TEMP (FLOATVALID 1) and waits until the tie took it.
     void sendTemp(float value, quint32 seconds = 1714564801, quint32 msecs = 500)
     {
@@ -200,6 +183,41 @@ TEST_F(DETie_, ANewConnectionGetsTheCurrentValuesAtOnce)
     ASSERT_EQ(temps.size(), 2);
     EXPECT_EQ(temps[0].value, signedValue(31.0f, 1));
     EXPECT_EQ(tie(1)->counters().reconnects, 1u);
+}
+
+TEST_F(DETie_, APeerThatDropsEveryConnectionIsLoggedOncePerStreak)
+{
+    loadBoth();
+    const QString connected = QStringLiteral("Connected to 127.0.0.1:%1").arg(control.port());
+    const QString closed = QStringLiteral("Connection to 127.0.0.1:%1 closed").arg(control.port());
+    int peers = 1;
+    const auto dropAndReconnect = [&] {
+        control.close(peers - 1);
+        ASSERT_TRUE(waitUntil([&] { return tie(1)->connectedCount() == 0; }));
+        socket(1)->slotTick();
+        ++peers;
+        ASSERT_TRUE(waitUntil([&] { return control.connections() == peers && tie(1)->connectedCount() == 1; }));
+    };
+    for (int i = 0; i < 3; ++i)
+        dropAndReconnect();
+    EXPECT_EQ(log.lines().count(connected), 1);
+    EXPECT_EQ(log.lines().count(closed), 1);
+    // A minute without them ends the streaks with their counts.
+    clock.advance(BaseDEProtocolTie::FaultQuietMsecs);
+    tick();
+    EXPECT_TRUE(log.contains(connected + " (repeated 3 times)")) << qPrintable(log.lines().join('\n'));
+    EXPECT_TRUE(log.contains(closed + " (repeated 2 times)"));
+
+    // A connection that delivers for a protocol timeout ends a streak too:
+    // the next loss is news again.
+    dropAndReconnect();
+    EXPECT_EQ(log.lines().count(closed), 2);
+    clock.advance(3000);
+    control.send(deKeepAliveFrame(), peers - 1);
+    ASSERT_TRUE(waitUntil([&] { return tie(1)->counters().framesIn >= 2; }));
+    control.close(peers - 1);
+    ASSERT_TRUE(waitUntil([&] { return tie(1)->connectedCount() == 0; }));
+    EXPECT_EQ(log.lines().count(closed), 3);
 }
 
 TEST_F(DETie_, TheStateFollowsTheTraffic)
@@ -338,6 +356,8 @@ TEST_P(DESectionErrors, FailTheLoadWithTheirText)
     EXPECT_TRUE(messages.warnings().contains(row.warning)) << qPrintable(messages.texts().join('\n'));
     EXPECT_TRUE(log.contains(row.logLine ? row.logLine : row.warning)) << qPrintable(log.lines().join('\n'));
     EXPECT_TRUE(config.ties().isEmpty());
+    // A failed section connects nowhere.
+    EXPECT_FALSE(waitUntil([&] { return plant.connections() > 0; }, 50));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, DESectionErrors, ::testing::ValuesIn(kErrors),
