@@ -24,6 +24,7 @@ public:
     void doConvert() override;
 
     BaseTieParam *provider() const { return m_provider; }
+    BaseTieParam *source() const override { return m_provider; }
     ConversionFunction function() const { return m_function; }
 
     // Makes the converter from `provider` to `consumer` with the function the

@@ -6,3 +6,8 @@ BaseConverter::BaseConverter(BaseTieParam *consumer)
 }
 
 BaseConverter::~BaseConverter() = default;
+
+BaseTieParam *BaseConverter::source() const
+{
+    return nullptr;
+}

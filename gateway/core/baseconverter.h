@@ -18,6 +18,8 @@ public:
 
     // The parameter this converter writes.
     BaseTieParam *consumer() const { return m_consumer; }
+    // The parameter it reads, null when it reads none (base: none).
+    virtual BaseTieParam *source() const;
 
 protected:
     BaseTieParam *m_consumer;

@@ -88,6 +88,10 @@ void BaseTie::doPostParamConversionWork(BaseTieParam *)
 {
 }
 
+void BaseTie::drain()
+{
+}
+
 void BaseTie::appendUnit(BaseTieUnit *unit)
 {
     if (unit)

@@ -40,6 +40,12 @@ public:
     virtual void doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *providerUnit);
     // Called after a conversion wrote `param` of one of the units; base: nothing.
     virtual void doPostParamConversionWork(BaseTieParam *param);
+    // Called once before the tie is destroyed while the gateway goes on (a
+    // reload replaced or removed it), after its last send pass: waits, within
+    // a short bound, until what the tie has sent has left the process, so
+    // that closing its connections loses none of it. Base: nothing (ties
+    // that send synchronously have nothing waiting).
+    virtual void drain();
 
     QList<BaseTieUnit *> &units() { return m_units; }
     const QList<BaseTieUnit *> &units() const { return m_units; }

@@ -8,6 +8,8 @@
 #include "core/gatelog.h"
 
 #include <QCoreApplication>
+#include <QHash>
+#include <QSet>
 
 #include <dpdatatype.h>
 
@@ -43,6 +45,25 @@ QByteArray typeName(const BaseTieParam *param)
     return DPDataTypeToString(static_cast<int>(param->metatype())).toUtf8();
 }
 
+// Calls `visit(param)` for every parameter that binding gives a converter:
+// those of to-this units whose own direction is not from this.
+template<typename Visit>
+void forEachConsumer(const BaseTie *tie, Visit visit)
+{
+    for (BaseTieUnit *unit : tie->units()) {
+        if (!unit || !(unit->direction() & BaseTieUnit::dirToThis))
+            continue;
+        for (BaseTieParam *param : qAsConst(unit->params()))
+            if (param && !(param->direction() & BaseTieUnit::dirFromThis))
+                visit(param);
+    }
+}
+
+BaseTieParam *sourceOf(const BaseTieParam *param)
+{
+    return param->inputConverter() ? param->inputConverter()->source() : nullptr;
+}
+
 } // namespace
 
 GateConfig::GateConfig(QObject *parent)
@@ -66,6 +87,80 @@ void GateConfig::clear()
     qDeleteAll(m_converters);
     m_converters.clear();
     m_paramsHash.clear();
+}
+
+void GateConfig::unbindAll()
+{
+    for (BaseTie *tie : qAsConst(m_ties)) {
+        if (!tie)
+            continue;
+        for (BaseTieUnit *unit : qAsConst(tie->units())) {
+            if (!unit)
+                continue;
+            unit->sourceUnits().clear();
+            unit->targetUnits().clear();
+            for (BaseTieParam *param : qAsConst(unit->params())) {
+                if (!param)
+                    continue;
+                param->setInputConverter(nullptr);
+                param->outConverters().clear();
+            }
+        }
+    }
+    qDeleteAll(m_converters);
+    m_converters.clear();
+}
+
+void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
+{
+    const QSet<BaseTie *> incoming(next.m_ties.cbegin(), next.m_ties.cend());
+    QList<BaseTie *> leaving;
+    QSet<BaseTie *> kept;
+    for (BaseTie *tie : qAsConst(m_ties)) {
+        if (!tie)
+            continue;
+        if (incoming.contains(tie))
+            kept.insert(tie);
+        else
+            leaving.append(tie);
+    }
+    // What every consumer of a kept tie has read so far. The parameters of
+    // `next` all exist already, so no new one can take the address of one
+    // destroyed below.
+    QHash<const BaseTieParam *, const BaseTieParam *> sources;
+    for (const BaseTie *tie : qAsConst(kept))
+        forEachConsumer(tie, [&](const BaseTieParam *param) { sources.insert(param, sourceOf(param)); });
+
+    for (BaseTie *tie : qAsConst(leaving))
+        tie->sendDirty();
+    for (BaseTie *tie : qAsConst(leaving))
+        tie->drain();
+    unbindAll();
+    qDeleteAll(leaving);
+
+    m_ties = next.m_ties;
+    next.m_ties.clear();
+    m_paramsHash = next.m_paramsHash;
+    m_mainCycle = next.m_mainCycle;
+    m_timeout = next.m_timeout;
+    next.clear();
+    bind(make);
+
+    for (BaseTie *tie : qAsConst(m_ties)) {
+        if (!tie || !kept.contains(tie))
+            continue;
+        forEachConsumer(tie, [&](BaseTieParam *param) {
+            if (sources.value(param) == sourceOf(param))
+                return;
+            param->reset();
+            // A refresh through a converter has marked the unit already.
+            if (!param->inputConverter())
+                param->doPostConversionWork();
+        });
+    }
+    for (BaseTie *tie : qAsConst(m_ties))
+        if (tie && !kept.contains(tie))
+            tie->init();
 }
 
 void GateConfig::bind(ConverterFactory make)

@@ -42,6 +42,18 @@ public:
     bool checkDoubleSources(const TieParamsHash::Map &map, const QString &label);
     // Destroys every tie, then every converter binding made, and forgets the index.
     void clear();
+    // Takes the ties, the provider index and the settings of `next` in place
+    // of its own, between two main cycles (a reload); `next` is left empty.
+    // A tie both list is kept as it is: its values, dirty units and
+    // connections stay. A tie only this one lists gets one last send pass and
+    // is drained (all of them before the first one goes), then destroyed.
+    // Every consumer is then bound again with `make`, the converters of the
+    // old binding freed. A consumer of a kept tie whose provider is now
+    // another parameter, or none, is refreshed at once from its new source
+    // (invalidated when it has none) and its unit marked for sending; one
+    // whose provider stayed keeps its value. Last, every tie that only `next`
+    // listed is initialised.
+    void replaceWith(GateConfig &next, ConverterFactory make);
 
     quint32 mainCycle() const { return m_mainCycle; }
     void setMainCycle(quint32 msecs) { m_mainCycle = msecs; }
@@ -53,6 +65,10 @@ public:
     const QList<BaseTie *> &ties() const { return m_ties; }
 
 private:
+    // Forgets every link binding made between the parameters and units of
+    // the listed ties and frees the converters.
+    void unbindAll();
+
     quint32 m_mainCycle;
     quint32 m_timeout;
     TieParamsHash m_paramsHash;

@@ -1,6 +1,9 @@
 #include "core/gateconfig.h"
 
+#include "conversion/conversionregistry.h"
+#include "conversion/singleproviderconverter.h"
 #include "core/baseconverter.h"
+#include "support/fixedclock.h"
 #include "support/logcapture.h"
 #include "support/memoryparam.h"
 #include "support/messagecapture.h"
@@ -161,4 +164,120 @@ TEST(GateConfigDefaults, EmptyConfigurationChecksClean)
     EXPECT_EQ(config.timeout(), 3000u);
     EXPECT_TRUE(config.checkConfig());
     EXPECT_TRUE(config.checkDoubleSources(TieParamsHash::Map(), "KKS"));
+}
+
+namespace {
+
+// A tie of a configuration being replaced that notes its last send pass,
+// its drain and its end.
+class WitnessTie : public TestTie
+{
+public:
+    explicit WitnessTie(QStringList &events) : m_events(events) {}
+    ~WitnessTie() override { m_events << "destroyed"; }
+    bool sendUnitData(BaseTieUnit *unit) override
+    {
+        m_events << "sent";
+        return TestTie::sendUnitData(unit);
+    }
+    void drain() override { m_events << "drained"; }
+
+private:
+    QStringList &m_events;
+};
+
+BaseTieUnit *unitOf(TestTie *tie, quint32 direction)
+{
+    auto *unit = new BaseTieUnit(tie);
+    unit->setDirection(direction);
+    tie->addUnit(unit);
+    return unit;
+}
+
+// A FLOATVALID parameter of `unit` under `kks`, holding `value` (valid).
+MemoryParam *floatValid(BaseTieUnit *unit, const QString &kks, float value = 0)
+{
+    auto *p = new MemoryParam(unit, dpdtFloatValid, 1, 8);
+    p->ids(kks);
+    p->set<float>(0, value, 8, 0);
+    p->set<qint32>(0, 1, 8, 4);
+    unit->addParam(p);
+    return p;
+}
+
+float valueOf(const MemoryParam *p)
+{
+    return p->at<float>(0, 8, 0);
+}
+
+} // namespace
+
+// A reload's swap: the ties both configurations list keep their values and
+// dirty units; every consumer is bound anew; a consumer whose provider went
+// is refreshed from its new one (or invalidated) at once; a tie that goes
+// sends what it owes and is drained before it is destroyed.
+TEST(GateConfigReplace, KeptTiesKeepTheirValuesWhileEveryConsumerIsBoundAnew)
+{
+    ConversionRegistry::fillGlobal();
+    FixedClock clock(utc(2024, 5, 1, 12));
+    QStringList events;
+    GateConfig running;
+    auto *source = new TestTie;
+    BaseTieUnit *sourceUnit = unitOf(source, BaseTieUnit::dirFromThis);
+    MemoryParam *a = floatValid(sourceUnit, "A", 1.5f);
+    auto *leaving = new WitnessTie(events);
+    BaseTieUnit *leavingIn = unitOf(leaving, BaseTieUnit::dirFromThis);
+    floatValid(leavingIn, "B", 2.5f);
+    floatValid(leavingIn, "D", 3.5f);
+    BaseTieUnit *leavingOut = unitOf(leaving, BaseTieUnit::dirToThis);
+    floatValid(leavingOut, "A");
+    auto *consumers = new TestTie;
+    BaseTieUnit *steady = unitOf(consumers, BaseTieUnit::dirToThis);
+    MemoryParam *fromA = floatValid(steady, "A");
+    BaseTieUnit *moved = unitOf(consumers, BaseTieUnit::dirToThis);
+    MemoryParam *fromB = floatValid(moved, "B");
+    MemoryParam *fromD = floatValid(moved, "D");
+    running.ties() << source << leaving << consumers;
+    for (BaseTieUnit *unit : {sourceUnit, leavingIn}) {
+        unit->setLastReceived(clock.now());
+        running.paramsHash().unite(unit->paramsHash());
+    }
+    running.bind(&makeConverter);
+    sourceUnit->convertFromThis();
+    leavingIn->convertFromThis();
+    ASSERT_EQ(valueOf(fromB), 2.5f);
+    moved->setDirty(false);
+
+    GateConfig next;
+    auto *newB = new TestTie;
+    BaseTieUnit *newBUnit = unitOf(newB, BaseTieUnit::dirFromThis);
+    MemoryParam *b = floatValid(newBUnit, "B", 9.5f);
+    auto *added = new TestTie;
+    MemoryParam *addedFromA = floatValid(unitOf(added, BaseTieUnit::dirToThis), "A");
+    next.ties() << source << newB << consumers << added;
+    next.paramsHash().unite(sourceUnit->paramsHash());
+    next.paramsHash().unite(newBUnit->paramsHash());
+    running.replaceWith(next, &makeConverter);
+
+    EXPECT_EQ(events, QStringList({"sent", "drained", "destroyed"}));
+    EXPECT_EQ(running.ties(), QList<BaseTie *>({source, newB, consumers, added}));
+    EXPECT_TRUE(next.ties().isEmpty());
+    // Untouched: value, validity and the dirty mark still owed.
+    EXPECT_EQ(valueOf(fromA), 1.5f);
+    EXPECT_TRUE(fromA->isValid(0));
+    EXPECT_TRUE(steady->isDirty());
+    // Refreshed from a provider that has received nothing yet, and
+    // invalidated for lack of one; both to be sent.
+    ASSERT_NE(fromB->inputConverter(), nullptr);
+    EXPECT_EQ(fromB->inputConverter()->source(), b);
+    EXPECT_FALSE(fromB->isValid(0));
+    EXPECT_EQ(fromD->inputConverter(), nullptr);
+    EXPECT_FALSE(fromD->isValid(0));
+    EXPECT_TRUE(moved->isDirty());
+    // The new consumer starts from the kept provider, with no invalid blip.
+    EXPECT_EQ(valueOf(addedFromA), 1.5f);
+    EXPECT_TRUE(addedFromA->isValid(0));
+    // Only the converters of the new binding read from A.
+    EXPECT_EQ(a->outConverters().size(), 2);
+    EXPECT_EQ(sourceUnit->targetUnits(), QList<BaseTieUnit *>({steady, added->units().first()}));
 }
