@@ -1,14 +1,20 @@
 #include "config/ferroxxmlconfig.h"
 
 #include "config/configreport.h"
+#include "core/basetie.h"
+#include "core/basetieunit.h"
 #include "core/diag.h"
 #include "core/gatelog.h"
+#include "core/paramswitch.h"
+#include "core/timepoint.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QDomElement>
 #include <QLocale>
 #include <QTranslator>
+
+#include <algorithm>
 
 namespace {
 
@@ -69,24 +75,25 @@ bool FerroxXmlConfig::parseMisc(const QDomElement &misc)
 {
     const QDomElement locale = misc.firstChildElement(QStringLiteral("locale"));
     if (locale.isNull()) {
-        setLanguage(systemLocaleName());
+        takeLanguage(systemLocaleName());
         GATE_WARN("Warning loading config file: Can't get \"locale\" field of \"misc\" section, using system locale (%s)",
-                  qUtf8Printable(language()));
+                  qUtf8Printable(m_language));
     } else {
         const QString lang = getXMLAttrValue(locale, QStringLiteral("lang"));
-        setLanguage(lang.isEmpty() ? systemLocaleName() : lang);
+        takeLanguage(lang.isEmpty() ? systemLocaleName() : lang);
     }
 
-    if (gateLogFileName().isEmpty()) {
-        const QDomElement log = misc.firstChildElement(QStringLiteral("log"));
-        const QString file = log.isNull() ? QString() : getXMLAttrValue(log, QStringLiteral("file"));
+    const QDomElement log = misc.firstChildElement(QStringLiteral("log"));
+    const QString file = log.isNull() ? QString() : getXMLAttrValue(log, QStringLiteral("file"));
+    m_logFile = file.isEmpty() ? QString() : QDir::cleanPath(confPath(file));
+    if (gateLogFileName().isEmpty() && !m_beside) {
         if (file.isEmpty()) {
             // Also for a `log` element without a file: a directory as log file would lose every line.
             setGateLogFileName(defaultLogFile());
             GATE_WARN("Warning loading config file: Can't get \"log\" field of \"misc\" section, using default (%s)",
                       qUtf8Printable(gateLogFileName()));
         } else {
-            setGateLogFileName(QDir::cleanPath(confPath(file)));
+            setGateLogFileName(m_logFile);
         }
     }
 
@@ -108,9 +115,23 @@ bool FerroxXmlConfig::parseMisc(const QDomElement &misc)
     return true;
 }
 
+void FerroxXmlConfig::takeLanguage(const QString &language)
+{
+    m_language = language;
+    if (!m_beside)
+        setLanguage(language);
+}
+
+void FerroxXmlConfig::switchLanguage(const QString &language)
+{
+    setLanguage(language);
+    if (g_translator)
+        g_translator->load(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ferrox_") + language));
+}
+
 void FerroxXmlConfig::installTranslator()
 {
-    if (g_translator || !QCoreApplication::instance())
+    if (m_beside || g_translator || !QCoreApplication::instance())
         return;
     g_translator = new QTranslator(QCoreApplication::instance());
     const QString base = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ferrox_") + language());
@@ -121,10 +142,11 @@ void FerroxXmlConfig::installTranslator()
 bool FerroxXmlConfig::parseConfRoot(const QDomNode &root)
 {
     const QDomElement misc = root.firstChildElement(QStringLiteral("misc"));
+    m_logFile.clear();
     if (misc.isNull()) {
         GATE_WARN("Warning loading config file: Can't get \"misc\" section, using default values");
-        setLanguage(systemLocaleName());
-        if (gateLogFileName().isEmpty()) {
+        takeLanguage(systemLocaleName());
+        if (gateLogFileName().isEmpty() && !m_beside) {
             setGateLogFileName(defaultLogFile());
             GATE_WARN("Using logfile %s", qUtf8Printable(gateLogFileName()));
         }
@@ -134,16 +156,18 @@ bool FerroxXmlConfig::parseConfRoot(const QDomNode &root)
 
     installTranslator();
 
-    if (language().isEmpty())
-        setLanguage(systemLocaleName());
-    if (gateLogFileName().isEmpty()) {
+    if (m_language.isEmpty())
+        takeLanguage(systemLocaleName());
+    if (gateLogFileName().isEmpty() && !m_beside) {
         setGateLogFileName(defaultLogFile());
         GATE_WARN("Using logfile %s", qUtf8Printable(gateLogFileName()));
     }
 
+    int position = 0;
     for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
         if (!node.isElement())
             continue;
+        ++position;
         const QDomElement section = node.toElement();
         const QString tag = section.tagName();
         if (tag == QLatin1String("misc"))
@@ -153,10 +177,113 @@ bool FerroxXmlConfig::parseConfRoot(const QDomNode &root)
             reportConfigError(kContext, "Error loading config: not supposed section \"%1\" occurred", {tag});
             return false;
         }
-        if (!reader(*this, section))
+        if (!readSection(reader, section, position))
             return false;
     }
 
-    config().bind(m_makeConverter);
+    if (!m_beside)
+        config().bind(m_makeConverter);
     return true;
+}
+
+void FerroxXmlConfig::buildBeside(const SectionRecords *running)
+{
+    m_beside = true;
+    m_running = running;
+    m_candidates.clear();
+    if (!running)
+        return;
+    for (auto it = running->cbegin(); it != running->cend(); ++it)
+        m_candidates[it.value().elementDigest].append(it.key());
+    for (QList<BaseTie *> &ties : m_candidates)
+        std::sort(ties.begin(), ties.end(), [running](BaseTie *a, BaseTie *b) {
+            return running->value(a).position < running->value(b).position;
+        });
+}
+
+bool FerroxXmlConfig::readSection(SectionReader reader, const QDomElement &section, int position)
+{
+    SectionRecord record;
+    record.tag = section.tagName();
+    record.position = position;
+    if (m_records || m_running)
+        record.elementDigest = sectionElementDigest(section);
+    if (m_running && keepRunningTie(record))
+        return true;
+    const int before = config().ties().size();
+    m_section = m_records ? &record : nullptr;
+    const bool ok = reader(*this, section);
+    m_section = nullptr;
+    if (ok && m_records && config().ties().size() == before + 1 && config().ties().last())
+        m_records->insert(config().ties().last(), record);
+    return ok;
+}
+
+bool FerroxXmlConfig::keepRunningTie(const SectionRecord &fresh)
+{
+    const auto found = m_candidates.find(fresh.elementDigest);
+    if (found == m_candidates.end())
+        return false;
+    QList<BaseTie *> &candidates = found.value();
+    for (int i = 0; i < candidates.size(); ++i) {
+        BaseTie *tie = candidates.at(i);
+        const SectionRecord old = m_running->value(tie);
+        if (old.tag != fresh.tag || !old.filesUnchanged() || !replayIndexUses(tie, old))
+            continue;
+        candidates.removeAt(i);
+        addTie(tie);
+        m_kept.append(tie);
+        if (m_records) {
+            SectionRecord kept = old;
+            kept.position = fresh.position;
+            m_records->insert(tie, kept);
+        }
+        GATE_DEBUG(2, "FerroxXmlConfig::keepRunningTie(): section %i (%s) is unchanged, tie %p kept", fresh.position,
+                   qUtf8Printable(fresh.tag), static_cast<void *>(tie));
+        return true;
+    }
+    return false;
+}
+
+bool FerroxXmlConfig::replayIndexUses(BaseTie *tie, const SectionRecord &record)
+{
+    using Use = SectionRecord::IndexUse;
+    const bool looksUp = std::any_of(record.indexUses.cbegin(), record.indexUses.cend(),
+                                     [](const Use &use) { return use.kind != Use::Merge; });
+    const TieParamsHash before = looksUp ? config().paramsHash() : TieParamsHash();
+    QVector<Repoint> repoints;
+    for (const Use &use : record.indexUses) {
+        if (use.kind == Use::Merge) {
+            if (use.unit)
+                config().paramsHash().unite(use.unit->paramsHash());
+            continue;
+        }
+        BaseTieParam *param = config().paramsHash().find(use.name);
+        if (!param) {
+            config().paramsHash() = before;
+            return false;
+        }
+        repoints.append({tie, use, param});
+    }
+    m_repoints += repoints;
+    return true;
+}
+
+void FerroxXmlConfig::repointKeptTies()
+{
+    for (const Repoint &r : qAsConst(m_repoints)) {
+        if (r.use.kind == SectionRecord::IndexUse::SwitchParam)
+            r.tie->paramsSwitch().setSwitchParam(r.param);
+        else if (r.use.unit)
+            r.use.unit->timePoint().setParam(r.param);
+    }
+    m_repoints.clear();
+}
+
+void FerroxXmlConfig::startNewTies()
+{
+    const QVector<std::function<void()>> starts = std::move(m_starts);
+    m_starts.clear();
+    for (const auto &start : starts)
+        start();
 }

@@ -131,6 +131,7 @@ bool GateXmlConfigLoaderTemplate::parseSwitch(const QDomElement &section, BaseTi
         reportConfigError(kContext, "Error loading config: Cannot find param for switchparam %1", {name});
         return false;
     }
+    noteIndexUse(SectionRecord::IndexUse::SwitchParam, nullptr, name);
     const quint64 condition = parseSwitchCondition(section, QStringLiteral("switchcondition"), 0);
     if (condition == ParamSwitch::tscWrong) {
         reportConfigError(kContext, "Error loading config: Wrong switchcondition %1", {attr(section, "switchcondition")});
@@ -168,8 +169,11 @@ bool GateXmlConfigLoaderTemplate::setTimePoint(const QDomElement &element, BaseT
     // The stamp normally lives in one of the unit's own parameters; a
     // provider defined earlier in the file may serve as well.
     BaseTieParam *param = unit->paramsHash().find(name);
-    if (!param)
+    if (!param) {
         param = m_config.paramsHash().find(name);
+        if (param)
+            noteIndexUse(SectionRecord::IndexUse::TimePointParam, unit, name);
+    }
     if (!param) {
         reportConfigError(kContext, "Error loading config: Cannot find param for timepoint %1", {name});
         return false;
@@ -227,6 +231,8 @@ bool GateXmlConfigLoaderTemplate::parseCsvlist(const QDomElement &element, CsvTi
                qUtf8Printable(file), qUtf8Printable(path), typeValue, columns.type, columns.index, columns.extid,
                columns.iid, columns.kks, columns.rtm);
     GATE_DEBUG(5, "    ... CheckIdMethod is %u and look for %i dimensions", checkIdMethod, 0);
+    if (!file.isEmpty())
+        noteFile(path);
     if (file.isEmpty() || !loadCsvList(unit, path, columns, typeValue, codec)) {
         reportConfigError(kContext, "Error loading config: Error loading csvlist file %1", {path});
         return false;
@@ -244,6 +250,8 @@ bool GateXmlConfigLoaderTemplate::parseDefarea(const QDomElement &element, DefTi
         return false;
     const QString file = attr(element, "file");
     const QString path = confPath(file);
+    if (!file.isEmpty())
+        noteFile(path);
     if (file.isEmpty() || unit->defStruct().loadFile(path, QTextCodec::codecForName("KOI8-R")) != 0) {
         reportConfigError(kContext, "Error loading config: Error loading defarea file %1", {path});
         return false;
@@ -281,8 +289,38 @@ bool GateXmlConfigLoaderTemplate::finishSection(BaseTie *tie, bool complete)
 
 void GateXmlConfigLoaderTemplate::mergeProviders(BaseTieUnit *unit, bool always)
 {
-    if (unit && (always || unit->direction() == BaseTieUnit::dirFromThis))
+    if (unit && (always || unit->direction() == BaseTieUnit::dirFromThis)) {
         m_config.paramsHash().unite(unit->paramsHash());
+        noteIndexUse(SectionRecord::IndexUse::Merge, unit, QString());
+    }
+}
+
+void GateXmlConfigLoaderTemplate::noteFile(const QString &path)
+{
+    if (m_section)
+        m_section->files.append({path, sectionFileDigest(path)});
+}
+
+void GateXmlConfigLoaderTemplate::startWhenApplied(std::function<void()> action)
+{
+    if (!action)
+        return;
+    if (m_beside)
+        m_starts.append(std::move(action));
+    else
+        action();
+}
+
+void GateXmlConfigLoaderTemplate::noteIndexUse(SectionRecord::IndexUse::Kind kind, BaseTieUnit *unit,
+                                               const QString &name)
+{
+    if (!m_section)
+        return;
+    SectionRecord::IndexUse use;
+    use.kind = kind;
+    use.unit = unit;
+    use.name = name;
+    m_section->indexUses.append(use);
 }
 
 QString GateXmlConfigLoaderTemplate::confPath(const QString &path) const

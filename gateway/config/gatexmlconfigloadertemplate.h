@@ -1,11 +1,16 @@
 #ifndef GATEXMLCONFIGLOADERTEMPLATE_H
 #define GATEXMLCONFIGLOADERTEMPLATE_H
 
+#include "config/sectionrecord.h"
+
 #include <qtemplatexmlgeneralconf.h>
 
 #include <QDomElement>
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+#include <functional>
 
 class BaseTie;
 class BaseTieParam;
@@ -65,6 +70,19 @@ public:
     // `path` resolved against the configuration file's directory.
     QString confPath(const QString &path) const;
 
+    // Notes that the section being read reads the file at `path` (call it
+    // just before the reading): a later load builds the section's tie anew
+    // when the file has changed. parseCsvlist() and parseDefarea() note
+    // their files themselves.
+    void noteFile(const QString &path);
+    // Runs `action`, which starts the traffic of the tie being built
+    // (connecting, opening queues), at once; while the loader builds a
+    // configuration beside a running one, only when that configuration is
+    // put in its place (and never when it is not).
+    void startWhenApplied(std::function<void()> action);
+    // True while the loader builds a configuration beside a running one.
+    bool buildsBeside() const { return m_beside; }
+
     // Reads the unsigned C-notation integer attribute `name` of `element`
     // into `value`: `def` when the attribute is absent or empty. False,
     // reported on both channels naming the attribute, its element and its
@@ -97,7 +115,17 @@ public:
     // character, and a backslash ending a piece keeps the colon that follows.
     static QStringList splitEscapedList(const QString &text);
 
+protected:
+    // The record of the section being read, or null while none is recorded.
+    SectionRecord *m_section = nullptr;
+    bool m_beside = false;
+    // Starts held while building beside a running configuration.
+    QVector<std::function<void()>> m_starts;
+
 private:
+    // Notes a use of the provider index in the section's record.
+    void noteIndexUse(SectionRecord::IndexUse::Kind kind, BaseTieUnit *unit, const QString &name);
+
     GateConfig &m_config;
 };
 

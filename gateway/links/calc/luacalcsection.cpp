@@ -66,7 +66,11 @@ bool readCalcFile(GateXmlConfigLoaderTemplate &loader, const QDomElement &calcfi
                                                                  QStringLiteral("calculate"));
     const QString path = loader.confPath(file);
     addModuleDir(*tie, QFileInfo(path).absolutePath());
-    if (tie->loadCalcFile(path, function) != LuaCalcTie::lrOk) {
+    loader.noteFile(path);
+    const int loaded = tie->loadCalcFile(path, function);
+    for (const QString &module : tie->moduleFiles())
+        loader.noteFile(module);
+    if (loaded != LuaCalcTie::lrOk) {
         reportConfigError(kContext, "Error loading config: Error loading calcfile with file: \"%1\" for section \"%2\"",
                           "Error loading config: Error parsing calcfile with file: \"%1\" for section \"%2\"",
                           {file, tag});

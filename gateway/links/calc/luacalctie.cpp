@@ -218,6 +218,7 @@ int LuaCalcTie::loadCalcFile(const QString &file, const QString &functionName)
     m_errorText.clear();
     m_functionDefined = false;
     m_shadowed.clear();
+    m_moduleFiles.clear();
     m_fileName = file;
     m_functionName = functionName;
     m_functionKey = functionName.toUtf8();
@@ -251,7 +252,9 @@ int LuaCalcTie::loadCalcFile(const QString &file, const QString &functionName)
 
     rebuildBindings();
     m_chunkCompiled = false;
-    if (!runProtected(&LuaCalcTie::chunkBody, error, aborted)) {
+    const bool ran = runProtected(&LuaCalcTie::chunkBody, error, aborted);
+    collectModuleFiles();
+    if (!ran) {
         m_errorText = error;
         return m_chunkCompiled ? lrRunFile : lrLoadFile;
     }
@@ -312,6 +315,49 @@ int LuaCalcTie::chunkBody(lua_State *L)
     self->m_chunkCompiled = true;
     lua_call(L, 0, 0);
     return 0;
+}
+
+int LuaCalcTie::loadedNamesBody(lua_State *L)
+{
+    auto *self = static_cast<LuaCalcTie *>(lua_touserdata(L, 1));
+    lua_pushliteral(L, "package");
+    lua_rawget(L, LUA_GLOBALSINDEX);
+    if (!lua_istable(L, -1))
+        return 0;
+    lua_pushliteral(L, "loaded");
+    lua_rawget(L, -2);
+    if (!lua_istable(L, -1))
+        return 0;
+    lua_pushnil(L);
+    while (lua_next(L, -2) != 0) {
+        if (lua_type(L, -2) == LUA_TSTRING) {
+            size_t length = 0;
+            const char *name = lua_tolstring(L, -2, &length);
+            self->m_loadedNames.append(QString::fromUtf8(name, static_cast<int>(length)));
+        }
+        lua_pop(L, 1);
+    }
+    return 0;
+}
+
+void LuaCalcTie::collectModuleFiles()
+{
+    m_loadedNames.clear();
+    QString error;
+    bool aborted = false;
+    runProtected(&LuaCalcTie::loadedNamesBody, error, aborted);
+    // As the search path finds them: "a.b" is a/b.lua in the first directory that has it.
+    for (const QString &name : qAsConst(m_loadedNames)) {
+        const QString relative = QString(name).replace(QLatin1Char('.'), QLatin1Char('/')) + QLatin1String(".lua");
+        for (const QString &dir : qAsConst(m_moduleDirs)) {
+            const QString path = dir + QLatin1Char('/') + relative;
+            if (QFileInfo(path).isFile()) {
+                m_moduleFiles.append(path);
+                break;
+            }
+        }
+    }
+    m_loadedNames.clear();
 }
 
 int LuaCalcTie::inspectBody(lua_State *L)

@@ -87,6 +87,10 @@ public:
     quint64 instructionLimit() const { return m_instructionLimit; }
     void setInstructionLimit(quint64 limit) { m_instructionLimit = limit; }
 
+    // The module files the script had loaded (`require`) when its main chunk
+    // ended in the last loadCalcFile(), found in the module directories.
+    const QStringList &moduleFiles() const { return m_moduleFiles; }
+
     // Why the last loadCalcFile() failed; empty after a success.
     QString errorText() const { return m_errorText; }
     // Whether the script defined its function when it was loaded.
@@ -139,6 +143,10 @@ private:
     static int packagePathBody(lua_State *L);
     static int chunkBody(lua_State *L);
     static int inspectBody(lua_State *L);
+    // Names of package.loaded into m_loadedNames.
+    static int loadedNamesBody(lua_State *L);
+    // Fills m_moduleFiles from what the script has loaded.
+    void collectModuleFiles();
     void exchange(lua_State *L);
     void reportFailure(const QString &error, bool aborted);
     QString label() const;
@@ -150,6 +158,8 @@ private:
     QByteArray m_functionKey;
     QString m_fileName;
     QStringList m_moduleDirs;
+    QStringList m_loadedNames;
+    QStringList m_moduleFiles;
     quint64 m_instructionLimit;
     quint64 m_activeLimit; // the limit the interpreter was loaded with
     QString m_errorText;

@@ -44,6 +44,11 @@ int DEProtocolClientTie::addConnection(const QString &host, quint16 port)
     return m_protocol->addConnection(host, port);
 }
 
+void DEProtocolClientTie::drain()
+{
+    m_protocol->drain(DrainMsecs);
+}
+
 int DEProtocolClientTie::connectionState(int index) const
 {
     return m_protocol->connectionState(index);

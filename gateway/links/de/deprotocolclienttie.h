@@ -25,6 +25,9 @@ public:
     int addConnection(const QString &host, quint16 port) override;
     int connectionState(int index) const override;
     int connectedCount() const override;
+    // Hands on what was sent (at most DrainMsecs) and closes the connections gracefully.
+    void drain() override;
+    static constexpr int DrainMsecs = 1000;
     // Registers `processor` with the protocol under its own module number
     // (or `module`) and counts its drops in the tie's counters. Not owned.
     void registerProcessor(QDEPackProcessorBase *processor);

@@ -138,8 +138,10 @@ bool readDEProtocolClientSection(GateXmlConfigLoaderTemplate &loader, const QDom
     if (!readAttributes(loader, section, tie.get()) || !readChildren(loader, section, tie.get(), connections))
         return loader.finishSection(tie.release(), false);
     DEProtocolClientTie *built = tie.release();
-    for (const Connection &connection : qAsConst(connections))
-        built->addConnection(connection.host, connection.port);
+    loader.startWhenApplied([built, connections] {
+        for (const Connection &connection : connections)
+            built->addConnection(connection.host, connection.port);
+    });
     built->registerProcessor(new QDEStubPackProcessor(built));
     built->registerProcessor(new DEPTParamPackProcessor(built, built));
     QObject::connect(built, &BaseDEProtocolTie::signalMsgForProtocol, built, &BaseDEProtocolTie::logProtocolMessage);

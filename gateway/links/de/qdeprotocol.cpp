@@ -8,6 +8,8 @@
 
 #include <utilfunctions.h>
 
+#include <QElapsedTimer>
+
 QDEProtocol::QDEProtocol(QObject *parent)
     : QObject(parent)
     , m_timeout(QDESocket::DefaultTimeout)
@@ -108,6 +110,25 @@ int QDEProtocol::sendPacket(const QByteArray &frame)
 bool QDEProtocol::sendPacketTo(QDESocket *socket, const QByteArray &frame)
 {
     return socket && socket->state() == QAbstractSocket::ConnectedState && socket->sendFrame(frame) == frame.size();
+}
+
+void QDEProtocol::drain(int msecs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (QDESocket *socket : qAsConst(m_sockets)) {
+        if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+            continue;
+        socket->flush();
+        while (socket->bytesToWrite() > 0) {
+            const qint64 left = msecs - timer.elapsed();
+            if (left <= 0 || !socket->waitForBytesWritten(int(left)))
+                break;
+        }
+    }
+    for (QDESocket *socket : qAsConst(m_sockets))
+        if (socket)
+            socket->disconnectFromHost();
 }
 
 void QDEProtocol::slotConnectionClosed(QDESocket *socket)

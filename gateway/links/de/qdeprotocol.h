@@ -52,6 +52,11 @@ public:
     int connectedCount() const;
     // Writes `frame` on `socket` only; false when it was not written.
     bool sendPacketTo(QDESocket *socket, const QByteArray &frame);
+    // Waits, at most `msecs` in all, until every connected socket has handed
+    // what was written on it to the system, then closes each connection
+    // gracefully (what was handed on still reaches the peer). Used before the
+    // protocol goes while the gateway runs on.
+    void drain(int msecs);
 
 signals:
     void signalMsgForProtocol(const QString &msg);

@@ -153,6 +153,6 @@ bool readMQueueSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &s
     if (!loader.finishSection(owner.release(), ok))
         return false;
     tie->setTimeout(timeout);
-    tie->openAll();
+    loader.startWhenApplied([tie] { tie->openAll(); });
     return true;
 }
