@@ -1,6 +1,7 @@
 #include "app/ferroxapplication.h"
 
 #include "app/commandline.h"
+#include "app/configreload.h"
 #include "app/ferroxconfig.h"
 #include "app/maincycle.h"
 #include "app/qgatelogger.h"
@@ -24,6 +25,7 @@ const int kMainCyclePeriod = 500;
 FerroxApplication::FerroxApplication(int &argc, char **argv)
     : QCoreApplication(argc, argv)
     , m_timer(nullptr)
+    , m_reload(nullptr)
     , m_exitCode(0)
     , m_exitRequested(false)
     , m_started(false)
@@ -45,6 +47,9 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
     {
         FerroxXmlConfig loader(config, &makeConverter, ferroxSectionTable());
         const QString file = QDir::cleanPath(QDir(programDir).absoluteFilePath(QStringLiteral("../config/ferrox.cfg")));
+        m_reload = new ConfigReload(config, file, &makeConverter, this);
+        m_reload->listenForHangup();
+        loader.setRecords(&m_reload->records());
         if (!loader.loadConf(file)) {
             // A file that could not be read names no log file: the failure
             // goes to the default one.
@@ -82,6 +87,8 @@ FerroxApplication::~FerroxApplication()
 
 void FerroxApplication::slotTimerTick()
 {
+    // A reload asked for meanwhile waits for the end of the cycle.
+    const ConfigReload::CycleScope cycle(m_reload);
     runMainCycle(FerroxConfig::instance().ties());
 }
 

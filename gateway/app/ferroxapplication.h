@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+class ConfigReload;
 class QTimer;
 
 // The gateway application. Its constructor does all start-up work: reads
@@ -15,7 +16,9 @@ class QTimer;
 // when the start-up succeeded, a failed load with its reason (in the default
 // log file when the configuration named none), and "Application was
 // stopped" when a started application ends. Warnings of the start-up are
-// copied to the log (WarningLog).
+// copied to the log (WarningLog). Once running, SIGHUP and the control
+// socket's "reload" read the configuration again and apply what changed
+// between two main cycles (ConfigReload).
 class FerroxApplication : public QCoreApplication
 {
     Q_OBJECT
@@ -26,6 +29,8 @@ public:
 
     // The exit code requested during start-up, 0 when none was.
     int startupExitCode() const { return m_exitCode; }
+    // Reloads the configuration on request (control socket, SIGHUP).
+    ConfigReload *configReload() const { return m_reload; }
 
 public slots:
     // One main cycle over the configuration's ties.
@@ -37,6 +42,7 @@ private:
     void requestExit(int code);
 
     QTimer *m_timer;
+    ConfigReload *m_reload;
     int m_exitCode;
     bool m_exitRequested;
     // True when the start-up succeeded.

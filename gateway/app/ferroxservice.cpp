@@ -1,5 +1,6 @@
 #include "app/ferroxservice.h"
 
+#include "app/configreload.h"
 #include "core/diag.h"
 
 FerroxService::FerroxService(int argc, char **argv, const QString &name)
@@ -31,4 +32,14 @@ void FerroxService::resume()
 
 void FerroxService::processCommand(int)
 {
+}
+
+void FerroxService::reload(ReloadDone done)
+{
+    FerroxApplication *app = application();
+    if (!app || !app->configReload()) {
+        done(false, {QStringLiteral("the application is not running")});
+        return;
+    }
+    app->configReload()->request(done);
 }

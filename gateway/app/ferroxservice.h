@@ -22,6 +22,8 @@ protected:
     void pause() override;
     void resume() override;
     void processCommand(int code) override;
+    // Hands the request to the application's ConfigReload.
+    void reload(ReloadDone done) override;
 };
 
 #endif // FERROXSERVICE_H

@@ -37,6 +37,7 @@ const char UsageText[] =
     "\t-p(ause)\t: Pause the service.\n"
     "\t-r(esume)\t: Resume a paused service.\n"
     "\t-c(ommand) num\t: Send command code num to the service.\n"
+    "\t-reload\t\t: Make the service read its configuration again and apply what changed.\n"
     "\t-v(ersion)\t: Print version and status information.\n"
     "\t-h(elp)   \t: Show this help\n"
     "\tNo arguments\t: Start the service.\n";
@@ -221,6 +222,11 @@ void ServiceBase::processCommand(int code)
     Q_UNUSED(code);
 }
 
+void ServiceBase::reload(ReloadDone done)
+{
+    done(false, {QStringLiteral("this service cannot reload its configuration")});
+}
+
 QString ServiceBase::serviceFilePath() const
 {
     return ServiceController::serviceFilePath(m_args.value(0));
@@ -275,6 +281,9 @@ int ServiceBase::exec()
         return m_controller.lastFailure() == ServiceController::Unreachable ? 0 : -1;
     }
 
+    if (action == QLatin1String("-reload"))
+        return reloadService();
+
     if (isAction(action, "-p", "-pause"))
         return m_controller.pause() ? 0 : controlFailure("The service could not be paused.", m_controller);
 
@@ -319,6 +328,26 @@ int ServiceBase::runOrReport(bool asService, const QByteArrayList &argv, const c
     if (run(asService, argv, exitCode, reason))
         return exitCode;
     reportFailure(failure, reason);
+    return -1;
+}
+
+int ServiceBase::reloadService()
+{
+    const QByteArray name = m_name.toLatin1();
+    QStringList lines;
+    if (m_controller.reload(lines)) {
+        say(stdout, "The service %s has read its configuration again\n", name.constData());
+        for (const QString &line : qAsConst(lines))
+            say(stdout, "  %s\n", qUtf8Printable(line));
+        return 0;
+    }
+    if (m_controller.lastFailure() != ServiceController::Refused) {
+        reportFailure("The service could not reload its configuration.", m_controller.lastError());
+        return -1;
+    }
+    say(stderr, "The service %s did not take its new configuration; it runs on as it was:\n", name.constData());
+    for (const QString &line : qAsConst(lines))
+        say(stderr, "  %s\n", qUtf8Printable(line));
     return -1;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QByteArrayList>
 #include <QFlags>
+#include <functional>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -73,6 +74,12 @@ protected:
     virtual void resume();
     // Called on "num:<code>".
     virtual void processCommand(int code);
+    // The verdict of a reload: whether it was applied, and lines saying what
+    // it did or why it did nothing.
+    using ReloadDone = std::function<void(bool ok, const QStringList &lines)>;
+    // Called on "reload": reads the configuration again and applies it,
+    // then (possibly later) hands the verdict to `done`. Base: refused.
+    virtual void reload(ReloadDone done);
     // Creates the application object from the arguments; `argc` and `argv`
     // stay valid as long as the application lives. Creating nothing makes
     // the run fail.
@@ -102,6 +109,9 @@ private:
     int runOrReport(bool asService, const QByteArrayList &argv, const char *failure);
     void printVersion();
     void printUsage();
+    // "-reload": asks the running service to reload and prints its verdict;
+    // 0 when it applied the configuration, -1 otherwise.
+    int reloadService();
 
     QString m_name;
     QString m_description;

@@ -337,6 +337,40 @@ ServiceController::State ServiceController::state() const
 
 bool ServiceController::sendText(const QString &command) const
 {
+    QByteArray reply;
+    if (!exchange(command, m_replyTimeoutMs, &replyComplete, reply))
+        return false;
+    const QByteArray text = replyText(reply);
+    if (text == "true")
+        return true;
+    if (reply.isEmpty())
+        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
+    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
+}
+
+bool ServiceController::reload(QStringList &lines)
+{
+    lines.clear();
+    QByteArray reply;
+    // The verdict and the lines each end with a zero byte.
+    const auto complete = [](const QByteArray &r) { return r.count('\0') >= 2; };
+    if (!exchange(QStringLiteral("reload"), m_reloadTimeoutMs, complete, reply))
+        return false;
+    const QByteArray text = replyText(reply);
+    const int start = text.size() + 1;
+    const int end = reply.indexOf('\0', start);
+    if (start < reply.size())
+        lines = QString::fromUtf8(reply.mid(start, end < 0 ? -1 : end - start)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (text == "true")
+        return true;
+    if (reply.isEmpty())
+        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_reloadTimeoutMs));
+    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
+}
+
+bool ServiceController::exchange(const QString &command, int timeoutMs, bool (*complete)(const QByteArray &),
+                                 QByteArray &reply) const
+{
     m_failure = NoFailure;
     m_lastError.clear();
     UnixSocket socket;
@@ -353,19 +387,19 @@ bool ServiceController::sendText(const QString &command) const
     }
     socket.flush();
     while (socket.bytesToWrite() > 0) {
-        const qint64 left = m_replyTimeoutMs - timer.elapsed();
+        const qint64 left = timeoutMs - timer.elapsed();
         if (left <= 0 || !socket.waitForBytesWritten(int(left)))
             break;
     }
 
-    // The reply carries no terminator: read until it cannot change any more,
-    // the service closes the connection, or the time is up.
-    QByteArray reply;
+    // The reply carries no terminator of its own: read until `complete` says
+    // more cannot change it, the service closes the connection, or the time
+    // is up.
     for (;;) {
         reply += socket.readAll();
-        if (replyComplete(reply))
+        if (complete(reply))
             break;
-        const qint64 left = m_replyTimeoutMs - timer.elapsed();
+        const qint64 left = timeoutMs - timer.elapsed();
         if (left <= 0 || socket.state() != QLocalSocket::ConnectedState)
             break;
         if (!socket.waitForReadyRead(int(left))) {
@@ -374,13 +408,7 @@ bool ServiceController::sendText(const QString &command) const
         }
     }
     socket.abort();
-
-    const QByteArray text = replyText(reply);
-    if (text == "true")
-        return true;
-    if (reply.isEmpty())
-        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
-    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
+    return true;
 }
 
 bool ServiceController::stop()

@@ -33,6 +33,9 @@ public:
     static constexpr int DefaultStartTimeoutMs = 10000;
     // The most lines of the started service's output kept by start().
     static constexpr int MaxStartOutputLines = 20;
+    // How long reload() waits for the verdict, unless setReloadTimeout()
+    // changes it: a large configuration takes its time to read.
+    static constexpr int DefaultReloadTimeoutMs = 60000;
 
     // What state() finds.
     enum State {
@@ -92,6 +95,11 @@ public:
     // Sends `command` (without its "\r\n") and returns true when the reply is
     // exactly "true".
     bool sendText(const QString &command) const;
+    // Sends "reload" and waits, at most the reload timeout, for the verdict:
+    // true when the service applied its configuration again. `lines` gets
+    // what the service says it did, or why it did not (the configuration's
+    // errors).
+    bool reload(QStringList &lines);
 
     // The absolute path of the program named `programName` (its argv[0]):
     // itself when absolute, resolved against the current directory when it
@@ -116,6 +124,8 @@ public:
     void setReplyTimeout(int msecs);
     int startTimeout() const { return m_startTimeoutMs; }
     void setStartTimeout(int msecs);
+    int reloadTimeout() const { return m_reloadTimeoutMs; }
+    void setReloadTimeout(int msecs) { m_reloadTimeoutMs = qMax(1, msecs); }
 
     // Why the last control operation failed (not connected, no reply, the
     // reply received).
@@ -141,6 +151,11 @@ private:
     bool writable(const QSettings &settings, const char *action) const;
     bool settingsGroupUsable() const;
     bool fail(Failure failure, const QString &reason) const;
+    // Connects, sends `command` and reads into `reply` until `complete`
+    // holds, the connection ends or `timeoutMs` have passed. False (with the
+    // failure noted) only when the command could not be sent.
+    bool exchange(const QString &command, int timeoutMs, bool (*complete)(const QByteArray &),
+                  QByteArray &reply) const;
     // A failed connection: Unreachable, or NoReply when an instance holds the
     // lock (its socket is gone or it does not accept).
     bool failUnconnected(const QString &reason) const;
@@ -153,6 +168,7 @@ private:
     QString m_name;
     int m_replyTimeoutMs = DefaultReplyTimeoutMs;
     int m_startTimeoutMs = DefaultStartTimeoutMs;
+    int m_reloadTimeoutMs = DefaultReloadTimeoutMs;
     mutable QString m_lastError;
     mutable Failure m_failure = NoFailure;
     QStringList m_startOutput;

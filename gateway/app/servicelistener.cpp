@@ -88,7 +88,7 @@ void ServiceListener::serve(UnixSocket *connection)
         if (it == m_clients.end())
             return;
         QByteArray &buffer = it->buffer;
-        const int end = buffer.indexOf("\r\n");
+        const int end = it->awaitingVerdict ? -1 : buffer.indexOf("\r\n");
         if (end < 0) {
             if (buffer.size() > MaxPendingText) {
                 m_droppedClients.report(QStringLiteral("ServiceListener::slotReadyRead(): more than %1 characters "
@@ -100,6 +100,11 @@ void ServiceListener::serve(UnixSocket *connection)
         }
         const QByteArray command = buffer.left(end);
         buffer.remove(0, end + 2);
+        if (command == "reload") {
+            // The rest is served once the verdict is out.
+            startReload(socket);
+            return;
+        }
         const bool ok = executeCommand(command);
         if (!socket)
             return;
@@ -116,6 +121,45 @@ void ServiceListener::serve(UnixSocket *connection)
             return;
         }
     }
+}
+
+void ServiceListener::startReload(UnixSocket *socket)
+{
+    m_clients[socket].awaitingVerdict = true;
+    const QPointer<ServiceListener> self = this;
+    const QPointer<UnixSocket> target = socket;
+    const ServiceBase::ReloadDone done = [self, target](bool ok, const QStringList &lines) {
+        if (self && target)
+            self->finishReload(target, ok, lines);
+    };
+    if (ServiceBase *service = ServiceBase::instance())
+        service->reload(done);
+    else
+        done(false, {QStringLiteral("no service runs in this process")});
+}
+
+void ServiceListener::finishReload(UnixSocket *socket, bool ok, const QStringList &lines)
+{
+    const auto it = m_clients.find(socket);
+    if (it == m_clients.end())
+        return;
+    it->awaitingVerdict = false;
+    it->lastReceivedMs = Clock::monotonicMsecs();
+    if (socket->state() == QLocalSocket::ConnectedState) {
+        // Within what a client may leave unread; the log has every line.
+        QByteArray text = lines.join(QLatin1Char('\n')).toUtf8();
+        text.replace('\0', ' ');
+        if (text.size() > MaxUnsentReplyBytes - 16)
+            text = text.left(MaxUnsentReplyBytes - 20) + "...";
+        socket->write((ok ? QByteArray("true") : QByteArray("false")) + '\0' + text + '\0');
+        socket->flush();
+    }
+    // What the connection sent meanwhile, from the event loop.
+    const QPointer<UnixSocket> target = socket;
+    QTimer::singleShot(0, this, [this, target] {
+        if (target)
+            serve(target);
+    });
 }
 
 void ServiceListener::slotDisconnected()
@@ -142,7 +186,7 @@ void ServiceListener::closeIdleClients()
     const qint64 now = Clock::monotonicMsecs();
     QList<UnixSocket *> idle;
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
-        if (now - it->lastReceivedMs >= m_idleTimeoutMs)
+        if (!it->awaitingVerdict && now - it->lastReceivedMs >= m_idleTimeoutMs)
             idle << it.key();
     for (UnixSocket *socket : qAsConst(idle)) {
         GATE_DEBUG(5, "ServiceListener::closeIdleClients(): connection %p idle, closed", static_cast<void *>(socket));

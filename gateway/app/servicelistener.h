@@ -17,7 +17,10 @@ class UnixSocket;
 // carried out on the current service ("terminate", "pause", "resume",
 // "alive", "num:<code>") and answered "true" or "false" without terminator.
 // Any other byte sequence, a zero byte included, is a command answered
-// "false".
+// "false". "reload" is answered once the service has given its verdict
+// (which may come after later events): "true" or "false", a zero byte, the
+// verdict's lines separated by "\n", and another zero byte; the commands
+// the connection sends meanwhile wait for it.
 //
 // The listener guards itself against clients that hold on to it: at most
 // MaxClients connections are served at once (a further one is closed at
@@ -75,6 +78,7 @@ private:
     struct Client {
         QByteArray buffer;
         qint64 lastReceivedMs = 0;
+        bool awaitingVerdict = false; // a "reload" is being carried out
     };
 
     // Appends what `socket` received to its buffer and serves every whole
@@ -82,6 +86,9 @@ private:
     void serve(UnixSocket *socket);
     // Closes and forgets a connection.
     void drop(UnixSocket *socket);
+    // Asks the service to reload; its verdict goes to `socket`.
+    void startReload(UnixSocket *socket);
+    void finishReload(UnixSocket *socket, bool ok, const QStringList &lines);
     void closeIdleClients();
     void checkListening();
 

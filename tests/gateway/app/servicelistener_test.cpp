@@ -194,6 +194,34 @@ TEST_F(ServiceRunFixture, SeveralCommandsInOneWriteAreServedInOrder)
     EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("command 5"), QStringLiteral("command 6")}));
 }
 
+TEST_F(ServiceRunFixture, ReloadIsAnsweredWithItsVerdictAndTheCommandsAfterItWait)
+{
+    RecordingService service({Program}, m_name);
+    service.reloadLines = QStringList{QStringLiteral("Configuration not reloaded"), QStringLiteral("a reason")};
+    QByteArray raw;
+    bool applied = true;
+    QStringList lines;
+    ServiceController::Failure failure = ServiceController::NoFailure;
+    runServiceWithClient(
+        service,
+        [&] {
+            UnixSocket socket;
+            if (!connectRaw(socket, m_name))
+                return;
+            send(socket, "reload\r\nalive\r\n");
+            raw = readReply(socket, 46);
+            ServiceController controller(m_name);
+            applied = controller.reload(lines);
+            failure = controller.lastFailure();
+        },
+        false);
+    EXPECT_EQ(raw, QByteArray("false\0Configuration not reloaded\na reason\0true", 46));
+    EXPECT_FALSE(applied);
+    EXPECT_EQ(failure, ServiceController::Refused);
+    EXPECT_EQ(lines, service.reloadLines);
+    EXPECT_EQ(service.calls.count(QStringLiteral("reload")), 2);
+}
+
 TEST_F(ServiceRunFixture, CommandSplitOverWritesIsJoined)
 {
     RecordingService service({Program}, m_name);

@@ -120,6 +120,12 @@ void RecordingService::processCommand(int code)
     calls << QStringLiteral("command %1").arg(code);
 }
 
+void RecordingService::reload(ReloadDone done)
+{
+    calls << QStringLiteral("reload");
+    QTimer::singleShot(0, [this, done] { done(reloadOk, reloadLines); });
+}
+
 void RecordingService::createApplication(int &argc, char **argv)
 {
     if (!refuseApplication)

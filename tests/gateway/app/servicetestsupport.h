@@ -49,6 +49,9 @@ public:
     int quitWhileCreating = -1;
     // Called by start(), after it recorded itself.
     std::function<void()> onStart;
+    // The verdict reload() gives, a main-loop turn after it was asked.
+    bool reloadOk = false;
+    QStringList reloadLines;
 
 protected:
     void start() override;
@@ -56,6 +59,7 @@ protected:
     void pause() override;
     void resume() override;
     void processCommand(int code) override;
+    void reload(ReloadDone done) override;
     void createApplication(int &argc, char **argv) override;
 
 private:
