@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+class GatewayMonitor;
 class QTimer;
 
 // The gateway application. Its constructor does all start-up work: reads
@@ -26,9 +27,13 @@ public:
 
     // The exit code requested during start-up, 0 when none was.
     int startupExitCode() const { return m_exitCode; }
+    // What the operator sees of the gateway (status, metrics, systemd);
+    // owned by the application.
+    GatewayMonitor *monitor() const { return m_monitor; }
 
 public slots:
-    // One main cycle over the configuration's ties.
+    // One main cycle over the configuration's ties, timed for the cycle
+    // statistics; it also pets systemd's watchdog.
     void slotTimerTick();
 
 private:
@@ -37,6 +42,7 @@ private:
     void requestExit(int code);
 
     QTimer *m_timer;
+    GatewayMonitor *m_monitor;
     int m_exitCode;
     bool m_exitRequested;
     // True when the start-up succeeded.

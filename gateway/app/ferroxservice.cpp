@@ -1,5 +1,7 @@
 #include "app/ferroxservice.h"
 
+#include "app/gatewaymonitor.h"
+#include "app/statusreport.h"
 #include "core/diag.h"
 
 FerroxService::FerroxService(int argc, char **argv, const QString &name)
@@ -12,11 +14,15 @@ FerroxService::~FerroxService() = default;
 
 void FerroxService::start()
 {
+    if (application())
+        application()->monitor()->started();
 }
 
 void FerroxService::stop()
 {
     GATE_DEBUG_ALWAYS("stop() called");
+    if (application())
+        application()->monitor()->stopping();
 }
 
 void FerroxService::pause()
@@ -31,4 +37,9 @@ void FerroxService::resume()
 
 void FerroxService::processCommand(int)
 {
+}
+
+QByteArray FerroxService::statusReport()
+{
+    return application() ? ::statusReport(*application()->monitor()) : QByteArray();
 }

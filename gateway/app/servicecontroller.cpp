@@ -54,6 +54,16 @@ QByteArray replyText(const QByteArray &reply)
     return zero < 0 ? reply : reply.left(zero);
 }
 
+// The most bytes of a "true"/"false" reply read (one that differs from both
+// is complete as soon as it does).
+constexpr int MaxPendingReplyBytes = 64 * 1024;
+
+// A status reply is complete with its zero byte, or as a plain "false".
+bool statusComplete(const QByteArray &reply)
+{
+    return reply.contains('\0') || reply == "false";
+}
+
 // True when more bytes cannot change the verdict on `reply`: it holds a zero
 // byte, is a whole "true" or "false", or already differs from both.
 bool replyComplete(const QByteArray &reply)
@@ -335,10 +345,12 @@ ServiceController::State ServiceController::state() const
     }
 }
 
-bool ServiceController::sendText(const QString &command) const
+bool ServiceController::exchange(const QString &command, bool (*complete)(const QByteArray &), int maxBytes,
+                                 QByteArray &reply) const
 {
     m_failure = NoFailure;
     m_lastError.clear();
+    reply.clear();
     UnixSocket socket;
     if (!socket.connectToPath(socketPath(), m_replyTimeoutMs))
         return failUnconnected(socket.errorString());
@@ -358,29 +370,55 @@ bool ServiceController::sendText(const QString &command) const
             break;
     }
 
-    // The reply carries no terminator: read until it cannot change any more,
-    // the service closes the connection, or the time is up.
-    QByteArray reply;
+    // The reply carries no terminator of its own: read until it cannot
+    // change any more, the service closes the connection, or the time is up.
     for (;;) {
-        reply += socket.readAll();
-        if (replyComplete(reply))
+        reply += socket.read(qMax<qint64>(0, maxBytes - reply.size()));
+        if (complete(reply) || reply.size() >= maxBytes)
             break;
         const qint64 left = m_replyTimeoutMs - timer.elapsed();
         if (left <= 0 || socket.state() != QLocalSocket::ConnectedState)
             break;
         if (!socket.waitForReadyRead(int(left))) {
-            reply += socket.readAll();
+            reply += socket.read(qMax<qint64>(0, maxBytes - reply.size()));
             break;
         }
     }
     socket.abort();
+    return true;
+}
 
+bool ServiceController::sendText(const QString &command) const
+{
+    QByteArray reply;
+    // A reply that is neither "true" nor "false" is complete once it differs from both.
+    if (!exchange(command, &replyComplete, MaxPendingReplyBytes, reply))
+        return false;
     const QByteArray text = replyText(reply);
     if (text == "true")
         return true;
     if (reply.isEmpty())
         return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
     return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
+}
+
+bool ServiceController::status(QByteArray &document) const
+{
+    document.clear();
+    QByteArray reply;
+    if (!exchange(QStringLiteral("status"), &statusComplete, MaxStatusBytes + 1, reply))
+        return false;
+    if (reply == "false")
+        return fail(Refused, QStringLiteral("the service gives no status"));
+    const int zero = reply.indexOf('\0');
+    if (zero < 0) {
+        if (reply.size() > MaxStatusBytes)
+            return fail(Refused, QStringLiteral("the status is longer than %1 bytes").arg(MaxStatusBytes));
+        return fail(NoReply, reply.isEmpty() ? QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs)
+                                             : QStringLiteral("the status was cut off after %1 bytes").arg(reply.size()));
+    }
+    document = reply.left(zero);
+    return true;
 }
 
 bool ServiceController::stop()
@@ -524,7 +562,17 @@ QString ServiceController::socketPath(const QString &name)
     QString dir = controlDirectory();
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
-    return UnixSocket::addressPath(dir + kept + QLatin1Char('.') + loginName());
+    return UnixSocket::addressPath(dir + kept + QLatin1Char('.') + serviceUser());
+}
+
+QString ServiceController::serviceUser()
+{
+    QString user = qEnvironmentVariable(serviceUserVariable());
+    if (user.isEmpty())
+        return loginName();
+    // A name is never a path.
+    user.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return user;
 }
 
 QString ServiceController::lockPath(const QString &name)

@@ -92,6 +92,14 @@ public:
     // Sends `command` (without its "\r\n") and returns true when the reply is
     // exactly "true".
     bool sendText(const QString &command) const;
+    // Asks the service "status" and puts the document it answers (up to its
+    // closing zero byte) into `document`. False when it is not running, does
+    // not answer in time, answers "false" (it gives no status) or sends more
+    // than MaxStatusBytes.
+    bool status(QByteArray &document) const;
+
+    // The largest status document status() takes.
+    static constexpr int MaxStatusBytes = 16 * 1024 * 1024;
 
     // The absolute path of the program named `programName` (its argv[0]):
     // itself when absolute, resolved against the current directory when it
@@ -103,10 +111,15 @@ public:
     // or /var/tmp.
     static QString controlDirectory();
     // The control directory + "/" + the name lower-cased with only a..z and
-    // 0..9 kept + "." + the login name of the current user, cut to fit a
+    // 0..9 kept + "." + the service's user (serviceUser()), cut to fit a
     // Unix-domain address.
     static QString socketPath(const QString &name);
     QString socketPath() const { return socketPath(m_name); }
+    // The user whose service the socket belongs to: FERROX_SERVICE_USER
+    // when it is set and not empty ("/" made "_"), otherwise the login name
+    // of the current user (empty without a password entry). So root reaches
+    // a service that runs as another user.
+    static QString serviceUser();
     // The lock file of the service: its socket path + ".lock".
     static QString lockPath(const QString &name);
     QString lockPath() const { return lockPath(m_name); }
@@ -133,6 +146,8 @@ public:
     static const char *detachedVariable() { return "FERROX_SERVICE_DETACHED"; }
     // Name of the environment variable that names the control directory.
     static const char *controlDirVariable() { return "FERROX_CONTROL_DIR"; }
+    // Name of the environment variable that names the service's user.
+    static const char *serviceUserVariable() { return "FERROX_SERVICE_USER"; }
 
 private:
     QString settingsGroup() const;
@@ -144,6 +159,12 @@ private:
     // A failed connection: Unreachable, or NoReply when an instance holds the
     // lock (its socket is gone or it does not accept).
     bool failUnconnected(const QString &reason) const;
+    // Connects, sends `command` with its "\r\n" and reads the reply into
+    // `reply` until `complete` says that more cannot change it, the service
+    // closes the connection, `maxBytes` arrived or the reply timeout passed.
+    // False (with the failure set) when it could not connect or send.
+    bool exchange(const QString &command, bool (*complete)(const QByteArray &), int maxBytes,
+                  QByteArray &reply) const;
     // Waits for the end of an instance that accepted "terminate".
     bool waitForEnd();
     // Sends "pause" or "resume"; a refusal means the service cannot be

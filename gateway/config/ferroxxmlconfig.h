@@ -6,6 +6,7 @@
 
 #include <QDomNode>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // The gateway's configuration loader: reads the `misc` section, dispatches
@@ -48,6 +49,15 @@ public:
     // The default log file: "../log/ferrox.log" beside the program.
     static QString defaultLogFile();
 
+    // After a load: the section tag that built each tie of the
+    // configuration, by the tie's index.
+    QStringList tieSections() const { return m_tieSections; }
+    // The metrics file of the `misc` element `metrics` (resolved against the
+    // configuration's directory), empty when none is set, and how often it
+    // is written (milliseconds).
+    QString metricsFile() const { return m_metricsFile; }
+    quint32 metricsIntervalMs() const { return m_metricsIntervalMs; }
+
 private:
     // Reads the `misc` section; false (reported) when a number in it is out of range.
     bool parseMisc(const QDomElement &misc);
@@ -55,6 +65,9 @@ private:
 
     GateConfig::ConverterFactory m_makeConverter;
     SectionTable m_sections;
+    QStringList m_tieSections;
+    QString m_metricsFile;
+    quint32 m_metricsIntervalMs = 5000;
 };
 
 #endif // FERROXXMLCONFIG_H

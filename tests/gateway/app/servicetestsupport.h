@@ -49,6 +49,8 @@ public:
     int quitWhileCreating = -1;
     // Called by start(), after it recorded itself.
     std::function<void()> onStart;
+    // What statusReport() answers.
+    QByteArray statusDocument;
 
 protected:
     void start() override;
@@ -56,6 +58,7 @@ protected:
     void pause() override;
     void resume() override;
     void processCommand(int code) override;
+    QByteArray statusReport() override { return statusDocument; }
     void createApplication(int &argc, char **argv) override;
 
 private:
