@@ -2,6 +2,7 @@
 
 #include "links/calc/luacalcsection.h"
 #include "links/calc/servicesection.h"
+#include "links/de/desection.h"
 #include "links/files/filesections.h"
 #include "links/mqueue/mqsection.h"
 
@@ -9,7 +10,7 @@ const FerroxXmlConfig::SectionTable &ferroxSectionTable()
 {
     // Tested in this order; one row per tie family.
     static const FerroxXmlConfig::SectionTable table = {
-        {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
+        {"deprotocolclient", &readDEProtocolClientSection},
         {"luacalc", &readLuaCalcSection},
         {"mqueue", &readMQueueSection},
         {"plottextfileout", &readPlotTextFileOutSection},

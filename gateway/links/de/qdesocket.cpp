@@ -1,0 +1,366 @@
+#include "links/de/qdesocket.h"
+
+#include "core/clock.h"
+#include "core/diag.h"
+#include "core/tiecounters.h"
+#include "links/de/deframe.h"
+
+#include <QHostAddress>
+#include <QTimer>
+
+namespace {
+
+// The timer every socket ticks on, counted by its sockets: the first
+// creates it, the last deletes it, so no socket is ever left on a freed one.
+QTimer *g_tickTimer = nullptr;
+int g_tickUsers = 0;
+
+QTimer *acquireTickTimer()
+{
+    if (!g_tickTimer) {
+        g_tickTimer = new QTimer;
+        g_tickTimer->setInterval(QDESocket::TickPeriod);
+        g_tickTimer->start();
+    }
+    ++g_tickUsers;
+    return g_tickTimer;
+}
+
+void releaseTickTimer()
+{
+    if (--g_tickUsers == 0) {
+        delete g_tickTimer;
+        g_tickTimer = nullptr;
+    }
+}
+
+} // namespace
+
+QDESocket::QDESocket(const QString &host, quint16 port, QObject *parent)
+    : QTcpSocket(parent)
+    , m_bufferEpoch(0)
+    , m_host(host)
+    , m_port(port)
+    , m_connect(false)
+    , m_accepted(false)
+    , m_everConnected(false)
+    , m_steady(false)
+    , m_lastActivity(Clock::monotonicMsecs())
+    , m_connectedAt(m_lastActivity)
+    , m_lastWrite(-1)
+    , m_lastSeenState(UnconnectedState)
+    , m_timeout(DefaultTimeout)
+    , m_keepAlive(DefaultKeepAlivePeriod)
+    , m_maxPendingWrite(DefaultMaxPendingWriteBytes)
+    , m_counters(nullptr)
+    , m_timer(nullptr)
+{
+    setUp();
+    if (!m_host.isEmpty() && m_port != 0) {
+        m_connect = true;
+        startConnecting();
+    }
+}
+
+QDESocket::QDESocket(qintptr descriptor, QObject *parent)
+    : QTcpSocket(parent)
+    , m_bufferEpoch(0)
+    , m_port(0)
+    , m_connect(false)
+    , m_accepted(true)
+    , m_everConnected(false)
+    , m_steady(false)
+    , m_lastActivity(Clock::monotonicMsecs())
+    , m_connectedAt(m_lastActivity)
+    , m_lastWrite(-1)
+    , m_lastSeenState(UnconnectedState)
+    , m_timeout(DefaultTimeout)
+    , m_keepAlive(DefaultKeepAlivePeriod)
+    , m_maxPendingWrite(DefaultMaxPendingWriteBytes)
+    , m_counters(nullptr)
+    , m_timer(nullptr)
+{
+    if (setSocketDescriptor(descriptor))
+        m_peer = QStringLiteral("%1:%2").arg(peerAddress().toString()).arg(peerPort());
+    setUp();
+}
+
+QDESocket::~QDESocket()
+{
+    // Nobody hears of the close of a socket that is going away.
+    QObject::disconnect(this, nullptr, nullptr, nullptr);
+    QObject::disconnect(m_timer, nullptr, this, nullptr);
+    abort();
+    releaseTickTimer();
+}
+
+QTimer *QDESocket::tickTimer()
+{
+    return g_tickTimer;
+}
+
+void QDESocket::setUp()
+{
+    setReadBufferSize(ReadBufferBytes);
+    connect(this, &QIODevice::readyRead, this, &QDESocket::slotReadyRead);
+    connect(this, &QAbstractSocket::connected, this, &QDESocket::slotConnected);
+    connect(this, &QAbstractSocket::disconnected, this, &QDESocket::slotDisconnected);
+    connect(this, &QAbstractSocket::stateChanged, this, &QDESocket::slotStateChanged);
+    connect(this, &QAbstractSocket::errorOccurred, this, &QDESocket::slotError);
+    m_timer = acquireTickTimer();
+    connect(m_timer, &QTimer::timeout, this, &QDESocket::slotTick);
+}
+
+QString QDESocket::endpoint() const
+{
+    if (m_connect)
+        return QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    return m_peer.isEmpty() ? QStringLiteral("%1:%2").arg(peerName()).arg(peerPort()) : m_peer;
+}
+
+void QDESocket::startConnecting()
+{
+    m_lastActivity = Clock::monotonicMsecs();
+    connectToHost(m_host, m_port, ReadWrite, AnyIPProtocol);
+}
+
+void QDESocket::dropBuffer()
+{
+    m_buffer.clear();
+    ++m_bufferEpoch;
+}
+
+void QDESocket::slotStateChanged(QAbstractSocket::SocketState state)
+{
+    // A new connection (or none) starts clean: bytes of a broken connection
+    // never precede the next one's.
+    if (state == UnconnectedState || state == HostLookupState || state == ConnectingState)
+        dropBuffer();
+    if (state != ConnectedState) {
+        m_lastSeenState = state;
+        m_lastActivity = Clock::monotonicMsecs();
+    }
+}
+
+void QDESocket::slotConnected()
+{
+    noteConnected();
+}
+
+void QDESocket::noteConnected()
+{
+    m_lastSeenState = ConnectedState;
+    m_lastActivity = Clock::monotonicMsecs();
+    m_connectedAt = m_lastActivity;
+    m_lastWrite = -1;
+    m_steady = false;
+    m_connectFault.clear();
+    if (m_everConnected && m_counters)
+        ++m_counters->reconnects;
+    m_everConnected = true;
+    emit signalMsgForProtocol(tr("Connected to %1:%2").arg(peerLabel()).arg(peerPort()));
+    GATE_DEBUG(1, "QDESocket: Connected to %s:%u", qUtf8Printable(peerLabel()), peerPort());
+    emit connectionMade(this);
+}
+
+QString QDESocket::peerLabel() const
+{
+    const QString name = peerName();
+    return name.isEmpty() ? peerAddress().toString() : name;
+}
+
+void QDESocket::slotDisconnected()
+{
+    emit disconnected(this);
+}
+
+void QDESocket::slotError(QAbstractSocket::SocketError)
+{
+    if (!m_connect || m_lastSeenState == ConnectedState)
+        return;
+    GATE_DEBUG(1, "QDESocket (%s:%u): %s", qUtf8Printable(m_host), m_port, qUtf8Printable(errorString()));
+    m_connectFault.report(tr("Cannot connect to %1:%2: %3").arg(m_host).arg(m_port).arg(errorString()));
+}
+
+void QDESocket::protocolError(const QByteArray &debug, const QString &operatorText)
+{
+    GATE_DEBUG(1, "%s", debug.constData());
+    m_protocolFault.report(operatorText);
+    dropBuffer();
+    abort();
+}
+
+void QDESocket::slotReadyRead()
+{
+    m_lastActivity = Clock::monotonicMsecs();
+    receiveBytes(readAll());
+}
+
+void QDESocket::receiveBytes(const QByteArray &bytes)
+{
+    if (m_counters)
+        m_counters->bytesIn += static_cast<quint64>(bytes.size());
+    if (m_buffer.isEmpty())
+        m_buffer = bytes;
+    else
+        m_buffer.append(bytes);
+
+    // Walk the frames with an offset and drop what they used once, so one
+    // read of many small frames costs what it holds, not its square.
+    const quint64 epoch = m_bufferEpoch;
+    size_t offset = 0;
+    for (;;) {
+        const size_t available = static_cast<size_t>(m_buffer.size()) - offset;
+        const char *data = m_buffer.constData() + offset;
+        const DEFrameScan scan = scanDEFrame(data, available);
+        switch (scan.result) {
+        case DEFrameScan::NeedMore:
+            break;
+        case DEFrameScan::HeaderChecksumFail:
+            if (m_counters)
+                ++m_counters->checksumFailures;
+            protocolError(QByteArray("QDESocket::slotReadyRead: Header checksum fail: ")
+                              + QByteArray::number(scan.received) + " != " + QByteArray::number(scan.computed),
+                          tr("Connection to %1 closed: a frame header failed its checksum").arg(endpoint()));
+            return;
+        case DEFrameScan::BodyTooLong:
+            if (m_counters)
+                ++m_counters->framesDropped;
+            protocolError(QStringLiteral("QDESocket (%1): Frame body of %2 bytes exceeds the limit of %3 bytes. "
+                                         "Close connection.")
+                              .arg(endpoint())
+                              .arg(scan.bodyLength)
+                              .arg(DEFrame::MaxBodyBytes)
+                              .toUtf8(),
+                          tr("Connection to %1 closed: a frame announced a body longer than %2 bytes")
+                              .arg(endpoint())
+                              .arg(DEFrame::MaxBodyBytes));
+            return;
+        case DEFrameScan::BodyChecksumFail:
+            if (m_counters)
+                ++m_counters->checksumFailures;
+            protocolError(QByteArray("QDESocket::slotReadyRead: body_checksum fail: ")
+                              + QByteArray::number(scan.received) + " != " + QByteArray::number(scan.computed),
+                          tr("Connection to %1 closed: a frame failed its checksum").arg(endpoint()));
+            return;
+        case DEFrameScan::Complete: {
+            const bool whole = offset == 0 && scan.frameBytes == static_cast<size_t>(m_buffer.size());
+            const QByteArray frame =
+                whole ? m_buffer : m_buffer.mid(static_cast<int>(offset), static_cast<int>(scan.frameBytes));
+            offset += scan.frameBytes;
+            if (m_counters)
+                ++m_counters->framesIn;
+            // A streak of protocol errors ends with a connection that
+            // delivers for a while, not with one that fails right after
+            // a first good frame.
+            if (!m_steady && Clock::monotonicMsecs() - m_connectedAt >= m_timeout) {
+                m_steady = true;
+                m_protocolFault.clear();
+                emit connectionSteady(this);
+            }
+            emit packetReceived(frame);
+            // A slot may have closed or reset the connection meanwhile.
+            if (epoch != m_bufferEpoch)
+                return;
+            continue;
+        }
+        }
+        break;
+    }
+    if (offset == static_cast<size_t>(m_buffer.size()))
+        m_buffer.clear();
+    else if (offset > 0)
+        m_buffer.remove(0, static_cast<int>(offset));
+}
+
+qint64 QDESocket::sendFrame(const QByteArray &frame)
+{
+    if (state() != ConnectedState)
+        return -1;
+    const qint64 pending = bytesToWrite();
+    if (pending + frame.size() > m_maxPendingWrite) {
+        protocolError(QStringLiteral("QDESocket (%1): %2 bytes wait to be written, more than %3. Close connection.")
+                          .arg(endpoint())
+                          .arg(pending + frame.size())
+                          .arg(m_maxPendingWrite)
+                          .toUtf8(),
+                      tr("Connection to %1 closed: the peer does not take what is sent (more than %2 bytes wait to "
+                         "be written)")
+                          .arg(endpoint())
+                          .arg(m_maxPendingWrite));
+        return -1;
+    }
+    m_lastWrite = Clock::monotonicMsecs();
+    const qint64 written = write(frame);
+    if (written > 0 && m_counters) {
+        ++m_counters->framesOut;
+        m_counters->bytesOut += static_cast<quint64>(written);
+    }
+    return written;
+}
+
+void QDESocket::slotTick()
+{
+    const qint64 now = Clock::monotonicMsecs();
+    const SocketState current = state();
+    switch (current) {
+    case UnconnectedState:
+        if (m_accepted || !m_connect || m_host.isEmpty() || m_port == 0)
+            return;
+        startConnecting();
+        return;
+    case HostLookupState:
+    case ConnectingState:
+        if (m_lastSeenState != current) {
+            m_lastSeenState = current;
+            m_lastActivity = now;
+        } else if (m_lastActivity + m_timeout < now) {
+            const bool lookup = current == HostLookupState;
+            GATE_DEBUG(1, lookup ? "QDESocket (%s:%u): Timeout while host lookup"
+                                 : "QDESocket (%s:%u): Timeout while connecting to host",
+                       qUtf8Printable(m_host), m_port);
+            m_connectFault.report(tr("Cannot connect to %1:%2: %3")
+                                      .arg(m_host)
+                                      .arg(m_port)
+                                      .arg(lookup ? tr("no answer to the host lookup") : tr("no answer from the host")));
+            abort();
+        }
+        return;
+    case ConnectedState:
+        if (m_lastSeenState != current) {
+            noteConnected();
+            return;
+        }
+        if (m_lastActivity + m_timeout < now) {
+            if (m_connect && !m_accepted)
+                emit signalMsgForProtocol(
+                    tr("Connection to %1:%2 closed due timeout. Trying reconnect").arg(peerLabel()).arg(peerPort()));
+            else
+                emit signalMsgForProtocol(tr("Connection to %1:%2 closed due timeout.").arg(peerLabel()).arg(peerPort()));
+            GATE_DEBUG(1, "QDESocket (%s): Timeout during operation. Close connection.", qUtf8Printable(endpoint()));
+            abort();
+            return;
+        }
+        if (m_lastWrite < 0 || m_lastWrite + m_keepAlive < now) {
+            const qint64 result = sendFrame(deKeepAliveFrame());
+            GATE_DEBUG(5, "  Send keepalive with result %lli", static_cast<long long>(result));
+        }
+        return;
+    case ClosingState:
+        // The close waits for pending output to drain, which a peer that
+        // reads nothing never lets happen.
+        if (m_lastSeenState != current) {
+            m_lastSeenState = current;
+            m_lastActivity = now;
+        } else if (m_lastActivity + m_timeout < now) {
+            GATE_DEBUG(1, "QDESocket (%s): Timeout while closing. Abort connection.", qUtf8Printable(endpoint()));
+            abort();
+        }
+        return;
+    default:
+        GATE_DEBUG(1, "QDESocket (%s): Internal error: Unexpected state(%u)", qUtf8Printable(endpoint()),
+                   static_cast<unsigned>(current));
+        abort();
+        return;
+    }
+}

@@ -1,0 +1,135 @@
+#ifndef QDESOCKET_H
+#define QDESOCKET_H
+
+#include "core/repeatedmessage.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpSocket>
+
+class QTimer;
+struct TieCounters;
+
+// One TCP connection that carries DE frames. A client socket (made with a
+// host and a port) connects at once and connects again whenever it finds
+// itself unconnected; a socket on an accepted connection never does. Every
+// socket watches its peer: a connection on which nothing arrives for the
+// timeout is closed, and one on which nothing was written for the keepalive
+// period gets a keepalive frame. All sockets of the process share one
+// 1000 ms timer for this.
+//
+// Incoming bytes are reassembled into frames; a frame whose checksums hold
+// is handed on whole (packetReceived). A checksum failure or a body longer
+// than the limit is a protocol error: the buffer is dropped and the
+// connection aborted. Activity and write times follow the gateway clock's
+// monotonic reading, so a step of the wall clock changes nothing.
+class QDESocket : public QTcpSocket
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultTimeout = 3000;
+    static constexpr int DefaultKeepAlivePeriod = 1500;
+    // Period of the shared timer.
+    static constexpr int TickPeriod = 1000;
+    // Most bytes that may wait to be written to one peer; a peer that takes
+    // less than is sent to it is cut off past this.
+    static constexpr qint64 DefaultMaxPendingWriteBytes = 64 * 1024 * 1024;
+    // Bound of the framework's own read buffer.
+    static constexpr qint64 ReadBufferBytes = 1024 * 1024;
+
+    // A client socket for `host`:`port`; starts connecting when the host is
+    // not empty and the port not 0.
+    QDESocket(const QString &host, quint16 port, QObject *parent = nullptr);
+    // A socket on the accepted connection `descriptor` (server side).
+    explicit QDESocket(qintptr descriptor, QObject *parent = nullptr);
+    ~QDESocket() override;
+
+    // Reassembles frames from `bytes` that arrived (what slotReadyRead()
+    // does with what it reads): every whole frame is handed on, the rest kept.
+    void receiveBytes(const QByteArray &bytes);
+    // Writes one frame; the bytes written, or -1 when the socket is not
+    // connected or the frame would pass the pending-write bound (the
+    // connection is then aborted).
+    qint64 sendFrame(const QByteArray &frame);
+
+    QString host() const { return m_host; }
+    quint16 port() const { return m_port; }
+    // "host:port" of the peer, for messages.
+    QString endpoint() const;
+    bool isConnectSocket() const { return m_connect; }
+    bool isAccepted() const { return m_accepted; }
+    int timeout() const { return m_timeout; }
+    void setTimeout(int msecs) { m_timeout = msecs; }
+    int keepAlivePeriod() const { return m_keepAlive; }
+    void setKeepAlivePeriod(int msecs) { m_keepAlive = msecs; }
+    qint64 maxPendingWriteBytes() const { return m_maxPendingWrite; }
+    void setMaxPendingWriteBytes(qint64 bytes) { m_maxPendingWrite = bytes; }
+    // Counters of the owning tie (not owned; may be null).
+    void setCounters(TieCounters *counters) { m_counters = counters; }
+    // Bytes received but not yet part of a whole frame.
+    const QByteArray &receiveBuffer() const { return m_buffer; }
+    // Monotonic milliseconds of the last activity and of the last write (-1: none yet).
+    qint64 lastActivityMsecs() const { return m_lastActivity; }
+    qint64 lastWriteMsecs() const { return m_lastWrite; }
+
+    // The timer shared by every socket of the process; null while no socket exists.
+    static QTimer *tickTimer();
+
+signals:
+    void signalMsgForProtocol(const QString &msg);
+    void packetReceived(const QByteArray &pack);
+    void disconnected(QDESocket *socket);
+    // The socket found itself connected (a new connection is up).
+    void connectionMade(QDESocket *socket);
+    // The connection has delivered a frame after being up for the timeout:
+    // it is steady, not one that a peer takes and drops at once. Once per
+    // connection.
+    void connectionSteady(QDESocket *socket);
+
+public slots:
+    void slotReadyRead();
+    void slotTick();
+
+private slots:
+    void slotDisconnected();
+    void slotConnected();
+    void slotStateChanged(QAbstractSocket::SocketState state);
+    void slotError(QAbstractSocket::SocketError error);
+
+private:
+    void setUp();
+    void startConnecting();
+    void noteConnected();
+    // The peer's name (or address) as the operator messages show it.
+    QString peerLabel() const;
+    // Drops what was received (a new connection starts clean).
+    void dropBuffer();
+    // Ends the connection after a protocol error: `debug` for the debug
+    // output, `operatorText` for the log; the buffer is dropped.
+    void protocolError(const QByteArray &debug, const QString &operatorText);
+
+    QByteArray m_buffer;
+    // Changes whenever the buffer is dropped, so a read loop notices that a
+    // slot it signalled reset the connection.
+    quint64 m_bufferEpoch;
+    QString m_host;
+    quint16 m_port;
+    QString m_peer;
+    bool m_connect;
+    bool m_accepted;
+    bool m_everConnected;
+    bool m_steady;
+    qint64 m_lastActivity;
+    qint64 m_connectedAt;
+    qint64 m_lastWrite;
+    int m_lastSeenState;
+    int m_timeout;
+    int m_keepAlive;
+    qint64 m_maxPendingWrite;
+    TieCounters *m_counters;
+    QTimer *m_timer;
+    RepeatedMessage m_connectFault;
+    RepeatedMessage m_protocolFault;
+};
+
+#endif // QDESOCKET_H
