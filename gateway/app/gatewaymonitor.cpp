@@ -121,19 +121,30 @@ QString GatewayMonitor::summary() const
 {
     int ties = 0;
     int notOk = 0;
+    int withoutData = 0;
     for (const BaseTie *tie : m_ties) {
         if (!tie)
             continue;
         ++ties;
         const UnitStateCounts units = countUnitStates(*tie);
-        // A unit disabled by its configuration is as it should be.
-        if (tie->state() != 0 || units.noData + units.stale + units.other > 0)
+        // A unit disabled by its configuration is as it should be; one that
+        // has not received anything yet (at the start, or from a source
+        // that never delivered) is told apart from a fault.
+        if (tie->state() != 0 || units.stale + units.other > 0)
             ++notOk;
+        else if (units.noData > 0)
+            ++withoutData;
     }
-    const QString state = notOk == 0 ? QStringLiteral("all OK") : QStringLiteral("%1 not OK").arg(notOk);
+    QStringList state;
+    if (notOk > 0)
+        state << QStringLiteral("%1 not OK").arg(notOk);
+    if (withoutData > 0)
+        state << QStringLiteral("%1 without data").arg(withoutData);
+    if (state.isEmpty())
+        state << QStringLiteral("all OK");
     return QStringLiteral("Running: %1 ties, %2; %3 ticks, %4 overruns, longest tick %5 ms")
         .arg(ties)
-        .arg(state)
+        .arg(state.join(QStringLiteral(", ")))
         .arg(m_cycle.ticks())
         .arg(m_cycle.overruns())
         .arg(double(m_cycle.maxUs()) / 1000.0, 0, 'f', 1);

@@ -4,7 +4,12 @@
 #include "core/basetie.h"
 
 #include <QCoreApplication>
-#include <QSaveFile>
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -154,22 +159,25 @@ bool MetricsFile::write(const QByteArray &text)
 {
     if (m_path.isEmpty())
         return false;
-    QSaveFile file(m_path);
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok)
-        ok = file.write(text) == text.size()
-             && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                    | QFileDevice::ReadOther);
-    if (ok)
-        ok = file.commit();
-    else
-        file.cancelWriting();
+    // A temporary file beside the target (a name the collector's "*.prom"
+    // does not match), renamed over it. Not synced to the disk: the file is
+    // replaced every few seconds, and a sync could hold up the main cycle.
+    QTemporaryFile file(m_path + QStringLiteral(".XXXXXX"));
+    bool ok = file.open() && file.write(text) == text.size() && file.flush()
+              && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                     | QFileDevice::ReadOther);
+    QString error = file.errorString();
+    if (ok && ::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(m_path).constData()) != 0) {
+        ok = false;
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    }
     if (ok) {
+        file.setAutoRemove(false);
         m_error.clear();
         m_fault.clear(QCoreApplication::translate("MetricsFile", "Metrics file %1 is written again").arg(m_path));
         return true;
     }
-    m_error = file.errorString();
+    m_error = error;
     m_fault.report(QCoreApplication::translate("MetricsFile", "Cannot write the metrics file %1: %2")
                        .arg(m_path, m_error));
     return false;

@@ -146,7 +146,7 @@ TEST_F(Gateway, StatusShowsTheCycleAndEveryTieWithItsUnitsAndCounters)
     EXPECT_EQ(output.value("state").toInt(), 4);
     EXPECT_EQ(output.value("counters").toObject().value("records_written").toInt(), 5);
 
-    EXPECT_EQ(monitor.summary(), QStringLiteral("Running: 2 ties, 2 not OK; 2 ticks, 1 overruns, longest tick 700.0 ms"));
+    EXPECT_EQ(monitor.summary(), QStringLiteral("Running: 2 ties, 1 not OK, 1 without data; 2 ticks, 1 overruns, longest tick 700.0 ms"));
 }
 
 TEST_F(Gateway, MetricsAreWellFormedPrometheusText)

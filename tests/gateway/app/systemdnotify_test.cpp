@@ -3,66 +3,28 @@
 #include "servicetestsupport.h"
 #include "support/fixedclock.h"
 #include "support/messagecapture.h"
+#include "support/notifysocket.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-// A notification socket as systemd offers one, named by NOTIFY_SOCKET while
-// it exists.
-class NotifySocket
-{
-public:
-    NotifySocket()
-        : m_fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-        , m_path(m_dir.filePath(QStringLiteral("notify")))
-        , m_env("NOTIFY_SOCKET", QFile::encodeName(m_path))
-    {
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, QFile::encodeName(m_path).constData(), sizeof(address.sun_path));
-        m_bound = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
-    }
-    ~NotifySocket() { ::close(m_fd); }
-
-    bool isValid() const { return m_bound; }
-    // Every datagram that arrived so far (waiting at most 1 s for the first).
-    QByteArrayList received() const
-    {
-        QByteArrayList all;
-        pollfd fd = {m_fd, POLLIN, 0};
-        for (int wait = 1000; ::poll(&fd, 1, wait) > 0; wait = 0) {
-            char buffer[4096];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof(buffer), 0);
-            if (n <= 0)
-                break;
-            all << QByteArray(buffer, int(n));
-        }
-        return all;
-    }
-    void unbind() { QFile::remove(m_path); }
-
-private:
-    QTemporaryDir m_dir;
-    int m_fd;
-    QString m_path;
-    ScopedEnvironment m_env;
-    bool m_bound = false;
+// The notification socket, named by NOTIFY_SOCKET while it exists.
+struct Notify {
+    NotifySocket socket;
+    ScopedEnvironment env{"NOTIFY_SOCKET", QFile::encodeName(socket.path())};
 };
 
 } // namespace
 
 TEST(SystemdNotifier, SendsReadyStatusAndStoppingToTheNotifySocket)
 {
-    NotifySocket socket;
+    Notify notify;
+    NotifySocket &socket = notify.socket;
     ASSERT_TRUE(socket.isValid());
     const ScopedEnvironment noWatchdog("WATCHDOG_USEC", QByteArray());
     SystemdNotifier notifier;
@@ -77,7 +39,8 @@ TEST(SystemdNotifier, SendsReadyStatusAndStoppingToTheNotifySocket)
 
 TEST(SystemdNotifier, PetsTheWatchdogAtMostEveryQuarterOfItsTimeout)
 {
-    NotifySocket socket;
+    Notify notify;
+    NotifySocket &socket = notify.socket;
     ASSERT_TRUE(socket.isValid());
     const ScopedEnvironment timeout("WATCHDOG_USEC", "2000000");
     const ScopedEnvironment pid("WATCHDOG_PID", QByteArray::number(qint64(::getpid())));
@@ -96,7 +59,7 @@ TEST(SystemdNotifier, PetsTheWatchdogAtMostEveryQuarterOfItsTimeout)
 TEST(SystemdNotifier, WatchdogOfAnotherProcessAndNoSocketMeanNothingToDo)
 {
     {
-        NotifySocket socket;
+        Notify notify;
         const ScopedEnvironment timeout("WATCHDOG_USEC", "2000000");
         const ScopedEnvironment pid("WATCHDOG_PID", QByteArray::number(qint64(::getpid()) + 1));
         EXPECT_EQ(SystemdNotifier().watchdogTimeoutMs(), 0);
@@ -109,7 +72,8 @@ TEST(SystemdNotifier, WatchdogOfAnotherProcessAndNoSocketMeanNothingToDo)
 
 TEST(SystemdNotifier, ALostSocketIsReportedOncePerStreak)
 {
-    NotifySocket socket;
+    Notify notify;
+    NotifySocket &socket = notify.socket;
     ASSERT_TRUE(socket.isValid());
     MessageCapture messages;
     SystemdNotifier notifier;
