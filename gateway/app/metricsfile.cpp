@@ -128,7 +128,8 @@ QByteArray metricsText(const GatewayMonitor &monitor)
         if (ties.at(i))
             labels[i] = tieLabels(i, *ties.at(i), monitor.tieSection(i));
 
-    out.family("ferrox_tie_state", "gauge", "The tie's state: 0 OK, 3 disabled, other values as the tie family defines.");
+    out.family("ferrox_tie_state", "gauge",
+               "The tie's state: 0 OK, 3 disabled, other values as the tie family defines.");
     for (int i = 0; i < ties.size(); ++i)
         if (ties.at(i))
             out.sample("ferrox_tie_state", labels[i], double(ties.at(i)->state()));

@@ -414,8 +414,9 @@ bool ServiceController::status(QByteArray &document) const
     if (zero < 0) {
         if (reply.size() > MaxStatusBytes)
             return fail(Refused, QStringLiteral("the status is longer than %1 bytes").arg(MaxStatusBytes));
-        return fail(NoReply, reply.isEmpty() ? QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs)
-                                             : QStringLiteral("the status was cut off after %1 bytes").arg(reply.size()));
+        if (reply.isEmpty())
+            return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
+        return fail(NoReply, QStringLiteral("the status was cut off after %1 bytes").arg(reply.size()));
     }
     document = reply.left(zero);
     return true;

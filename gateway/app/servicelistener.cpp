@@ -100,7 +100,8 @@ void ServiceListener::serve(UnixSocket *connection)
         }
         const QByteArray command = buffer.left(end);
         buffer.remove(0, end + 2);
-        const QByteArray reply = command == "status" ? statusReply() : QByteArray(executeCommand(command) ? "true" : "false");
+        const QByteArray reply =
+            command == "status" ? statusReply() : QByteArray(executeCommand(command) ? "true" : "false");
         if (!socket)
             return;
         if (socket->state() != QLocalSocket::ConnectedState)
