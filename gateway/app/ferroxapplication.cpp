@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "app/configreload.h"
 #include "app/ferroxconfig.h"
+#include "app/gatewaymonitor.h"
 #include "app/maincycle.h"
 #include "app/qgatelogger.h"
 #include "app/sectiontable.h"
@@ -16,6 +17,7 @@
 #include "core/gatelog.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace {
@@ -26,6 +28,7 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
     : QCoreApplication(argc, argv)
     , m_timer(nullptr)
     , m_reload(nullptr)
+    , m_monitor(nullptr)
     , m_exitCode(0)
     , m_exitRequested(false)
     , m_started(false)
@@ -58,6 +61,10 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
             GATE_WARN("Error loading config");
             requestExit(-1);
         }
+        m_monitor = new GatewayMonitor(config.ties(), kMainCyclePeriod, this);
+        m_monitor->setConfigFile(file);
+        m_monitor->setTieSections(loader.tieSections());
+        m_monitor->setMetricsFile(loader.metricsFile(), int(loader.metricsIntervalMs()));
         checked = config.checkConfig();
         GATE_DEBUG(2, "FerroxApplication::FerroxApplication(): config loaded");
         for (BaseTie *tie : qAsConst(config.ties()))
@@ -87,9 +94,12 @@ FerroxApplication::~FerroxApplication()
 
 void FerroxApplication::slotTimerTick()
 {
+    QElapsedTimer duration;
+    duration.start();
     // A reload asked for meanwhile waits for the end of the cycle.
     const ConfigReload::CycleScope cycle(m_reload);
     runMainCycle(FerroxConfig::instance().ties());
+    m_monitor->tickDone(duration.nsecsElapsed() / 1000);
 }
 
 void FerroxApplication::requestExit(int code)

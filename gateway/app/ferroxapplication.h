@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 class ConfigReload;
+class GatewayMonitor;
 class QTimer;
 
 // The gateway application. Its constructor does all start-up work: reads
@@ -31,9 +32,13 @@ public:
     int startupExitCode() const { return m_exitCode; }
     // Reloads the configuration on request (control socket, SIGHUP).
     ConfigReload *configReload() const { return m_reload; }
+    // What the operator sees of the gateway (status, metrics, systemd);
+    // owned by the application.
+    GatewayMonitor *monitor() const { return m_monitor; }
 
 public slots:
-    // One main cycle over the configuration's ties.
+    // One main cycle over the configuration's ties, timed for the cycle
+    // statistics; it also pets systemd's watchdog.
     void slotTimerTick();
 
 private:
@@ -43,6 +48,7 @@ private:
 
     QTimer *m_timer;
     ConfigReload *m_reload;
+    GatewayMonitor *m_monitor;
     int m_exitCode;
     bool m_exitRequested;
     // True when the start-up succeeded.

@@ -1,6 +1,8 @@
 #include "app/ferroxservice.h"
 
 #include "app/configreload.h"
+#include "app/gatewaymonitor.h"
+#include "app/statusreport.h"
 #include "core/diag.h"
 
 FerroxService::FerroxService(int argc, char **argv, const QString &name)
@@ -13,11 +15,15 @@ FerroxService::~FerroxService() = default;
 
 void FerroxService::start()
 {
+    if (application())
+        application()->monitor()->started();
 }
 
 void FerroxService::stop()
 {
     GATE_DEBUG_ALWAYS("stop() called");
+    if (application())
+        application()->monitor()->stopping();
 }
 
 void FerroxService::pause()
@@ -42,4 +48,9 @@ void FerroxService::reload(ReloadDone done)
         return;
     }
     app->configReload()->request(done);
+}
+
+QByteArray FerroxService::statusReport()
+{
+    return application() ? ::statusReport(*application()->monitor()) : QByteArray();
 }

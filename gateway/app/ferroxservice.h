@@ -6,7 +6,9 @@
 
 // The gateway as a service: the frame parses the service options, and the
 // application it creates does the gateway's work. Pausing does not stop the
-// main cycle; the operations only report that they were called.
+// main cycle; the operations only report that they were called. Once the
+// application runs, the service tells systemd (READY=1); stop() tells it
+// STOPPING=1; "status" answers the application's status document.
 class FerroxService : public ServiceHost<FerroxApplication>
 {
 public:
@@ -24,6 +26,7 @@ protected:
     void processCommand(int code) override;
     // Hands the request to the application's ConfigReload.
     void reload(ReloadDone done) override;
+    QByteArray statusReport() override;
 };
 
 #endif // FERROXSERVICE_H

@@ -227,6 +227,11 @@ void ServiceBase::reload(ReloadDone done)
     done(false, {QStringLiteral("this service cannot reload its configuration")});
 }
 
+QByteArray ServiceBase::statusReport()
+{
+    return QByteArray();
+}
+
 QString ServiceBase::serviceFilePath() const
 {
     return ServiceController::serviceFilePath(m_args.value(0));
@@ -295,6 +300,17 @@ int ServiceBase::exec()
         return m_controller.sendCommand(m_args.value(2).toInt())
                    ? 0
                    : controlFailure("The service could not take the command.", m_controller);
+    }
+
+    if (isAction(action, "-s", "-status")) {
+        QByteArray document;
+        if (!m_controller.status(document))
+            return controlFailure("The service status could not be read.", m_controller);
+        if (!document.endsWith('\n'))
+            document += '\n';
+        std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
+        std::fflush(stdout);
+        return 0;
     }
 
     if (isAction(action, "-v", "-version")) {

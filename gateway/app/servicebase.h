@@ -44,8 +44,10 @@ public:
     static void requestQuit(int code);
 
     // Performs what the first argument asks for and returns the exit code
-    // (see usage text): 0 for control actions, -1 when installing,
-    // uninstalling or running fails, -4 when the service cannot be started.
+    // (see usage text; "-s"/"-status" also prints the running service's
+    // status document): 0 for control actions, -1 when installing,
+    // uninstalling or running fails or a control action fails, -4 when the
+    // service cannot be started.
     int exec();
 
     QString serviceName() const { return m_name; }
@@ -80,6 +82,9 @@ protected:
     // Called on "reload": reads the configuration again and applies it,
     // then (possibly later) hands the verdict to `done`. Base: refused.
     virtual void reload(ReloadDone done);
+    // Called on "status": the service's state as one document (no zero
+    // byte in it); base: empty, which refuses the command.
+    virtual QByteArray statusReport();
     // Creates the application object from the arguments; `argc` and `argv`
     // stay valid as long as the application lives. Creating nothing makes
     // the run fail.

@@ -54,6 +54,16 @@ QByteArray replyText(const QByteArray &reply)
     return zero < 0 ? reply : reply.left(zero);
 }
 
+// The most bytes of a "true"/"false" reply read (one that differs from both
+// is complete as soon as it does).
+constexpr int MaxPendingReplyBytes = 64 * 1024;
+
+// A status reply is complete with its zero byte, or as a plain "false".
+bool statusComplete(const QByteArray &reply)
+{
+    return reply.contains('\0') || reply == "false";
+}
+
 // True when more bytes cannot change the verdict on `reply`: it holds a zero
 // byte, is a whole "true" or "false", or already differs from both.
 bool replyComplete(const QByteArray &reply)
@@ -335,44 +345,14 @@ ServiceController::State ServiceController::state() const
     }
 }
 
-bool ServiceController::sendText(const QString &command) const
+bool ServiceController::exchange(const QString &command, bool (*complete)(const QByteArray &), int maxBytes,
+                                 QByteArray &reply, int timeoutMs) const
 {
-    QByteArray reply;
-    if (!exchange(command, m_replyTimeoutMs, &replyComplete, reply))
-        return false;
-    const QByteArray text = replyText(reply);
-    if (text == "true")
-        return true;
-    if (reply.isEmpty())
-        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
-    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
-}
-
-bool ServiceController::reload(QStringList &lines)
-{
-    lines.clear();
-    QByteArray reply;
-    // The verdict and the lines each end with a zero byte.
-    const auto complete = [](const QByteArray &r) { return r.count('\0') >= 2; };
-    if (!exchange(QStringLiteral("reload"), m_reloadTimeoutMs, complete, reply))
-        return false;
-    const QByteArray text = replyText(reply);
-    const int start = text.size() + 1;
-    const int end = reply.indexOf('\0', start);
-    if (start < reply.size())
-        lines = QString::fromUtf8(reply.mid(start, end < 0 ? -1 : end - start)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (text == "true")
-        return true;
-    if (reply.isEmpty())
-        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_reloadTimeoutMs));
-    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
-}
-
-bool ServiceController::exchange(const QString &command, int timeoutMs, bool (*complete)(const QByteArray &),
-                                 QByteArray &reply) const
-{
+    if (timeoutMs < 0)
+        timeoutMs = m_replyTimeoutMs;
     m_failure = NoFailure;
     m_lastError.clear();
+    reply.clear();
     UnixSocket socket;
     if (!socket.connectToPath(socketPath(), m_replyTimeoutMs))
         return failUnconnected(socket.errorString());
@@ -392,23 +372,76 @@ bool ServiceController::exchange(const QString &command, int timeoutMs, bool (*c
             break;
     }
 
-    // The reply carries no terminator of its own: read until `complete` says
-    // more cannot change it, the service closes the connection, or the time
-    // is up.
+    // The reply carries no terminator of its own: read until it cannot
+    // change any more, the service closes the connection, or the time is up.
     for (;;) {
-        reply += socket.readAll();
-        if (complete(reply))
+        reply += socket.read(qMax<qint64>(0, maxBytes - reply.size()));
+        if (complete(reply) || reply.size() >= maxBytes)
             break;
         const qint64 left = timeoutMs - timer.elapsed();
         if (left <= 0 || socket.state() != QLocalSocket::ConnectedState)
             break;
         if (!socket.waitForReadyRead(int(left))) {
-            reply += socket.readAll();
+            reply += socket.read(qMax<qint64>(0, maxBytes - reply.size()));
             break;
         }
     }
     socket.abort();
     return true;
+}
+
+bool ServiceController::sendText(const QString &command) const
+{
+    QByteArray reply;
+    // A reply that is neither "true" nor "false" is complete once it differs from both.
+    if (!exchange(command, &replyComplete, MaxPendingReplyBytes, reply))
+        return false;
+    const QByteArray text = replyText(reply);
+    if (text == "true")
+        return true;
+    if (reply.isEmpty())
+        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
+    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
+}
+
+bool ServiceController::status(QByteArray &document) const
+{
+    document.clear();
+    QByteArray reply;
+    if (!exchange(QStringLiteral("status"), &statusComplete, MaxStatusBytes + 1, reply))
+        return false;
+    if (reply == "false")
+        return fail(Refused, QStringLiteral("the service gives no status"));
+    const int zero = reply.indexOf('\0');
+    if (zero < 0) {
+        if (reply.size() > MaxStatusBytes)
+            return fail(Refused, QStringLiteral("the status is longer than %1 bytes").arg(MaxStatusBytes));
+        if (reply.isEmpty())
+            return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
+        return fail(NoReply, QStringLiteral("the status was cut off after %1 bytes").arg(reply.size()));
+    }
+    document = reply.left(zero);
+    return true;
+}
+
+bool ServiceController::reload(QStringList &lines)
+{
+    lines.clear();
+    QByteArray reply;
+    // The verdict and the lines each end with a zero byte.
+    const auto complete = [](const QByteArray &r) { return r.count('\0') >= 2; };
+    if (!exchange(QStringLiteral("reload"), complete, MaxPendingReplyBytes, reply, m_reloadTimeoutMs))
+        return false;
+    const QByteArray text = replyText(reply);
+    const int start = text.size() + 1;
+    const int end = reply.indexOf('\0', start);
+    if (start < reply.size())
+        lines = QString::fromUtf8(reply.mid(start, end < 0 ? -1 : end - start)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (text == "true")
+        return true;
+    if (reply.isEmpty())
+        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_reloadTimeoutMs));
+    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
 }
 
 bool ServiceController::stop()
@@ -552,7 +585,17 @@ QString ServiceController::socketPath(const QString &name)
     QString dir = controlDirectory();
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
-    return UnixSocket::addressPath(dir + kept + QLatin1Char('.') + loginName());
+    return UnixSocket::addressPath(dir + kept + QLatin1Char('.') + serviceUser());
+}
+
+QString ServiceController::serviceUser()
+{
+    QString user = qEnvironmentVariable(serviceUserVariable());
+    if (user.isEmpty())
+        return loginName();
+    // A name is never a path.
+    user.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return user;
 }
 
 QString ServiceController::lockPath(const QString &name)

@@ -95,11 +95,19 @@ public:
     // Sends `command` (without its "\r\n") and returns true when the reply is
     // exactly "true".
     bool sendText(const QString &command) const;
+    // Asks the service "status" and puts the document it answers (up to its
+    // closing zero byte) into `document`. False when it is not running, does
+    // not answer in time, answers "false" (it gives no status) or sends more
+    // than MaxStatusBytes.
+    bool status(QByteArray &document) const;
     // Sends "reload" and waits, at most the reload timeout, for the verdict:
     // true when the service applied its configuration again. `lines` gets
     // what the service says it did, or why it did not (the configuration's
     // errors).
     bool reload(QStringList &lines);
+
+    // The largest status document status() takes.
+    static constexpr int MaxStatusBytes = 16 * 1024 * 1024;
 
     // The absolute path of the program named `programName` (its argv[0]):
     // itself when absolute, resolved against the current directory when it
@@ -111,10 +119,15 @@ public:
     // or /var/tmp.
     static QString controlDirectory();
     // The control directory + "/" + the name lower-cased with only a..z and
-    // 0..9 kept + "." + the login name of the current user, cut to fit a
+    // 0..9 kept + "." + the service's user (serviceUser()), cut to fit a
     // Unix-domain address.
     static QString socketPath(const QString &name);
     QString socketPath() const { return socketPath(m_name); }
+    // The user whose service the socket belongs to: FERROX_SERVICE_USER
+    // when it is set and not empty ("/" made "_"), otherwise the login name
+    // of the current user (empty without a password entry). So root reaches
+    // a service that runs as another user.
+    static QString serviceUser();
     // The lock file of the service: its socket path + ".lock".
     static QString lockPath(const QString &name);
     QString lockPath() const { return lockPath(m_name); }
@@ -143,6 +156,8 @@ public:
     static const char *detachedVariable() { return "FERROX_SERVICE_DETACHED"; }
     // Name of the environment variable that names the control directory.
     static const char *controlDirVariable() { return "FERROX_CONTROL_DIR"; }
+    // Name of the environment variable that names the service's user.
+    static const char *serviceUserVariable() { return "FERROX_SERVICE_USER"; }
 
 private:
     QString settingsGroup() const;
@@ -151,14 +166,16 @@ private:
     bool writable(const QSettings &settings, const char *action) const;
     bool settingsGroupUsable() const;
     bool fail(Failure failure, const QString &reason) const;
-    // Connects, sends `command` and reads into `reply` until `complete`
-    // holds, the connection ends or `timeoutMs` have passed. False (with the
-    // failure noted) only when the command could not be sent.
-    bool exchange(const QString &command, int timeoutMs, bool (*complete)(const QByteArray &),
-                  QByteArray &reply) const;
     // A failed connection: Unreachable, or NoReply when an instance holds the
     // lock (its socket is gone or it does not accept).
     bool failUnconnected(const QString &reason) const;
+    // Connects, sends `command` with its "\r\n" and reads the reply into
+    // `reply` until `complete` says that more cannot change it, the service
+    // closes the connection, `maxBytes` arrived or the reply timeout (or
+    // `timeoutMs` when given) passed. False (with the failure set) when it
+    // could not connect or send.
+    bool exchange(const QString &command, bool (*complete)(const QByteArray &), int maxBytes,
+                  QByteArray &reply, int timeoutMs = -1) const;
     // Waits for the end of an instance that accepted "terminate".
     bool waitForEnd();
     // Sends "pause" or "resume"; a refusal means the service cannot be

@@ -105,16 +105,17 @@ void ServiceListener::serve(UnixSocket *connection)
             startReload(socket);
             return;
         }
-        const bool ok = executeCommand(command);
+        const QByteArray reply =
+            command == "status" ? statusReply() : QByteArray(executeCommand(command) ? "true" : "false");
         if (!socket)
             return;
         if (socket->state() != QLocalSocket::ConnectedState)
             continue;
-        socket->write(ok ? "true" : "false");
+        socket->write(reply);
         socket->flush();
         // A client that sends and never reads would make the replies grow
-        // without limit.
-        if (socket->bytesToWrite() > MaxUnsentReplyBytes) {
+        // without limit; the reply just written may be read whole.
+        if (socket->bytesToWrite() > MaxUnsentReplyBytes + reply.size()) {
             m_droppedClients.report(tr("Control connection closed: more than %1 bytes of replies left unread")
                                         .arg(MaxUnsentReplyBytes));
             drop(socket);
@@ -214,6 +215,13 @@ void ServiceListener::checkListening()
     }
     m_listenFault.report(tr("Control socket %1 was lost and cannot listen again yet: %2; trying again")
                              .arg(path, errorText()));
+}
+
+QByteArray ServiceListener::statusReply() const
+{
+    ServiceBase *service = ServiceBase::instance();
+    const QByteArray document = service ? service->statusReport() : QByteArray();
+    return document.isEmpty() ? QByteArray("false") : document + '\0';
 }
 
 bool ServiceListener::executeCommand(const QByteArray &command)

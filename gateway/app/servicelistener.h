@@ -16,16 +16,19 @@ class UnixSocket;
 // own buffer of received bytes; each "\r\n"-terminated command in it is
 // carried out on the current service ("terminate", "pause", "resume",
 // "alive", "num:<code>") and answered "true" or "false" without terminator.
-// Any other byte sequence, a zero byte included, is a command answered
-// "false". "reload" is answered once the service has given its verdict
-// (which may come after later events): "true" or "false", a zero byte, the
-// verdict's lines separated by "\n", and another zero byte; the commands
-// the connection sends meanwhile wait for it.
+// "status" is answered with the service's status document followed by a
+// zero byte, or "false" when the service gives none. "reload" is answered
+// once the service has given its verdict (which may come after later
+// events): "true" or "false", a zero byte, the verdict's lines separated by
+// "\n", and another zero byte; the commands the connection sends meanwhile
+// wait for it. Any other byte sequence, a zero byte included, is a command
+// answered "false".
 //
 // The listener guards itself against clients that hold on to it: at most
 // MaxClients connections are served at once (a further one is closed at
 // once), a connection that sends nothing for the idle timeout is closed, and
-// so is one whose unread replies pass MaxUnsentReplyBytes or whose text
+// so is one whose unread replies pass MaxUnsentReplyBytes (beyond the reply
+// just written, which may be a long status) or whose text
 // passes MaxPendingText without a command end. While serving, it checks
 // every ListenCheckIntervalMs that it still listens at its path and that the
 // socket file there is its own; when not (the server closed itself when it
@@ -67,6 +70,9 @@ public:
 
     // Carries out one command and returns the reply's truth.
     bool executeCommand(const QByteArray &command);
+    // The reply to "status": the current service's status document and a
+    // zero byte, or "false".
+    QByteArray statusReply() const;
 
 private slots:
     void slotNewConnection();

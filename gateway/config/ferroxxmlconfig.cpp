@@ -112,6 +112,21 @@ bool FerroxXmlConfig::parseMisc(const QDomElement &misc)
         config().setMainCycle(mainCycle);
         config().setTimeout(timeout);
     }
+
+    // The metrics file for a textfile collector: off unless named.
+    const QDomElement metrics = misc.firstChildElement(QStringLiteral("metrics"));
+    if (!metrics.isNull()) {
+        const QString file = getXMLAttrValue(metrics, QStringLiteral("file"));
+        quint64 seconds = 5;
+        if (!readUnsignedAttr(metrics, "interval", 5, 1, 3600, seconds))
+            return false;
+        if (file.isEmpty()) {
+            reportConfigError(kContext, "Error loading config: \"metrics\" field of \"misc\" section names no file");
+            return false;
+        }
+        m_metricsFile = QDir::cleanPath(confPath(file));
+        m_metricsIntervalMs = quint32(seconds * 1000);
+    }
     return true;
 }
 
@@ -163,6 +178,10 @@ bool FerroxXmlConfig::parseConfRoot(const QDomNode &root)
         GATE_WARN("Using logfile %s", qUtf8Printable(gateLogFileName()));
     }
 
+    // Ties that were in the configuration before this load have no tag here.
+    m_tieSections.clear();
+    while (m_tieSections.size() < config().ties().size())
+        m_tieSections << QString();
     int position = 0;
     for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
         if (!node.isElement())
@@ -177,7 +196,10 @@ bool FerroxXmlConfig::parseConfRoot(const QDomNode &root)
             reportConfigError(kContext, "Error loading config: not supposed section \"%1\" occurred", {tag});
             return false;
         }
-        if (!readSection(reader, section, position))
+        const bool read = readSection(reader, section, position);
+        while (m_tieSections.size() < config().ties().size())
+            m_tieSections << tag;
+        if (!read)
             return false;
     }
 

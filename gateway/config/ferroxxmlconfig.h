@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // The gateway's configuration loader: reads the `misc` section, dispatches
@@ -83,6 +84,15 @@ public:
     QString configuredLanguage() const { return m_language; }
     QString configuredLogFile() const { return m_logFile; }
 
+    // After a load: the section tag that built each tie of the
+    // configuration, by the tie's index.
+    QStringList tieSections() const { return m_tieSections; }
+    // The metrics file of the `misc` element `metrics` (resolved against the
+    // configuration's directory), empty when none is set, and how often it
+    // is written (milliseconds).
+    QString metricsFile() const { return m_metricsFile; }
+    quint32 metricsIntervalMs() const { return m_metricsIntervalMs; }
+
 private:
     // A switch or time point of a kept tie and the parameter it is to read.
     struct Repoint {
@@ -108,6 +118,9 @@ private:
 
     GateConfig::ConverterFactory m_makeConverter;
     SectionTable m_sections;
+    QStringList m_tieSections;
+    QString m_metricsFile;
+    quint32 m_metricsIntervalMs = 5000;
     SectionRecords *m_records = nullptr;
     const SectionRecords *m_running = nullptr;
     // Running ties not taken yet, by element digest, in their order.

@@ -52,6 +52,8 @@ public:
     // The verdict reload() gives, a main-loop turn after it was asked.
     bool reloadOk = false;
     QStringList reloadLines;
+    // What statusReport() answers.
+    QByteArray statusDocument;
 
 protected:
     void start() override;
@@ -60,6 +62,7 @@ protected:
     void resume() override;
     void processCommand(int code) override;
     void reload(ReloadDone done) override;
+    QByteArray statusReport() override { return statusDocument; }
     void createApplication(int &argc, char **argv) override;
 
 private:

@@ -1,0 +1,71 @@
+#include "app/systemdnotify.h"
+
+#include "core/clock.h"
+
+#include <cstring>
+
+#include <systemd/sd-daemon.h>
+
+SystemdNotifier::SystemdNotifier()
+    : m_enabled(!qEnvironmentVariableIsEmpty("NOTIFY_SOCKET"))
+{
+    uint64_t usec = 0;
+    if (m_enabled && sd_watchdog_enabled(0, &usec) > 0 && usec > 0) {
+        m_watchdogMs = qMax<qint64>(1, qint64(usec / 1000));
+        m_petIntervalMs = qMax<qint64>(1, m_watchdogMs / 4);
+    }
+}
+
+bool SystemdNotifier::notify(const QByteArray &state)
+{
+    if (!m_enabled)
+        return false;
+    const int result = sd_notify(0, state.constData());
+    if (result > 0) {
+        m_fault.clear(QStringLiteral("SystemdNotifier: notifications reach systemd again"));
+        return true;
+    }
+    const QString why = result < 0 ? QString::fromLocal8Bit(std::strerror(-result))
+                                   : QStringLiteral("no notification socket");
+    m_fault.report(QStringLiteral("SystemdNotifier: cannot notify systemd (%1)").arg(why));
+    return false;
+}
+
+namespace {
+
+// "STATUS=" and `status` as one line.
+QByteArray statusField(QString status)
+{
+    status.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return "STATUS=" + status.toUtf8();
+}
+
+} // namespace
+
+bool SystemdNotifier::ready(const QString &status)
+{
+    return notify("READY=1\n" + statusField(status));
+}
+
+bool SystemdNotifier::status(const QString &status)
+{
+    return notify(statusField(status));
+}
+
+bool SystemdNotifier::stopping()
+{
+    return notify(QByteArrayLiteral("STOPPING=1"));
+}
+
+void SystemdNotifier::petWatchdog()
+{
+    if (m_watchdogMs <= 0)
+        return;
+    const qint64 now = Clock::monotonicMsecs();
+    if (m_petted && now - m_lastPetMs < m_petIntervalMs)
+        return;
+    static const QByteArray pet = QByteArrayLiteral("WATCHDOG=1");
+    notify(pet);
+    m_lastPetMs = now;
+    m_petted = true;
+}
