@@ -170,9 +170,11 @@ void ConfigReload::serveWaiting()
     const QVector<Done> waiting = std::move(m_waiting);
     m_waiting.clear();
     m_reloading = true;
+    emit reloadBegins();
     QStringList lines;
     const bool ok = reloadNow(lines);
     m_reloading = false;
+    emit reloadEnded(ok);
     for (const Done &done : waiting)
         if (done)
             done(ok, lines);
@@ -254,6 +256,9 @@ bool ConfigReload::reloadNow(QStringList &lines)
     m_config.replaceWith(staged, m_make);
     loader.startNewTies();
     m_records = fresh;
+    m_tieSections = loader.tieSections();
+    m_metricsFile = loader.metricsFile();
+    m_metricsIntervalMs = int(loader.metricsIntervalMs());
 
     const QString language = loader.configuredLanguage();
     if (!language.isEmpty() && language != FerroxXmlConfig::language())

@@ -13,6 +13,16 @@
 #include <functional>
 #include <memory>
 
+// What the reloads of a running gateway did, for the operator's status and
+// metrics.
+struct ReloadStats {
+    quint64 count = 0;  // reloads carried out
+    quint64 failed = 0; // of them, the ones not applied
+    QDateTime lastTime; // when the last one ended (UTC); invalid before the first
+    bool lastOk = false;
+    qint64 lastMsecs = 0; // how long it took
+};
+
 // Reads the configuration file again while the gateway runs and puts what
 // changed in place between two main cycles, as one transaction: the new
 // configuration is loaded completely beside the running one, with the
@@ -33,15 +43,6 @@ public:
     // The verdict of one reload: whether it was applied, and lines saying
     // what it did, or why it did nothing.
     using Done = std::function<void(bool ok, const QStringList &lines)>;
-
-    // What the reloads so far did, for the operator's status.
-    struct Stats {
-        quint64 count = 0;  // reloads carried out
-        quint64 failed = 0; // of them, the ones not applied
-        QDateTime lastTime; // when the last one ended (UTC); invalid before the first
-        bool lastOk = false;
-        qint64 lastMsecs = 0; // how long it took
-    };
 
     // The most lines a verdict carries (the log has them all).
     static constexpr int MaxVerdictLines = 40;
@@ -67,7 +68,13 @@ public:
     // signal handler only writes to a pipe; the event loop does the rest).
     void listenForHangup();
 
-    const Stats &stats() const { return m_stats; }
+    const ReloadStats &stats() const { return m_stats; }
+    // Of the configuration in place since the last applied reload: the
+    // section tag of each tie by its index, and the metrics file it names
+    // (empty for none) with its interval.
+    const QStringList &tieSections() const { return m_tieSections; }
+    QString metricsFile() const { return m_metricsFile; }
+    int metricsIntervalMs() const { return m_metricsIntervalMs; }
 
     // Marks a main cycle while it exists: a reload asked for meanwhile
     // waits for its end. A null reload marks nothing.
@@ -82,6 +89,11 @@ public:
     private:
         ConfigReload *m_reload;
     };
+
+signals:
+    // A reload begins reading the file / has ended, applied or not.
+    void reloadBegins();
+    void reloadEnded(bool applied);
 
 private:
     class Hangup;
@@ -100,7 +112,10 @@ private:
     bool m_cycleRunning = false;
     bool m_reloading = false;
     QVector<Done> m_waiting;
-    Stats m_stats;
+    ReloadStats m_stats;
+    QStringList m_tieSections;
+    QString m_metricsFile;
+    int m_metricsIntervalMs = 0;
     std::unique_ptr<Hangup> m_hangup;
 };
 

@@ -65,6 +65,15 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
         m_monitor->setConfigFile(file);
         m_monitor->setTieSections(loader.tieSections());
         m_monitor->setMetricsFile(loader.metricsFile(), int(loader.metricsIntervalMs()));
+        m_monitor->setReloadStats(&m_reload->stats());
+        connect(m_reload, &ConfigReload::reloadBegins, m_monitor, &GatewayMonitor::reloadBegins);
+        connect(m_reload, &ConfigReload::reloadEnded, m_monitor, [this](bool applied) {
+            if (applied) {
+                m_monitor->setTieSections(m_reload->tieSections());
+                m_monitor->setMetricsFile(m_reload->metricsFile(), m_reload->metricsIntervalMs());
+            }
+            m_monitor->reloadEnded();
+        });
         checked = config.checkConfig();
         GATE_DEBUG(2, "FerroxApplication::FerroxApplication(): config loaded");
         for (BaseTie *tie : qAsConst(config.ties()))

@@ -94,6 +94,7 @@ qint64 GatewayMonitor::uptimeMs() const
 
 void GatewayMonitor::started()
 {
+    m_started = true;
     m_notifier.ready(summary());
     if (!m_metrics.path().isEmpty())
         m_metrics.write(metricsText(*this));
@@ -101,8 +102,25 @@ void GatewayMonitor::started()
         m_reports.start();
 }
 
+void GatewayMonitor::reloadBegins()
+{
+    m_notifier.reloading();
+}
+
+void GatewayMonitor::reloadEnded()
+{
+    if (!m_started)
+        return;
+    m_notifier.ready(summary());
+    if (!m_metrics.path().isEmpty())
+        m_metrics.write(metricsText(*this));
+    if (!m_reports.isActive() && (m_notifier.enabled() || !m_metrics.path().isEmpty()))
+        m_reports.start();
+}
+
 void GatewayMonitor::stopping()
 {
+    m_started = false;
     m_reports.stop();
     m_notifier.stopping();
     if (!m_metrics.path().isEmpty())

@@ -15,6 +15,7 @@
 #include <QVector>
 
 class BaseTie;
+struct ReloadStats;
 
 // One field of TieCounters as the status and the metrics show it.
 struct TieCounterField {
@@ -77,6 +78,14 @@ public:
     // The gateway runs: READY=1 with the summary, the first metrics, and
     // the reports start.
     void started();
+    // What the reloads did (not owned; null: no reloads to show).
+    void setReloadStats(const ReloadStats *stats) { m_reloads = stats; }
+    const ReloadStats *reloadStats() const { return m_reloads; }
+    // A reload begins: RELOADING=1.
+    void reloadBegins();
+    // A reload has ended: READY=1 with the summary and new metrics at once;
+    // the reports start when a reload has named the first metrics file.
+    void reloadEnded();
     // STOPPING=1 and a last metrics file; the reports end.
     void stopping();
     // One tick took `durationUs`: the cycle statistics and the watchdog's
@@ -109,6 +118,8 @@ private:
     SystemdNotifier m_notifier;
     MetricsFile m_metrics;
     QTimer m_reports;
+    const ReloadStats *m_reloads = nullptr;
+    bool m_started = false;
 };
 
 #endif // GATEWAYMONITOR_H

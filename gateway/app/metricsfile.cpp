@@ -1,5 +1,6 @@
 #include "app/metricsfile.h"
 
+#include "app/configreload.h"
 #include "app/gatewaymonitor.h"
 #include "core/basetie.h"
 
@@ -120,6 +121,24 @@ QByteArray metricsText(const GatewayMonitor &monitor)
     out.sample("ferrox_cycle_longest_seconds", QByteArray(), seconds(cycle.maxUs()));
     out.family("ferrox_cycle_last_seconds", "gauge", "How long the last tick took.");
     out.sample("ferrox_cycle_last_seconds", QByteArray(), seconds(cycle.lastUs()));
+
+    if (const ReloadStats *reloads = monitor.reloadStats()) {
+        out.family("ferrox_reloads_total", "counter", "Reloads of the configuration carried out.");
+        out.sample("ferrox_reloads_total", QByteArray(), reloads->count);
+        out.family("ferrox_reload_failures_total", "counter",
+                   "Reloads not applied (the configuration in force stayed as it was).");
+        out.sample("ferrox_reload_failures_total", QByteArray(), reloads->failed);
+        const bool any = reloads->lastTime.isValid();
+        out.family("ferrox_reload_last_ok", "gauge",
+                   "1 when the last reload was applied or none was tried, 0 when it was refused.");
+        out.sample("ferrox_reload_last_ok", QByteArray(), quint64(!any || reloads->lastOk ? 1 : 0));
+        out.family("ferrox_reload_last_time_seconds", "gauge",
+                   "When the last reload ended, in seconds since 1970 (UTC); 0 before the first.");
+        out.sample("ferrox_reload_last_time_seconds", QByteArray(),
+                   any ? double(reloads->lastTime.toMSecsSinceEpoch()) / 1000.0 : 0.0);
+        out.family("ferrox_reload_last_duration_seconds", "gauge", "How long the last reload took.");
+        out.sample("ferrox_reload_last_duration_seconds", QByteArray(), double(reloads->lastMsecs) / 1000.0);
+    }
 
     // Per tie: the labels once, then one family after the other.
     const QList<BaseTie *> &ties = monitor.ties();

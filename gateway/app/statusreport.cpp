@@ -1,5 +1,6 @@
 #include "app/statusreport.h"
 
+#include "app/configreload.h"
 #include "app/gatewaymonitor.h"
 #include "core/basetie.h"
 #include "core/gatelog.h"
@@ -61,6 +62,19 @@ QJsonObject tieObject(int index, const BaseTie &tie, const QString &section)
     };
 }
 
+// The reloads so far; the last one's time and verdict null before the first.
+QJsonObject reloadObject(const ReloadStats &stats)
+{
+    const bool any = stats.lastTime.isValid();
+    return QJsonObject{
+        {QStringLiteral("count"), double(stats.count)},
+        {QStringLiteral("failed"), double(stats.failed)},
+        {QStringLiteral("last"), any ? QJsonValue(stats.lastTime.toString(Qt::ISODateWithMs)) : QJsonValue()},
+        {QStringLiteral("last_ok"), any ? QJsonValue(stats.lastOk) : QJsonValue()},
+        {QStringLiteral("last_ms"), any ? QJsonValue(double(stats.lastMsecs)) : QJsonValue()},
+    };
+}
+
 } // namespace
 
 QByteArray statusReport(const GatewayMonitor &monitor)
@@ -69,7 +83,7 @@ QByteArray statusReport(const GatewayMonitor &monitor)
     for (int i = 0; i < monitor.ties().size(); ++i)
         if (const BaseTie *tie = monitor.ties().at(i))
             ties.append(tieObject(i, *tie, monitor.tieSection(i)));
-    const QJsonObject document{
+    QJsonObject document{
         {QStringLiteral("version"), ferroxVersion()},
         {QStringLiteral("pid"), double(QCoreApplication::applicationPid())},
         {QStringLiteral("started"), monitor.startedUtc().toString(Qt::ISODateWithMs)},
@@ -80,5 +94,7 @@ QByteArray statusReport(const GatewayMonitor &monitor)
         {QStringLiteral("cycle"), cycleObject(monitor.cycle())},
         {QStringLiteral("ties"), ties},
     };
+    if (const ReloadStats *reloads = monitor.reloadStats())
+        document.insert(QStringLiteral("reload"), reloadObject(*reloads));
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }

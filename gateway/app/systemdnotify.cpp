@@ -3,6 +3,7 @@
 #include "core/clock.h"
 
 #include <cstring>
+#include <ctime>
 
 #include <systemd/sd-daemon.h>
 
@@ -55,6 +56,14 @@ bool SystemdNotifier::status(const QString &status)
 bool SystemdNotifier::stopping()
 {
     return notify(QByteArrayLiteral("STOPPING=1"));
+}
+
+bool SystemdNotifier::reloading()
+{
+    timespec now = {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const quint64 usec = quint64(now.tv_sec) * 1000000u + quint64(now.tv_nsec) / 1000u;
+    return notify("RELOADING=1\nMONOTONIC_USEC=" + QByteArray::number(usec));
 }
 
 void SystemdNotifier::petWatchdog()

@@ -8,7 +8,8 @@
 #include <QtGlobal>
 
 // The gateway's messages to systemd when it runs as a unit of Type=notify:
-// READY=1 once it runs, STATUS= lines, WATCHDOG=1 pets and STOPPING=1.
+// READY=1 once it runs, STATUS= lines, WATCHDOG=1 pets, RELOADING=1 while it
+// reads its configuration again, and STOPPING=1.
 // Outside systemd (no NOTIFY_SOCKET in the environment) every call does
 // nothing. A notification that cannot be sent is reported once per streak.
 class SystemdNotifier
@@ -31,6 +32,8 @@ public:
     bool status(const QString &status);
     // STOPPING=1.
     bool stopping();
+    // RELOADING=1 with the monotonic time it began (READY=1 ends it).
+    bool reloading();
     // WATCHDOG=1 when the pet interval has passed since the last pet (on the
     // gateway clock's monotonic count). Called from every tick: does nothing
     // else, so a tick that stops coming stops the pets.

@@ -46,7 +46,7 @@ grep -q '"/opt/ferrox/data/plant_input.txt"' "$cfg" || fail "ferrox.cfg does not
 ! grep -q -e '_CPack_Packages' -e "$build_dir" "$cfg" || fail "ferrox.cfg names the staging or build directory"
 
 unit=$work/root/usr/lib/systemd/system/ferrox.service
-for line in Type=notify ExecStart=/opt/ferrox/bin/ferrox User=ferrox Restart=on-failure WatchdogSec=10s \
+for line in Type=notify ExecStart=/opt/ferrox/bin/ferrox "ExecReload=/opt/ferrox/bin/ferrox -reload" User=ferrox Restart=on-failure WatchdogSec=10s \
             MemoryDenyWriteExecute=no Environment=FERROX_SERVICE_RUN=1 Environment=FERROX_CONTROL_DIR=/run/ferrox; do
     grep -qx "$line" "$unit" || fail "the unit lacks $line"
 done

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -128,7 +130,9 @@ QByteArray deSection(const QByteArray &id, quint16 port, const QByteArray &outLi
 
 QByteArray configFor(const InstallationTree &tree, const Layout &layout)
 {
-    QByteArray text = "<config><misc><locale lang='en'/><times/></misc>" + deSection("plant", layout.plantPort, layout.plantList);
+    QByteArray text = "<config><misc><locale lang='en'/><times/><metrics file='"
+        + QDir(tree.root()).filePath("ferrox.prom").toUtf8() + "'/></misc>"
+        + deSection("plant", layout.plantPort, layout.plantList);
     if (layout.otherPort)
         text += deSection("other", layout.otherPort, "out.csv");
     text += "<mqueue><defarea file='queue.def' direction='out'/><connection filename='" + layout.queue
@@ -181,6 +185,13 @@ InstallationTree::Run runWatching(const InstallationTree &tree, const QStringLis
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
+}
+
+// The "reload" member of the running service's status.
+QJsonObject reloadStatus(const InstallationTree &tree)
+{
+    const InstallationTree::Run status = tree.run({"-s"});
+    return QJsonDocument::fromJson(status.out).object().value("reload").toObject();
 }
 
 // The descriptor numbers of the process that are open on `target`.
@@ -277,6 +288,10 @@ TEST_F(Running, ANewTableFileStartsAtOnceWhileTheDEConnectionAndTheQueueStay)
     EXPECT_LT(plant.largestFrameGap(), 3000);
     EXPECT_EQ(descriptorsOn(pid, QString::fromUtf8(queue.name)), queueBefore);
     EXPECT_TRUE(tree.readLog().contains("Configuration reloaded in "));
+    const QJsonObject status = reloadStatus(tree);
+    EXPECT_EQ(status.value("count").toInt(), 1);
+    EXPECT_EQ(status.value("last_ok").toBool(false), true);
+    EXPECT_TRUE(readFile(tree, "ferrox.prom").contains("\nferrox_reloads_total 1\n"));
 }
 
 TEST_F(Running, AChangedDEListReconnectsThatTieOnly)
@@ -332,6 +347,13 @@ TEST_F(Running, AnInvalidConfigurationLeavesTheRunningOneAsItWasAndSaysWhy)
     EXPECT_EQ(plant.count("connected: "), 1);
     EXPECT_EQ(plant.count("closed: "), 0);
     EXPECT_EQ(tree.readLog().count("Configuration not reloaded"), 2);
+    const QJsonObject status = reloadStatus(tree);
+    EXPECT_EQ(status.value("count").toInt(), 2);
+    EXPECT_EQ(status.value("failed").toInt(), 2);
+    EXPECT_EQ(status.value("last_ok").toBool(true), false);
+    const QByteArray metrics = readFile(tree, "ferrox.prom");
+    EXPECT_TRUE(metrics.contains("\nferrox_reload_failures_total 2\n")) << metrics.constData();
+    EXPECT_TRUE(metrics.contains("\nferrox_reload_last_ok 0\n"));
 }
 
 TEST_F(Running, TwoHundredReloadsGiveBackTheirDescriptorsAndMemory)

@@ -104,6 +104,7 @@ TEST_F(ReloadFixture, TheLogNamesWhatWasKeptChangedAddedAndRemoved)
     EXPECT_EQ(log.lines().mid(1, 4), QStringList({"  kept: service (section 2)", "  changed: textfileout \"a\"",
                                                   "  added: textfileout \"b\"", "  removed: textfilein \"in\""}));
     EXPECT_EQ(verdict.lines.mid(0, 5), log.lines().mid(0, 5));
+    EXPECT_EQ(reload->tieSections(), QStringList({"service", "textfileout", "textfileout"}));
     EXPECT_EQ(reload->stats().count, 1u);
     EXPECT_TRUE(reload->stats().lastOk);
 }
