@@ -215,6 +215,16 @@ TEST_F(ServiceBaseFixture, TerminateToAStoppedServiceReportsTheFailure)
     }
 }
 
+TEST_F(ServiceBaseFixture, ReloadWithoutARunningServiceFails)
+{
+    MessageCapture messages;
+    EXPECT_EQ(run({QStringLiteral("-reload")}), -1);
+    ASSERT_EQ(messages.warnings().size(), 1);
+    EXPECT_EQ(messages.warnings().first(),
+              QStringLiteral("The service could not reload its configuration. (%1: No such socket)")
+                  .arg(ServiceController::socketPath(m_name)));
+}
+
 TEST_F(ServiceBaseFixture, TerminateWithoutReplyFails)
 {
     UnixServerSocket silent;
