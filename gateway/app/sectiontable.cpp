@@ -2,6 +2,7 @@
 
 #include "links/calc/servicesection.h"
 #include "links/files/filesections.h"
+#include "links/mqtt/mqttsection.h"
 
 const FerroxXmlConfig::SectionTable &ferroxSectionTable()
 {
@@ -9,6 +10,7 @@ const FerroxXmlConfig::SectionTable &ferroxSectionTable()
     static const FerroxXmlConfig::SectionTable table = {
         {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
         {"luacalc", &FerroxXmlConfig::unavailableSection},
+        {"mqtt", &readMqttSection},
         {"mqueue", &FerroxXmlConfig::unavailableSection},
         {"plottextfileout", &readPlotTextFileOutSection},
         {"service", &readServiceSection},
