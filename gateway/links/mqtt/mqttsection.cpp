@@ -213,8 +213,6 @@ bool readMqttSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &sec
         tie.release()->setParent(&loader.config());
         return false;
     }
-    MqttTie *started = tie.release();
-    loader.addTie(started);
-    started->start();
+    loader.addTie(tie.release());
     return true;
 }

@@ -6,7 +6,7 @@ class QDomElement;
 
 // Reads an `mqtt` section: one MQTT tie with its broker, topics, login,
 // TLS files and buffer bounds, and its parameter lists (`csvlist`, one or
-// more, each "in" or "out"). Once complete the tie starts connecting.
+// more, each "in" or "out"). The tie connects from the first tick on.
 // False (reported) when the section is malformed.
 bool readMqttSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section);
 

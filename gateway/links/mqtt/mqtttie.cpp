@@ -131,6 +131,8 @@ void MqttTie::pollAndConvert()
 {
     if (m_connection)
         m_connection->service();
+    else
+        start();
     BaseTie::pollAndConvert();
 }
 
@@ -262,8 +264,10 @@ void MqttTie::mqttDisconnected()
 
 void MqttTie::mqttDelivered(int mid)
 {
-    if (m_buffer.acknowledge(mid))
+    if (m_buffer.acknowledge(mid)) {
         ++counters().delivered;
+        counters().buffered = m_buffer.count();
+    }
 }
 
 void MqttTie::mqttReady()

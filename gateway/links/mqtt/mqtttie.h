@@ -75,7 +75,8 @@ public:
     explicit MqttTie(const MqttSettings &settings, QObject *parent = nullptr);
     ~MqttTie() override;
 
-    // The connection's due work (reconnection, keepalive), then the base poll.
+    // The connection's due work (the first tick makes the connection and
+    // starts connecting; then reconnection, keepalive), then the base poll.
     void pollAndConvert() override;
     // The base pass (which queues the changed values), then hands waiting
     // messages to the broker.
@@ -91,8 +92,7 @@ public:
     // parameters their topics. Every parameter must be able to travel
     // (topicLevel() not empty, MqttPayload::canCarry()).
     void addUnit(MqttTieUnit *unit);
-    // Makes the connection and starts connecting (the section does, once
-    // the tie is complete).
+    // Makes the connection and starts connecting (the first tick does).
     void start();
 
     // Largest payload a "/set" topic accepts.

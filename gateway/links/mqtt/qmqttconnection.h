@@ -111,6 +111,8 @@ public:
 
     Phase phase() const { return m_phase; }
     bool isConnected() const { return m_phase == phConnected; }
+    // Connected, and the broker answered every subscription.
+    bool subscribed() const { return m_phase == phConnected && m_subscribeChunks.isEmpty(); }
     // Attempts made so far.
     quint64 attempts() const { return m_attempts; }
     // While waiting: the gateway's monotonic time of the next attempt.

@@ -90,8 +90,17 @@ struct MqttFixture : LoaderFixture {
         }
         return nullptr;
     }
+    // The tie's connection, made as the first tick makes it.
+    const QMqttConnection *connection() const
+    {
+        if (!mqtt()->connection())
+            mqtt()->pollAndConvert();
+        return mqtt()->connection();
+    }
+    // Waits until the broker accepted the connection.
     bool waitConnected(int msecs = 10000)
     {
+        connection();
         return waitUntil([this] { return mqtt() && mqtt()->state() == 0; }, msecs);
     }
     // Waits until `count` messages arrived on `topic`.

@@ -60,7 +60,7 @@ struct MqttTls : MqttFixture {
     bool waitRefusedWith(const QString &part)
     {
         return waitUntil([&] {
-            return mqtt()->connection()->phase() == QMqttConnection::phWaiting && messages.containsPart(part);
+            return connection()->phase() == QMqttConnection::phWaiting && messages.containsPart(part);
         });
     }
 };
