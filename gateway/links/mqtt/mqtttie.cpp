@@ -208,11 +208,12 @@ void MqttTie::queueValue(const QByteArray &topic, const BaseTieParam &param)
 
 void MqttTie::pump()
 {
-    if (!m_connection || !m_connection->isConnected() || m_buffer.waiting() == 0)
+    if (!m_connection || !m_connection->isConnected())
         return;
     const quint64 window = std::min<quint64>(QMqttConnection::InFlightWindow, m_settings.bufferMessages);
     const int qos = m_settings.qos;
-    const bool burst = m_buffer.waiting() > 1;
+    const quint64 room = qos > 0 ? window - std::min(window, m_buffer.inFlight()) : m_buffer.waiting();
+    const bool burst = std::min(room, m_buffer.waiting()) > 1;
     if (burst)
         m_connection->beginBurst();
     while (m_buffer.waiting() > 0) {
@@ -240,6 +241,12 @@ void MqttTie::pump()
     }
     if (burst)
         m_connection->endBurst();
+    // Woken when half the window is acknowledged while more waits, else
+    // when all is.
+    const quint64 inFlight = m_buffer.inFlight();
+    const quint64 half = window / 2;
+    m_connection->expectAcknowledgements(
+        int(m_buffer.waiting() > 0 && inFlight > half ? inFlight - half : inFlight));
     counters().buffered = m_buffer.count();
 }
 

@@ -17,6 +17,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +122,7 @@ QMqttConnection::QMqttConnection(const MqttSettings &settings, const QString &na
     , m_connackRc(-1)
     , m_disconnectRc(-1)
     , m_verifyResult(0)
+    , m_wakeBytes(1)
     , m_subscriptionsRefused(false)
 {
     initLibrary();
@@ -168,6 +170,12 @@ void QMqttConnection::service()
         }
         break;
     case phConnected: {
+        // Whatever waits below the wake threshold is read at the latest now.
+        int available = 0;
+        if (ioctl(mosquitto_socket(m_mosq), FIONREAD, &available) == 0 && available > 0)
+            onReadable();
+        if (m_phase != phConnected)
+            break;
         const int rc = mosquitto_loop_misc(m_mosq);
         afterLoop(rc, errno);
         break;
@@ -223,6 +231,7 @@ void QMqttConnection::connectTo(const QString &address)
     m_phase = phConnecting;
     m_connackRc = -1;
     m_disconnectRc = -1;
+    m_wakeBytes = 1;
     m_verifyResult = X509_V_OK;
     m_libraryError.clear();
     m_mosq = mosquitto_new(m_settings.clientId.toUtf8().constData(), m_settings.cleanSession, this);
@@ -233,6 +242,8 @@ void QMqttConnection::connectTo(const QString &address)
     }
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_int_option(m_mosq, MOSQ_OPT_SEND_MAXIMUM, InFlightWindow);
+    // Small packets go at once (bursts are gathered by beginBurst()).
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(m_mosq, &QMqttConnection::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &QMqttConnection::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &QMqttConnection::onPublish);
@@ -330,8 +341,20 @@ void QMqttConnection::onReadable()
 {
     if (!m_mosq)
         return;
-    const int rc = mosquitto_loop_read(m_mosq, 1);
-    afterLoop(rc, errno);
+    // Everything that is there, so that no rest below the wake threshold
+    // stays unread (the library may stop after a packet).
+    int rc = MOSQ_ERR_SUCCESS;
+    int err = 0;
+    for (int round = 0; round < 64; ++round) {
+        errno = 0;
+        rc = mosquitto_loop_read(m_mosq, 1);
+        err = errno;
+        int available = 0;
+        if (rc != MOSQ_ERR_SUCCESS || m_disconnectRc >= 0 || (m_connackRc >= 0 && m_phase == phConnecting)
+            || ioctl(mosquitto_socket(m_mosq), FIONREAD, &available) != 0 || available <= 0)
+            break;
+    }
+    afterLoop(rc, err);
 }
 
 void QMqttConnection::onWritable()
@@ -386,6 +409,10 @@ void QMqttConnection::accepted()
 {
     m_phase = phConnected;
     m_connectedAtMs = Clock::monotonicMsecs();
+    // The library formats a log line for every packet while a log callback
+    // is set: kept only for diagnostics, its error texts served the attempt.
+    if (!debugEnabled(5))
+        mosquitto_log_callback_set(m_mosq, nullptr);
     m_subscriptionsRefused = false;
     const Texts t = texts(kConnected, m_name, broker());
     GATE_DEBUG(1, "%s", qUtf8Printable(t.warning));
@@ -442,6 +469,18 @@ QMqttConnection::PublishResult QMqttConnection::publish(const QByteArray &topic,
 bool QMqttConnection::writeBacklog() const
 {
     return m_mosq && mosquitto_want_write(m_mosq);
+}
+
+void QMqttConnection::expectAcknowledgements(int count)
+{
+    // An acknowledgement (PUBACK) is 4 bytes; anything else that arrives
+    // only wakes the connection sooner.
+    const int bytes = std::max(1, 4 * count);
+    const int fd = m_mosq ? mosquitto_socket(m_mosq) : -1;
+    if (fd < 0 || bytes == m_wakeBytes)
+        return;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes) == 0)
+        m_wakeBytes = bytes;
 }
 
 void QMqttConnection::beginBurst()

@@ -104,6 +104,9 @@ public:
                           QString *reason);
     // True while the library holds data the socket did not take yet.
     bool writeBacklog() const;
+    // The connection wakes for reading once `count` acknowledgements can
+    // have arrived (at the latest at the next service()); 0: at once.
+    void expectAcknowledgements(int count);
     // Between these, what is published is held back and sent in as few
     // network packets as possible.
     void beginBurst();
@@ -180,6 +183,7 @@ private:
     int m_connackRc;     // -1: no answer yet
     int m_disconnectRc;  // -1: still connected
     long m_verifyResult; // why the handshake refused the certificate (0: it did not)
+    int m_wakeBytes;     // the socket's receive low-water mark
     QString m_libraryError;
     QHash<int, int> m_subscribeChunks; // SUBSCRIBE message id -> first topic
     QList<QByteArray> m_refused;

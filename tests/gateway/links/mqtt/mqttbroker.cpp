@@ -68,7 +68,7 @@ bool MqttBroker::start(QString *error)
     // its service user, which cannot read the test's directory.
     const passwd *user = getpwuid(getuid());
     const QString config = QStringLiteral("listener %1 127.0.0.1\n%2\nlistener %3 127.0.0.1\n"
-                                          "persistence false\nmax_queued_messages 0\nmax_inflight_messages 1000\n"
+                                          "persistence false\nmax_queued_messages 0\nmax_inflight_messages 1000\nset_tcp_nodelay true\n"
                                           "user %4\nlog_dest file %5\nlog_type error\nlog_type warning\n"
                                           "log_type notice\nallow_anonymous true\n%6\n")
                                .arg(m_port)
