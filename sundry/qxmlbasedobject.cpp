@@ -167,9 +167,26 @@ bool QXmlBasedObject::loadXMLFileForParse(QDomDocument &doc, const QString &file
 bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &data, QString *errorText,
                                            int maxDepth)
 {
-    const auto fail = [errorText](const QString &reason, qint64 line, qint64 column) {
-        if (errorText)
-            *errorText = QStringLiteral("%1 at line %2, column %3").arg(reason).arg(line).arg(column);
+    QString reason;
+    int line = 0;
+    int column = 0;
+    if (setXMLContentChecked(doc, data, &reason, &line, &column, maxDepth))
+        return true;
+    if (errorText)
+        *errorText = QStringLiteral("%1 at line %2, column %3").arg(reason).arg(line).arg(column);
+    return false;
+}
+
+bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &data, QString *errorMessage,
+                                           int *errorLine, int *errorColumn, int maxDepth)
+{
+    const auto fail = [=](const QString &reason, qint64 line, qint64 column) {
+        if (errorMessage)
+            *errorMessage = reason;
+        if (errorLine)
+            *errorLine = static_cast<int>(line);
+        if (errorColumn)
+            *errorColumn = static_cast<int>(column);
         return false;
     };
     // The stream reader keeps no stack of its own beyond the element names,

@@ -57,6 +57,10 @@ public:
     // parser's reason with its line and column ("... at line 3, column 7").
     static bool setXMLContentChecked(QDomDocument &doc, const QByteArray &data, QString *errorText = nullptr,
                                      int maxDepth = MaxXMLNestingDepth);
+    // The same, with the parser's reason alone in `errorMessage` and its
+    // position in `errorLine` and `errorColumn` (each may be null).
+    static bool setXMLContentChecked(QDomDocument &doc, const QByteArray &data, QString *errorMessage,
+                                     int *errorLine, int *errorColumn, int maxDepth = MaxXMLNestingDepth);
 };
 
 #endif // QXMLBASEDOBJECT_H

@@ -7,10 +7,11 @@
 // Reads the application's own options from `arguments` (the program first):
 // "-D level" sets the debug level, "-L file" the log file (resolved against
 // `programDir`); letter case is ignored. Parsing ends at the first argument
-// that is empty or does not begin with "-". Prints "Debuglevel is %i",
-// "Using logfile %s" and "Wrong argument %s" as it goes. Returns false when
-// the application must quit with exit code -1 (a missing or non-numeric
-// level, a missing or empty file name, an unknown option).
+// that is empty or does not begin with "-". Prints "Debuglevel is %i" and
+// "Using logfile %s" as it goes; a wrong option, a missing or non-numeric
+// level and a missing or empty file name (which leaves the log file unset)
+// give a warning that says what is wrong. Returns false when the
+// application must quit with exit code -1 (after any of those warnings).
 bool applyCommandLine(const QStringList &arguments, const QString &programDir);
 
 #endif // COMMANDLINE_H

@@ -10,11 +10,18 @@ class QTimer;
 // configuration, initialises every tie and starts the fixed 500 ms main
 // cycle. A start-up error (a wrong argument, a configuration that does not
 // load) makes the event loop end with exit code -1 as soon as it runs.
+//
+// The log tells the operator how it went: "Application was started" only
+// when the start-up succeeded, a failed load with its reason (in the default
+// log file when the configuration named none), and "Application was
+// stopped" when a started application ends. Warnings of the start-up are
+// copied to the log (WarningLog).
 class FerroxApplication : public QCoreApplication
 {
     Q_OBJECT
 public:
     FerroxApplication(int &argc, char **argv);
+    // Logs the stop of a started application.
     ~FerroxApplication() override;
 
     // The exit code requested during start-up, 0 when none was.
@@ -32,6 +39,8 @@ private:
     QTimer *m_timer;
     int m_exitCode;
     bool m_exitRequested;
+    // True when the start-up succeeded.
+    bool m_started;
 };
 
 #endif // FERROXAPPLICATION_H

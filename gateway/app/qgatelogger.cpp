@@ -1,9 +1,12 @@
 #include "app/qgatelogger.h"
 
 #include "core/clock.h"
+#include "core/diag.h"
 
 #include <QFile>
 #include <QTextStream>
+
+#include <climits>
 
 #include <datetimefunctions.h>
 
@@ -37,17 +40,58 @@ void QGateLogger::writeLine(const QDateTime &dt, const QString &msg)
     Log(dt, msg);
 }
 
+bool QGateLogger::writeHeld(QString &reason)
+{
+    QFile file(m_fileName);
+    // Unbuffered: each line reaches the file, or fails, as it is written.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
+        reason = file.errorString();
+        return false;
+    }
+    QTextStream out(&file);
+    int written = 0;
+    for (const Line &line : qAsConst(m_held)) {
+        out << getDTstring(line.stamp) << '\t' << line.text << '\n';
+        out.flush();
+        if (out.status() != QTextStream::Ok || file.error() != QFileDevice::NoError)
+            break;
+        ++written;
+    }
+    m_held.remove(0, written);
+    if (m_held.isEmpty())
+        return true;
+    reason = file.errorString();
+    return false;
+}
+
 void QGateLogger::Log(const QDateTime &dt, const QString &msg)
 {
     if (m_fileName.isEmpty())
         return;
-    QFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    if (m_held.size() < MaxHeldLines)
+        m_held.append({dt, msg});
+    else
+        ++m_lost;
+    QString reason;
+    if (writeHeld(reason)) {
+        if (m_lost > 0) {
+            m_held.append({dt, tr("%n line(s) could not be written to the log file", nullptr,
+                                  int(qMin<quint64>(m_lost, INT_MAX)))});
+            m_lost = 0;
+            if (!writeHeld(reason))
+                return;
+        }
+        m_failing = false;
         return;
-    QTextStream out(&file);
-    out << getDTstring(dt) << '\t' << msg << '\n';
-    out.flush();
-    file.close();
+    }
+    if (m_failing)
+        return;
+    // Set before the warning: a handler that copies warnings into this log
+    // comes back here and must not warn again.
+    m_failing = true;
+    GATE_WARN("QGateLogger::Log(): cannot write to the log file %s (%s); up to %d lines are held until it can be "
+              "written again",
+              qUtf8Printable(m_fileName), qUtf8Printable(reason), MaxHeldLines);
 }
 
 void QGateLogger::Log(const QString &msg)

@@ -1,17 +1,19 @@
 #include "app/sectiontable.h"
 
+#include "links/calc/luacalcsection.h"
 #include "links/calc/servicesection.h"
 #include "links/files/filesections.h"
 #include "links/mqtt/mqttsection.h"
+#include "links/mqueue/mqsection.h"
 
 const FerroxXmlConfig::SectionTable &ferroxSectionTable()
 {
     // Tested in this order; one row per tie family.
     static const FerroxXmlConfig::SectionTable table = {
         {"deprotocolclient", &FerroxXmlConfig::unavailableSection},
-        {"luacalc", &FerroxXmlConfig::unavailableSection},
+        {"luacalc", &readLuaCalcSection},
         {"mqtt", &readMqttSection},
-        {"mqueue", &FerroxXmlConfig::unavailableSection},
+        {"mqueue", &readMQueueSection},
         {"plottextfileout", &readPlotTextFileOutSection},
         {"service", &readServiceSection},
         {"textfilein", &readTextFileInSection},

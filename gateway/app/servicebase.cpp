@@ -1,22 +1,32 @@
 #include "app/servicebase.h"
 
 #include "app/servicelistener.h"
+#include "app/servicelock.h"
 #include "app/servicestarter.h"
+#include "app/warninglog.h"
+#include "core/diag.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 ServiceBase *g_instance = nullptr;
+// Set by requestQuit(): a run whose application asked to quit while it was
+// being created does not open its control socket.
+bool g_quitRequested = false;
 
 const char UsageText[] =
     "\n%s -[i|u|e|t|p|r|c|v|h]\n"
@@ -71,7 +81,92 @@ void reportFailure(const char *text, const QString &cause)
     qCritical("%s (%s)", text, qUtf8Printable(cause));
 }
 
+// A control action that failed: says why on standard error and gives -1.
+int controlFailure(const char *text, const ServiceController &controller)
+{
+    reportFailure(text, controller.lastError());
+    return -1;
+}
+
+// Points standard input, output and error at /dev/null.
+void detachStandardStreams()
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0)
+        return;
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        ::dup2(null, fd);
+    ::close(null);
+}
+
 } // namespace
+
+// Ends the run on SIGTERM and SIGINT the way "terminate" does, so that the
+// application stops cleanly (and says so) and the control socket is
+// removed. The signal handler only writes the signal's number into a pipe;
+// the event loop does the rest. One at a time.
+class ServiceBase::StopSignals
+{
+public:
+    StopSignals()
+    {
+        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_notifier.reset(new QSocketNotifier(s_pipe[0], QSocketNotifier::Read));
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &StopSignals::stopOnSignal);
+        struct sigaction action = {};
+        action.sa_handler = &StopSignals::handler;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        m_installed = true;
+    }
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+    ~StopSignals()
+    {
+        if (!m_installed)
+            return;
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        m_notifier.reset();
+        ::close(s_pipe[0]);
+        ::close(s_pipe[1]);
+        s_pipe[0] = s_pipe[1] = -1;
+    }
+
+private:
+    static void handler(int signal)
+    {
+        const int saved = errno;
+        const char byte = char(signal);
+        (void)!::write(s_pipe[1], &byte, 1);
+        errno = saved;
+    }
+
+    static void stopOnSignal()
+    {
+        char byte = 0;
+        while (::read(s_pipe[0], &byte, 1) > 0) {
+        }
+        GATE_DEBUG_ALWAYS("ServiceBase: stopped by signal %d", int(byte));
+        if (ServiceBase *service = ServiceBase::instance())
+            service->stop();
+        QCoreApplication::quit();
+    }
+
+    static int s_pipe[2];
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_oldTerm = {};
+    struct sigaction m_oldInt = {};
+    bool m_installed = false;
+};
+
+int ServiceBase::StopSignals::s_pipe[2] = {-1, -1};
 
 ServiceBase::ServiceBase(int argc, char **argv, const QString &name)
     : m_name(serviceNameFrom(name))
@@ -100,6 +195,7 @@ void ServiceBase::requestQuit(int code)
     QCoreApplication *application = QCoreApplication::instance();
     if (!application)
         return;
+    g_quitRequested = true;
     QMetaObject::invokeMethod(
         application, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
 }
@@ -172,25 +268,24 @@ int ServiceBase::exec()
     }
 
     if (isAction(action, "-t", "-terminate")) {
-        if (!m_controller.stop())
-            reportFailure("The service could not be stopped.", m_controller.lastError());
-        return 0;
+        if (m_controller.stop())
+            return 0;
+        reportFailure("The service could not be stopped.", m_controller.lastError());
+        // Stopping a service that does not run leaves it as asked.
+        return m_controller.lastFailure() == ServiceController::Unreachable ? 0 : -1;
     }
 
-    if (isAction(action, "-p", "-pause")) {
-        m_controller.pause();
-        return 0;
-    }
+    if (isAction(action, "-p", "-pause"))
+        return m_controller.pause() ? 0 : controlFailure("The service could not be paused.", m_controller);
 
-    if (isAction(action, "-r", "-resume")) {
-        m_controller.resume();
-        return 0;
-    }
+    if (isAction(action, "-r", "-resume"))
+        return m_controller.resume() ? 0 : controlFailure("The service could not be resumed.", m_controller);
 
     if (isAction(action, "-c", "-command")) {
         // A missing or malformed number sends code 0.
-        m_controller.sendCommand(m_args.value(2).toInt());
-        return 0;
+        return m_controller.sendCommand(m_args.value(2).toInt())
+                   ? 0
+                   : controlFailure("The service could not take the command.", m_controller);
     }
 
     if (isAction(action, "-v", "-version")) {
@@ -208,6 +303,10 @@ int ServiceBase::exec()
 
     if (!m_controller.start(serviceFilePath(), m_args.mid(1))) {
         say(stderr, "The service %s could not start\n", name.constData());
+        // Why, and what the service said before it gave up.
+        say(stderr, "  %s\n", qUtf8Printable(m_controller.lastError()));
+        for (const QString &line : m_controller.startOutput())
+            say(stderr, "  %s\n", qUtf8Printable(line));
         return -4;
     }
     return 0;
@@ -228,7 +327,18 @@ void ServiceBase::printVersion()
     std::fprintf(stdout, "The service\n\t%s\n\t%s\n\n", m_name.toLatin1().constData(),
                  m_rawArgs.value(0).constData());
     std::fprintf(stdout, "is %s", m_controller.isInstalled() ? "installed" : "not installed");
-    say(stdout, " and %s\n\n", m_controller.isRunning() ? "running" : "not running");
+    const char *state = "not running";
+    switch (m_controller.state()) {
+    case ServiceController::Running:
+        state = "running";
+        break;
+    case ServiceController::NotResponding:
+        state = "not responding";
+        break;
+    case ServiceController::NotRunning:
+        break;
+    }
+    say(stdout, " and %s\n\n", state);
 }
 
 void ServiceBase::printUsage()
@@ -247,32 +357,64 @@ bool ServiceBase::run(bool asService, const QByteArrayList &argv, int &exitCode,
     m_appArgv.append(nullptr);
 
     std::unique_ptr<ServiceListener> listener;
+    std::unique_ptr<ServiceLock> lock;
+    std::unique_ptr<WarningLog::Scope> warningsToLog;
+    // Started by the starter: standard error is its pipe until the service
+    // is up, and carries only warnings (they tell it why a start failed).
+    const bool detached = asService && qEnvironmentVariableIsSet(ServiceController::detachedVariable());
     if (asService) {
+        // Processes the service starts are not started detached.
+        qunsetenv(ServiceController::detachedVariable());
+        // A closed pipe at a standard stream must not end the service.
+        std::signal(SIGPIPE, SIG_IGN);
         listener.reset(new ServiceListener(m_flags));
         ::umask(027);
-        // The service outlives the process that started it and inherits its
-        // standard streams; a closed pipe there must not end the service.
-        std::signal(SIGPIPE, SIG_IGN);
+        lock.reset(new ServiceLock(m_controller.lockPath()));
+        if (!lock->acquire(reason))
+            return false;
+        warningsToLog.reset(new WarningLog::Scope);
+        if (detached)
+            WarningLog::setDebugOutputDropped(true);
     }
+    struct DebugOutputRestorer {
+        bool detached;
+        ~DebugOutputRestorer()
+        {
+            if (detached)
+                WarningLog::setDebugOutputDropped(false);
+        }
+    } restorer{detached};
 
+    g_quitRequested = false;
     createApplication(m_appArgc, m_appArgv.data());
     if (!applicationObject()) {
         reason = QStringLiteral("no application object was created");
         return false;
     }
 
-    if (listener && !listener->listenAt(m_controller.socketPath())) {
+    // An application whose start-up failed has asked to quit: the loop only
+    // takes that request, and the service never answers.
+    if (g_quitRequested) {
+        exitCode = executeApplication();
+        destroyApplication();
+        return true;
+    }
+
+    if (listener && !listener->serveAt(m_controller.socketPath())) {
         reason = QStringLiteral("the control socket could not be opened: ") + listener->errorText();
         destroyApplication();
         return false;
     }
+    if (detached)
+        detachStandardStreams();
 
+    const StopSignals stopSignals;
     ServiceStarter starter;
     QTimer::singleShot(0, &starter, &ServiceStarter::slotStart);
     exitCode = executeApplication();
 
     destroyApplication();
     if (listener)
-        listener->closeSocket();
+        listener->stopServing();
     return true;
 }

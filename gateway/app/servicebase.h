@@ -87,10 +87,15 @@ protected:
 private:
     friend class ServiceListener;
     friend class ServiceStarter;
+    class StopSignals;
 
     // Runs the application with the arguments `argv` (as a service with the
     // control socket, or in the foreground). False when it could not run;
     // `reason` then says why. Otherwise `exitCode` is the application's.
+    // A service first takes its lock (ServiceLock), so that no second
+    // instance runs, copies its warnings to the log (WarningLog) and, when
+    // started detached, points its standard streams at /dev/null once it
+    // listens. SIGTERM and SIGINT stop the run as "terminate" does.
     bool run(bool asService, const QByteArrayList &argv, int &exitCode, QString &reason);
     // run(); when it could not run, reports `failure` with the reason and
     // returns -1.

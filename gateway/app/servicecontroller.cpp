@@ -1,24 +1,35 @@
 #include "app/servicecontroller.h"
 
+#include "app/servicelock.h"
 #include "app/unixsocket.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
 
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 const char SettingsOrganisation[] = "Ferrox";
+// The pause between two questions of state().
+constexpr int StateRetryMs = 100;
 const char ServicesGroup[] = "services";
 
 // The login name of the current user; empty without a password entry.
@@ -55,6 +66,168 @@ bool replyComplete(const QByteArray &reply)
         return false;
     return reply == yes || reply == no || !(yes.startsWith(reply) || no.startsWith(reply));
 }
+
+// "the service exited with code N" or "... was ended by signal N (name)".
+QString exitText(int status)
+{
+    if (WIFSIGNALED(status))
+        return QStringLiteral("the service was ended by signal %1 (%2)")
+            .arg(WTERMSIG(status))
+            .arg(QString::fromLocal8Bit(::strsignal(WTERMSIG(status))));
+    return QStringLiteral("the service exited with code %1").arg(WEXITSTATUS(status));
+}
+
+// The child process of a detached start: spawned in a session of its own
+// with /dev/null as standard input and output and a pipe as standard error,
+// which this side reads while it waits. When the starter ends, the child is
+// left to the system, which reaps it.
+class DetachedChild
+{
+public:
+    ~DetachedChild()
+    {
+        if (m_pipe >= 0)
+            ::close(m_pipe);
+    }
+
+    bool spawn(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+               QString &reason)
+    {
+        QByteArrayList argData{QFile::encodeName(program)};
+        for (const QString &arg : arguments)
+            argData << arg.toLocal8Bit();
+        QByteArrayList envData;
+        for (const QString &entry : environment.toStringList())
+            envData << entry.toLocal8Bit();
+        std::vector<char *> argv;
+        for (QByteArray &arg : argData)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        std::vector<char *> envp;
+        for (QByteArray &entry : envData)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            reason = QStringLiteral("cannot make a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        // With standard error closed here, the write end may be descriptor
+        // 2 itself, which the child would lose at exec.
+        if (fds[1] <= STDERR_FILENO) {
+            const int moved = ::fcntl(fds[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            ::close(fds[1]);
+            fds[1] = moved;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        // Nothing else of the caller's (a terminal, a pipe of a remote
+        // shell) stays open for the life of the service.
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+        posix_spawn_file_actions_addchdir_np(&actions, "/");
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE})
+            sigaddset(&defaults, signal);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        const int error = ::posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        if (error != 0) {
+            ::close(fds[0]);
+            m_pid = -1;
+            reason = QStringLiteral("cannot start %1: %2").arg(program, QString::fromLocal8Bit(std::strerror(error)));
+            return false;
+        }
+        m_pipe = fds[0];
+        return true;
+    }
+
+    // Reads what the child wrote, waiting at most `msecs` for it. True once
+    // the child has closed its end (it is up, or it has ended).
+    bool readOutput(int msecs)
+    {
+        if (m_pipe < 0)
+            return true;
+        pollfd fd = {m_pipe, POLLIN, 0};
+        if (::poll(&fd, 1, msecs) <= 0)
+            return false;
+        char buffer[4096];
+        const ssize_t n = ::read(m_pipe, buffer, sizeof(buffer));
+        if (n < 0)
+            return errno != EINTR && errno != EAGAIN ? closePipe() : false;
+        if (n == 0)
+            return closePipe();
+        // Only the first lines are kept; the rest is read and dropped so
+        // that the child never blocks on a full pipe.
+        if (m_text.size() < MaxKeptBytes)
+            m_text.append(buffer, int(n));
+        return false;
+    }
+
+    // True when the child has ended; `status` is then its wait status.
+    bool exited(int &status)
+    {
+        if (m_pid < 0)
+            return false;
+        if (m_ended) {
+            status = m_status;
+            return true;
+        }
+        const pid_t pid = ::waitpid(m_pid, &m_status, WNOHANG);
+        if (pid != m_pid)
+            return false;
+        // What it wrote last is in the pipe still (unless a process it
+        // started holds the pipe open: what is there now is read).
+        while (m_pipe >= 0 && hasInput())
+            readOutput(0);
+        m_ended = true;
+        status = m_status;
+        return true;
+    }
+
+    // The lines the child wrote, at most MaxStartOutputLines.
+    QStringList lines() const
+    {
+        QStringList all = QString::fromLocal8Bit(m_text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (all.size() > ServiceController::MaxStartOutputLines)
+            all = all.mid(0, ServiceController::MaxStartOutputLines) << QStringLiteral("...");
+        return all;
+    }
+
+private:
+    static constexpr int MaxKeptBytes = 16 * 1024;
+
+    bool hasInput() const
+    {
+        pollfd fd = {m_pipe, POLLIN, 0};
+        return ::poll(&fd, 1, 0) > 0;
+    }
+
+    bool closePipe()
+    {
+        ::close(m_pipe);
+        m_pipe = -1;
+        return true;
+    }
+
+    pid_t m_pid = -1;
+    int m_pipe = -1;
+    int m_status = 0;
+    bool m_ended = false;
+    QByteArray m_text;
+};
 
 } // namespace
 
@@ -128,32 +301,55 @@ bool ServiceController::uninstall()
     return settings.status() == QSettings::NoError;
 }
 
-bool ServiceController::isRunning() const
+bool ServiceController::fail(Failure failure, const QString &reason) const
 {
-    UnixSocket socket;
-    if (!socket.connectToPath(socketPath(), m_replyTimeoutMs)) {
-        m_lastError = socket.errorString();
-        return false;
-    }
-    socket.abort();
-    return true;
+    m_failure = failure;
+    m_lastError = reason;
+    return false;
 }
 
-bool ServiceController::sendText(const QString &command)
+bool ServiceController::failUnconnected(const QString &reason) const
 {
-    UnixSocket socket;
-    if (!socket.connectToPath(socketPath(), m_replyTimeoutMs)) {
-        m_lastError = socket.errorString();
-        return false;
+    if (ServiceLock::probe(lockPath()) == ServiceLock::Held)
+        return fail(NoReply, QStringLiteral("an instance of the service runs, but its control socket does not "
+                                            "answer (%1)")
+                                 .arg(reason));
+    return fail(Unreachable, reason);
+}
+
+ServiceController::State ServiceController::state() const
+{
+    // A service that refused the connection (all its client places taken)
+    // or is just opening its socket again is asked once more, within the
+    // bound; one that let the bound pass without an answer is not.
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        if (sendText(QStringLiteral("alive")))
+            return Running;
+        if (m_failure == Unreachable)
+            return NotRunning;
+        if (timer.elapsed() + StateRetryMs >= m_replyTimeoutMs)
+            return NotResponding;
+        QThread::msleep(StateRetryMs);
     }
+}
+
+bool ServiceController::sendText(const QString &command) const
+{
+    m_failure = NoFailure;
+    m_lastError.clear();
+    UnixSocket socket;
+    if (!socket.connectToPath(socketPath(), m_replyTimeoutMs))
+        return failUnconnected(socket.errorString());
 
     QElapsedTimer timer;
     timer.start();
     const QByteArray request = command.toLatin1() + "\r\n";
     if (socket.write(request) != request.size()) {
-        m_lastError = socket.errorString();
+        const QString reason = socket.errorString();
         socket.abort();
-        return false;
+        return fail(NoReply, reason);
     }
     socket.flush();
     while (socket.bytesToWrite() > 0) {
@@ -183,25 +379,53 @@ bool ServiceController::sendText(const QString &command)
     if (text == "true")
         return true;
     if (reply.isEmpty())
-        m_lastError = QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs);
-    else
-        m_lastError = QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text));
-    return false;
+        return fail(NoReply, QStringLiteral("no reply within %1 ms").arg(m_replyTimeoutMs));
+    return fail(Refused, QStringLiteral("the service replied \"%1\"").arg(QString::fromLatin1(text)));
 }
 
 bool ServiceController::stop()
 {
-    return sendText(QStringLiteral("terminate"));
+    if (sendText(QStringLiteral("terminate")))
+        return waitForEnd();
+    if (m_failure == Refused)
+        m_lastError = QStringLiteral("the service cannot be stopped");
+    return false;
+}
+
+bool ServiceController::waitForEnd()
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        const ServiceLock::State lock = ServiceLock::probe(lockPath());
+        // Without access to the lock, the socket tells: it is closed last.
+        if (lock == ServiceLock::Free
+            || (lock == ServiceLock::Unknown && !UnixSocket().connectToPath(socketPath(), m_replyTimeoutMs)))
+            return true;
+        if (timer.elapsed() >= m_startTimeoutMs)
+            return fail(NotEnded, QStringLiteral("the service accepted \"terminate\" but did not end within %1 ms")
+                                      .arg(m_startTimeoutMs));
+        QThread::msleep(20);
+    }
+}
+
+bool ServiceController::sendSuspension(const QString &command)
+{
+    if (sendText(command))
+        return true;
+    if (m_failure == Refused)
+        m_lastError = QStringLiteral("the service cannot be suspended");
+    return false;
 }
 
 bool ServiceController::pause()
 {
-    return sendText(QStringLiteral("pause"));
+    return sendSuspension(QStringLiteral("pause"));
 }
 
 bool ServiceController::resume()
 {
-    return sendText(QStringLiteral("resume"));
+    return sendSuspension(QStringLiteral("resume"));
 }
 
 bool ServiceController::sendCommand(int code)
@@ -209,30 +433,59 @@ bool ServiceController::sendCommand(int code)
     return sendText(QStringLiteral("num:") + QString::number(code));
 }
 
+void ServiceController::setStartTimeout(int msecs)
+{
+    m_startTimeoutMs = qMax(1, msecs);
+}
+
 bool ServiceController::start(const QString &programPath, const QStringList &arguments)
 {
-    if (sendText(QStringLiteral("alive"))) {
-        m_lastError = QStringLiteral("the service is running already");
-        return false;
+    m_startOutput.clear();
+    switch (state()) {
+    case Running:
+        return fail(StartFailed, QStringLiteral("the service is running already"));
+    case NotResponding:
+        return fail(StartFailed, QStringLiteral("an instance of the service runs already, but does not answer: %1")
+                                     .arg(m_lastError));
+    case NotRunning:
+        break;
     }
-    if (programPath.isEmpty()) {
-        m_lastError = QStringLiteral("the program file was not found");
-        return false;
-    }
+    if (programPath.isEmpty())
+        return fail(StartFailed, QStringLiteral("the program file was not found"));
+
     // Only the started process is marked: this one goes on as a control
     // client and must not take itself for the service.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(runVariable()), QStringLiteral("1"));
-    QProcess process;
-    process.setProgram(programPath);
-    process.setArguments(arguments);
-    process.setWorkingDirectory(QStringLiteral("/"));
-    process.setProcessEnvironment(environment);
-    if (!process.startDetached()) {
-        m_lastError = process.errorString();
-        return false;
+    environment.insert(QLatin1String(detachedVariable()), QStringLiteral("1"));
+    DetachedChild child;
+    QString reason;
+    if (!child.spawn(programPath, arguments, environment, reason))
+        return fail(StartFailed, reason);
+
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        const qint64 left = m_startTimeoutMs - timer.elapsed();
+        if (left <= 0)
+            break;
+        // The service closes the pipe once it is up; then "alive" must be
+        // answered, and by this child, not by one that exits meanwhile.
+        const bool up = child.readOutput(int(qMin<qint64>(left, 100)));
+        int status = 0;
+        if (child.exited(status)) {
+            m_startOutput = child.lines();
+            return fail(StartFailed, exitText(status));
+        }
+        if (up && sendText(QStringLiteral("alive")) && !child.exited(status))
+            return true;
+        if (up)
+            QThread::msleep(20);
     }
-    return true;
+    m_startOutput = child.lines();
+    return fail(StartFailed, QStringLiteral("the service did not answer within %1 ms; it may still be starting "
+                                            "(see -v and the log)")
+                                 .arg(m_startTimeoutMs));
 }
 
 QString ServiceController::serviceFilePath(const QString &programName)
@@ -253,6 +506,12 @@ QString ServiceController::serviceFilePath(const QString &programName)
     return QString();
 }
 
+QString ServiceController::controlDirectory()
+{
+    const QString dir = qEnvironmentVariable(controlDirVariable());
+    return dir.isEmpty() ? QStringLiteral("/var/tmp") : dir;
+}
+
 QString ServiceController::socketPath(const QString &name)
 {
     QString kept;
@@ -262,6 +521,13 @@ QString ServiceController::socketPath(const QString &name)
             || (c >= QLatin1Char('0') && c <= QLatin1Char('9')))
             kept += c;
     }
-    return UnixSocket::addressPath(QStringLiteral("/var/tmp/") + kept + QLatin1Char('.')
-                                   + loginName());
+    QString dir = controlDirectory();
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return UnixSocket::addressPath(dir + kept + QLatin1Char('.') + loginName());
+}
+
+QString ServiceController::lockPath(const QString &name)
+{
+    return socketPath(name) + QStringLiteral(".lock");
 }

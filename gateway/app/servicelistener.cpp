@@ -1,6 +1,7 @@
 #include "app/servicelistener.h"
 
 #include "app/unixsocket.h"
+#include "core/clock.h"
 #include "core/diag.h"
 
 #include <QCoreApplication>
@@ -11,14 +12,46 @@ ServiceListener::ServiceListener(ServiceBase::ServiceFlags flags, QObject *paren
     , m_flags(flags)
 {
     connect(this, &QLocalServer::newConnection, this, &ServiceListener::slotNewConnection);
+    connect(&m_housekeeping, &QTimer::timeout, this, &ServiceListener::slotHousekeeping);
 }
 
 ServiceListener::~ServiceListener() = default;
 
+bool ServiceListener::serveAt(const QString &path)
+{
+    if (!listenAt(path))
+        return false;
+    m_servePath = path;
+    setIdleTimeout(m_idleTimeoutMs);
+    m_housekeeping.start();
+    return true;
+}
+
+void ServiceListener::stopServing()
+{
+    m_servePath.clear();
+    m_housekeeping.stop();
+    closeSocket();
+}
+
+void ServiceListener::setIdleTimeout(int msecs)
+{
+    m_idleTimeoutMs = qMax(1, msecs);
+    // Often enough that a connection is never kept much past its timeout.
+    m_housekeeping.setInterval(qMin(ListenCheckIntervalMs, qMax(1, m_idleTimeoutMs / 4)));
+}
+
 void ServiceListener::slotNewConnection()
 {
     while (UnixSocket *socket = nextPendingConnection()) {
-        m_buffers.insert(socket, QString());
+        if (m_clients.size() >= MaxClients) {
+            m_refusedClients.report(tr("Control connection refused: %1 clients are connected already").arg(MaxClients));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_refusedClients.clear();
+        m_clients.insert(socket, Client{QByteArray(), Clock::monotonicMsecs()});
         connect(socket, &QLocalSocket::readyRead, this, &ServiceListener::slotReadyRead);
         connect(socket, &QLocalSocket::disconnected, this, &ServiceListener::slotDisconnected);
         GATE_DEBUG(5, "ServiceListener::slotNewConnection(): connection %p", static_cast<void *>(socket));
@@ -30,39 +63,57 @@ void ServiceListener::slotReadyRead()
     serve(qobject_cast<UnixSocket *>(sender()));
 }
 
+void ServiceListener::drop(UnixSocket *socket)
+{
+    m_clients.remove(socket);
+    socket->abort();
+    socket->deleteLater();
+}
+
 void ServiceListener::serve(UnixSocket *connection)
 {
     QPointer<UnixSocket> socket = connection;
-    if (!socket || !m_buffers.contains(socket))
+    if (!socket || !m_clients.contains(socket))
         return;
-    m_buffers[socket] += QString::fromLatin1(socket->readAll());
+    {
+        Client &client = m_clients[socket];
+        client.buffer += socket->readAll();
+        client.lastReceivedMs = Clock::monotonicMsecs();
+    }
 
     // Commands run the service's own code, which may serve events; the
     // connection and its buffer are looked up again after each one.
     for (;;) {
-        auto it = m_buffers.find(socket);
-        if (it == m_buffers.end())
+        auto it = m_clients.find(socket);
+        if (it == m_clients.end())
             return;
-        const int end = it->indexOf(QLatin1String("\r\n"));
+        QByteArray &buffer = it->buffer;
+        const int end = buffer.indexOf("\r\n");
         if (end < 0) {
-            if (it->size() > MaxPendingText) {
-                GATE_WARN("ServiceListener::slotReadyRead(): more than %d characters without a "
-                          "command end, connection closed",
-                          MaxPendingText);
-                m_buffers.erase(it);
-                socket->abort();
-                socket->deleteLater();
+            if (buffer.size() > MaxPendingText) {
+                m_droppedClients.report(QStringLiteral("ServiceListener::slotReadyRead(): more than %1 characters "
+                                                       "without a command end, connection closed")
+                                            .arg(MaxPendingText));
+                drop(socket);
             }
             return;
         }
-        const QString command = it->left(end);
-        it->remove(0, end + 2);
+        const QByteArray command = buffer.left(end);
+        buffer.remove(0, end + 2);
         const bool ok = executeCommand(command);
         if (!socket)
             return;
-        if (socket->state() == QLocalSocket::ConnectedState) {
-            socket->write(ok ? "true" : "false");
-            socket->flush();
+        if (socket->state() != QLocalSocket::ConnectedState)
+            continue;
+        socket->write(ok ? "true" : "false");
+        socket->flush();
+        // A client that sends and never reads would make the replies grow
+        // without limit.
+        if (socket->bytesToWrite() > MaxUnsentReplyBytes) {
+            m_droppedClients.report(tr("Control connection closed: more than %1 bytes of replies left unread")
+                                        .arg(MaxUnsentReplyBytes));
+            drop(socket);
+            return;
         }
     }
 }
@@ -70,21 +121,62 @@ void ServiceListener::serve(UnixSocket *connection)
 void ServiceListener::slotDisconnected()
 {
     auto *socket = qobject_cast<UnixSocket *>(sender());
-    if (!socket || !m_buffers.contains(socket))
+    if (!socket || !m_clients.contains(socket))
         return;
     // What arrived just before the peer closed is still served.
     if (socket->bytesAvailable() > 0)
         serve(socket);
-    m_buffers.remove(socket);
+    m_clients.remove(socket);
     GATE_DEBUG(5, "ServiceListener::slotDisconnected(): connection %p released", static_cast<void *>(socket));
     socket->deleteLater();
 }
 
-bool ServiceListener::executeCommand(const QString &command)
+void ServiceListener::slotHousekeeping()
+{
+    closeIdleClients();
+    checkListening();
+}
+
+void ServiceListener::closeIdleClients()
+{
+    const qint64 now = Clock::monotonicMsecs();
+    QList<UnixSocket *> idle;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+        if (now - it->lastReceivedMs >= m_idleTimeoutMs)
+            idle << it.key();
+    for (UnixSocket *socket : qAsConst(idle)) {
+        GATE_DEBUG(5, "ServiceListener::closeIdleClients(): connection %p idle, closed", static_cast<void *>(socket));
+        drop(socket);
+    }
+}
+
+void ServiceListener::checkListening()
+{
+    if (m_servePath.isEmpty() || isIntact())
+        return;
+    const QString lost = listensStill() ? tr("its file was removed or replaced") : tr("the server stopped listening");
+    const QString path = m_servePath;
+    if (listenAt(path)) {
+        const QString text = tr("Control socket %1 was lost (%2); listening again").arg(path, lost);
+        // After a streak of failed attempts the line ends it; a loss mended
+        // at the first attempt is one line.
+        if (m_listenFault.active()) {
+            m_listenFault.clear(text);
+        } else {
+            m_listenFault.report(text);
+            m_listenFault.clear();
+        }
+        return;
+    }
+    m_listenFault.report(tr("Control socket %1 was lost and cannot listen again yet: %2; trying again")
+                             .arg(path, errorText()));
+}
+
+bool ServiceListener::executeCommand(const QByteArray &command)
 {
     ServiceBase *service = ServiceBase::instance();
-    GATE_DEBUG(3, "ServiceListener::executeCommand(): \"%s\"", qUtf8Printable(command));
-    if (command == QLatin1String("terminate")) {
+    GATE_DEBUG(3, "ServiceListener::executeCommand(): \"%s\"", QString::fromLatin1(command).toUtf8().constData());
+    if (command == "terminate") {
         if (m_flags.testFlag(ServiceBase::CannotBeStopped))
             return false;
         if (service)
@@ -92,20 +184,20 @@ bool ServiceListener::executeCommand(const QString &command)
         QCoreApplication::quit();
         return true;
     }
-    if (command == QLatin1String("pause") || command == QLatin1String("resume")) {
+    if (command == "pause" || command == "resume") {
         if (!m_flags.testFlag(ServiceBase::CanBeSuspended))
             return false;
         if (service) {
-            if (command == QLatin1String("pause"))
+            if (command == "pause")
                 service->pause();
             else
                 service->resume();
         }
         return true;
     }
-    if (command == QLatin1String("alive"))
+    if (command == "alive")
         return true;
-    if (command.size() > 4 && command.startsWith(QLatin1String("num:"))) {
+    if (command.size() > 4 && command.startsWith("num:")) {
         if (service)
             service->processCommand(command.mid(4).toInt());
         return true;

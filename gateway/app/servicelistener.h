@@ -3,16 +3,31 @@
 
 #include "app/servicebase.h"
 #include "app/unixserversocket.h"
+#include "core/repeatedmessage.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QTimer>
 
 class UnixSocket;
 
 // The control socket inside the running service. Every connection has its
-// own buffer of received text; each "\r\n"-terminated command in it is
+// own buffer of received bytes; each "\r\n"-terminated command in it is
 // carried out on the current service ("terminate", "pause", "resume",
 // "alive", "num:<code>") and answered "true" or "false" without terminator.
+// Any other byte sequence, a zero byte included, is a command answered
+// "false".
+//
+// The listener guards itself against clients that hold on to it: at most
+// MaxClients connections are served at once (a further one is closed at
+// once), a connection that sends nothing for the idle timeout is closed, and
+// so is one whose unread replies pass MaxUnsentReplyBytes or whose text
+// passes MaxPendingText without a command end. While serving, it checks
+// every ListenCheckIntervalMs that it still listens at its path and that the
+// socket file there is its own; when not (the server closed itself when it
+// ran out of descriptors, or the file was removed), it listens again and
+// says so in a warning and in the log.
 class ServiceListener : public UnixServerSocket
 {
     Q_OBJECT
@@ -23,24 +38,61 @@ public:
     // Text a connection may send without completing a command; a connection
     // that sends more is closed.
     static constexpr int MaxPendingText = 1024;
+    // Connections served at once.
+    static constexpr int MaxClients = 16;
+    // Bytes of replies a connection may leave unread; past it, it is closed.
+    static constexpr int MaxUnsentReplyBytes = 4096;
+    // A connection that sends nothing for this long is closed.
+    static constexpr int DefaultIdleTimeoutMs = 3000;
+    // How often the listening is checked.
+    static constexpr int ListenCheckIntervalMs = 1000;
 
     ServiceBase::ServiceFlags serviceFlags() const { return m_flags; }
 
+    // Listens at `path` (as listenAt()) and keeps listening there until
+    // stopServing(). False, with the reason in errorText(), when listening
+    // fails at first.
+    bool serveAt(const QString &path);
+    // Stops listening and removes the socket file; open connections stay.
+    void stopServing();
+
+    int idleTimeout() const { return m_idleTimeoutMs; }
+    // Changes the idle timeout (milliseconds, at least 1).
+    void setIdleTimeout(int msecs);
+    // Connections being served.
+    int clientCount() const { return m_clients.size(); }
+
     // Carries out one command and returns the reply's truth.
-    bool executeCommand(const QString &command);
+    bool executeCommand(const QByteArray &command);
 
 private slots:
     void slotNewConnection();
     void slotReadyRead();
     void slotDisconnected();
+    void slotHousekeeping();
 
 private:
+    struct Client {
+        QByteArray buffer;
+        qint64 lastReceivedMs = 0;
+    };
+
     // Appends what `socket` received to its buffer and serves every whole
     // command in it, in order.
     void serve(UnixSocket *socket);
+    // Closes and forgets a connection.
+    void drop(UnixSocket *socket);
+    void closeIdleClients();
+    void checkListening();
 
     ServiceBase::ServiceFlags m_flags;
-    QHash<UnixSocket *, QString> m_buffers;
+    QHash<UnixSocket *, Client> m_clients;
+    QString m_servePath;
+    int m_idleTimeoutMs = DefaultIdleTimeoutMs;
+    QTimer m_housekeeping;
+    RepeatedMessage m_refusedClients;
+    RepeatedMessage m_droppedClients;
+    RepeatedMessage m_listenFault;
 };
 
 #endif // SERVICELISTENER_H

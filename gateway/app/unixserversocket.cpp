@@ -84,6 +84,11 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
         ::unlink(encoded.constData());
         return fail(QStringLiteral("cannot listen at %1: %2").arg(address, reason));
     }
+    if (::lstat(encoded.constData(), &st) != 0) {
+        const QString reason = systemError();
+        ::close(fd);
+        return fail(QStringLiteral("cannot find the socket bound at %1: %2").arg(address, reason));
+    }
     if (!QLocalServer::listen(qintptr(fd))) {
         const QString reason = errorString();
         ::close(fd);
@@ -91,19 +96,46 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
         return fail(QStringLiteral("cannot listen at %1: %2").arg(address, reason));
     }
     m_path = address;
+    m_device = quint64(st.st_dev);
+    m_inode = quint64(st.st_ino);
+    m_listenFd = fd;
+    m_listenInode = ::fstat(fd, &st) == 0 ? quint64(st.st_ino) : 0;
     return true;
+}
+
+bool UnixServerSocket::ownsFile() const
+{
+    struct stat st;
+    return !m_path.isEmpty() && ::lstat(QFile::encodeName(m_path).constData(), &st) == 0 && S_ISSOCK(st.st_mode)
+           && quint64(st.st_dev) == m_device && quint64(st.st_ino) == m_inode;
+}
+
+bool UnixServerSocket::listensStill() const
+{
+    // A server that closed itself (accepting failed) still says it listens,
+    // and asking it for its descriptor then crashes: the descriptor handed
+    // to it is looked at instead (its number may have been given to
+    // another file since).
+    struct stat st;
+    return isListening() && m_listenFd >= 0 && ::fstat(m_listenFd, &st) == 0 && S_ISSOCK(st.st_mode)
+           && quint64(st.st_ino) == m_listenInode;
+}
+
+bool UnixServerSocket::isIntact() const
+{
+    return listensStill() && ownsFile();
 }
 
 void UnixServerSocket::closeSocket()
 {
     if (m_path.isEmpty())
         return;
+    const bool owned = ownsFile();
     close();
-    const QByteArray encoded = QFile::encodeName(m_path);
-    struct stat st;
-    if (::lstat(encoded.constData(), &st) == 0 && S_ISSOCK(st.st_mode))
-        ::unlink(encoded.constData());
+    if (owned)
+        ::unlink(QFile::encodeName(m_path).constData());
     m_path.clear();
+    m_listenFd = -1;
 }
 
 bool UnixServerSocket::hasPendingConnections() const

@@ -31,6 +31,6 @@ void reportConfigError(const char *context, const char *text, const QStringList 
 
 void reportConfigError(const char *context, const char *warningText, const char *logText, const QStringList &args)
 {
-    GATE_WARN("%s", qUtf8Printable(fillPlaceholders(QString::fromUtf8(warningText), args)));
+    GATE_WARN_LOGGED("%s", qUtf8Printable(fillPlaceholders(QString::fromUtf8(warningText), args)));
     gateLog(fillPlaceholders(QCoreApplication::translate(context, logText), args));
 }

@@ -45,6 +45,31 @@ QString field(const QStringList &fields, int column)
     return (column >= 0 && column < fields.size()) ? fields.at(column) : QString();
 }
 
+// The fields of the next line that has any, counting every line read into
+// *lineNo; empty at the end of the stream. Unlike the plain comma dialect, a
+// separator that ends the line (outside quotes) closes one more, empty
+// field: in "I1,2,SDWORDVALID," the last, optional column is present and
+// empty, so the row is not short of it.
+QStringList nextRow(QTextStream &in, int *lineNo)
+{
+    while (!in.atEnd()) {
+        const QString line = in.readLine();
+        ++*lineNo;
+        QStringList fields = csvParseString(line, CommaSeparated);
+        if (fields.isEmpty())
+            continue;
+        // Whether that comma is a separator or part of an open quoted field,
+        // the dialect itself tells: a separator lets a following character
+        // start a field of its own.
+        const QString text = line.trimmed();
+        if (text.endsWith(QLatin1Char(','))
+            && csvParseString(text + QChar(0x1F), CommaSeparated).size() == fields.size() + 1)
+            fields << QString();
+        return fields;
+    }
+    return QStringList();
+}
+
 } // namespace
 
 int CsvListColumns::largest() const
@@ -85,7 +110,7 @@ bool loadCsvList(CsvTieUnit *unit, const QString &path, const CsvListColumns &co
     QTextStream in(&file);
     in.setCodec(codec ? codec : QTextCodec::codecForLocale());
     int lineNo = 0;
-    csvGetNextLine(in, &lineNo, CommaSeparated);
+    nextRow(in, &lineNo);
 
     if (columns.type < 0 && typeValue == 0) {
         reportConfigError(kContext, "Error loading cvs file (DataType value and column are not set)");
@@ -102,16 +127,24 @@ bool loadCsvList(CsvTieUnit *unit, const QString &path, const CsvListColumns &co
 
     const int largest = columns.largest();
     while (true) {
-        const QStringList fields = csvGetNextLine(in, &lineNo, CommaSeparated);
+        const QStringList fields = nextRow(in, &lineNo);
         if (fields.isEmpty())
             break;
         if (fields.size() <= largest) {
             GATE_DEBUG(1, "loadCsvList(): line %i of %s has %i fields, column %i is needed", lineNo,
                        qUtf8Printable(path), static_cast<int>(fields.size()), largest);
-            reportConfigError(kContext, "Error loading cvs file (line foo short)");
+            reportConfigError(kContext, "Error loading cvs file (line foo short): %1, line %2",
+                              {path, QString::number(lineNo)});
             return false;
         }
         const quint32 type = columns.type >= 0 ? csvTypeFromCode(fields.at(columns.type)) : typeValue;
+        if (type == 0) {
+            // The parameter would get no storage and never be bound.
+            reportConfigError(kContext,
+                              "Warning loading cvs file: unknown data type \"%1\" in %2, line %3; the parameter has "
+                              "no value and is never bound",
+                              {fields.at(columns.type), path, QString::number(lineNo)});
+        }
         qint32 index = -1;
         if (columns.index >= 0 && !parseIndex(fields.at(columns.index), &index)) {
             reportConfigError(kContext, "Error loading cvs file (wrong id: \"%1\")", {fields.at(columns.index)});

@@ -32,10 +32,14 @@ QTextCodec *csvCodecForName(const QString &name);
 
 // Reads the parameter list at `path` into `unit`: the first non-empty line
 // is a header, every further non-empty line one parameter, added to the
-// unit (and its indexes). The data type comes from the `type` column, or is
-// `typeValue` without one. A null `codec` means the system locale's codec.
-// Every failure is reported as a warning and a log line and returns false;
-// the parameters of the rows before the failure stay in the unit.
+// unit (and its indexes). A comma that ends a row closes one more, empty
+// field, so an empty last column counts as present. The data type comes
+// from the `type` column, or is `typeValue` without one; a type name that
+// names no data type is reported (file and line) and gives a parameter of
+// type 0. A null `codec` means the system locale's codec. Every failure is
+// reported as a warning and a log line (a short row with its file and line)
+// and returns false; the parameters of the rows before the failure stay in
+// the unit.
 bool loadCsvList(CsvTieUnit *unit, const QString &path, const CsvListColumns &columns, quint32 typeValue,
                  QTextCodec *codec);
 

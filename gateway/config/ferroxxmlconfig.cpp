@@ -65,7 +65,7 @@ QString FerroxXmlConfig::defaultLogFile()
     return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../log/ferrox.log")));
 }
 
-void FerroxXmlConfig::parseMisc(const QDomElement &misc)
+bool FerroxXmlConfig::parseMisc(const QDomElement &misc)
 {
     const QDomElement locale = misc.firstChildElement(QStringLiteral("locale"));
     if (locale.isNull()) {
@@ -98,9 +98,14 @@ void FerroxXmlConfig::parseMisc(const QDomElement &misc)
                   "(%u msec)",
                   1000u);
     } else {
-        config().setMainCycle(static_cast<quint32>(getXMLULongAttrDef(times, QStringLiteral("maincycle"), 1000)));
-        config().setTimeout(static_cast<quint32>(getXMLULongAttrDef(times, QStringLiteral("timeout"), 3000)));
+        quint32 mainCycle = 1000;
+        quint32 timeout = 3000;
+        if (!readUInt32Attr(times, "maincycle", 1000, mainCycle) || !readUInt32Attr(times, "timeout", 3000, timeout))
+            return false;
+        config().setMainCycle(mainCycle);
+        config().setTimeout(timeout);
     }
+    return true;
 }
 
 void FerroxXmlConfig::installTranslator()
@@ -123,8 +128,8 @@ bool FerroxXmlConfig::parseConfRoot(const QDomNode &root)
             setGateLogFileName(defaultLogFile());
             GATE_WARN("Using logfile %s", qUtf8Printable(gateLogFileName()));
         }
-    } else {
-        parseMisc(misc);
+    } else if (!parseMisc(misc)) {
+        return false;
     }
 
     installTranslator();

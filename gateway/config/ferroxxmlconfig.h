@@ -49,7 +49,8 @@ public:
     static QString defaultLogFile();
 
 private:
-    void parseMisc(const QDomElement &misc);
+    // Reads the `misc` section; false (reported) when a number in it is out of range.
+    bool parseMisc(const QDomElement &misc);
     void installTranslator();
 
     GateConfig::ConverterFactory m_makeConverter;

@@ -15,6 +15,8 @@
 
 #include <QTextCodec>
 
+#include <limits>
+
 namespace {
 
 const char kContext[] = "GateXmlConfigLoaderTemplate";
@@ -139,6 +141,14 @@ bool GateXmlConfigLoaderTemplate::parseSwitch(const QDomElement &section, BaseTi
         reportConfigError(kContext, "Error loading config: Wrong switchtype %1", {attr(section, "switchtype")});
         return false;
     }
+    // Without a condition nothing ever holds: a switch that opens by the
+    // condition (or by its failing) then stays closed for good.
+    if (attr(section, "switchcondition").isEmpty() && (type == ParamSwitch::tstOnTrue || type == ParamSwitch::tstOnFalse)) {
+        reportConfigError(kContext,
+                          "Warning loading config file: switchparam %1 of section \"%2\" is given without "
+                          "switchcondition, so its output stays closed",
+                          {name, section.tagName()});
+    }
     ParamSwitch &sw = tie->paramsSwitch();
     sw.setSwitchParam(param);
     sw.setSwitchCondition(condition);
@@ -192,14 +202,24 @@ bool GateXmlConfigLoaderTemplate::parseCsvlist(const QDomElement &element, CsvTi
     if (!unit)
         return false;
     const QString file = attr(element, "file");
-    const quint32 typeValue = csvTypeFromCode(attr(element, "typevalue"));
+    const QString typeText = attr(element, "typevalue");
+    const quint32 typeValue = csvTypeFromCode(typeText);
+    if (!typeText.isEmpty() && typeValue == 0) {
+        reportConfigError(kContext, "Warning loading config file: attribute \"typevalue\" of \"%1\" names no data type (%2)",
+                          {element.tagName(), typeText});
+    }
     CsvListColumns columns;
-    columns.type = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("type"), -1));
-    columns.index = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("index"), -1));
-    columns.extid = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("extid"), -1));
-    columns.iid = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("iid"), -1));
-    columns.kks = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("kks"), -1));
-    columns.rtm = static_cast<int>(getXMLLongAttrDef(element, QStringLiteral("rtm"), -1));
+    const struct {
+        const char *name;
+        int *column;
+    } columnAttrs[] = {{"type", &columns.type}, {"index", &columns.index}, {"extid", &columns.extid},
+                       {"iid", &columns.iid},   {"kks", &columns.kks},     {"rtm", &columns.rtm}};
+    for (const auto &a : columnAttrs) {
+        qint64 column = -1;
+        if (!readSignedAttr(element, a.name, -1, -1, std::numeric_limits<int>::max(), column))
+            return false;
+        *a.column = static_cast<int>(column);
+    }
     QTextCodec *codec = csvCodecForName(attr(element, "encoding"));
     const QString path = confPath(file);
     GATE_DEBUG(4, "GateXmlConfigLoaderTemplate::parseCsvlist(): will load file %s(%s) Type (value=%u index=%i) "
@@ -238,7 +258,25 @@ bool GateXmlConfigLoaderTemplate::parseDefarea(const QDomElement &element, DefTi
 
 void GateXmlConfigLoaderTemplate::addTie(BaseTie *tie)
 {
+    if (tie && !tie->id().isEmpty()) {
+        for (const BaseTie *other : qAsConst(m_config.ties())) {
+            if (other && other->id() == tie->id()) {
+                reportConfigError(kContext, "Warning loading config file: tie id \"%1\" is used by more than one section",
+                                  {tie->id()});
+                break;
+            }
+        }
+    }
     m_config.ties().append(tie);
+}
+
+bool GateXmlConfigLoaderTemplate::finishSection(BaseTie *tie, bool complete)
+{
+    if (complete)
+        addTie(tie);
+    else if (tie)
+        tie->setParent(&m_config);
+    return complete;
 }
 
 void GateXmlConfigLoaderTemplate::mergeProviders(BaseTieUnit *unit, bool always)

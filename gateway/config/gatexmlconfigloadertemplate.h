@@ -34,7 +34,8 @@ public:
     bool parseTieID(const QDomElement &section, BaseTie *tie);
     // Fills the tie's switch from `switchparam`, `switchcondition` and
     // `switchtype`; false (with the error reported) when the parameter is
-    // unknown or a keyword is wrong.
+    // unknown or a keyword is wrong. A switch parameter without a condition
+    // is reported as a warning when the type would keep the output closed.
     bool parseSwitch(const QDomElement &section, BaseTie *tie);
     // Fills the unit's time point from `timepoint`, `timepointtype` and
     // `timepointupdate`; false (reported) when the parameter is unknown or a
@@ -42,14 +43,22 @@ public:
     bool setTimePoint(const QDomElement &element, BaseTieUnit *unit);
     // Loads the parameter list named by a `csvlist`-like element into `unit`
     // (which already belongs to its tie) and reads its direction, element
-    // size and time point; false (reported) on any error.
+    // size and time point; false (reported) on any error, a column number
+    // outside -1..INT_MAX included.
     bool parseCsvlist(const QDomElement &element, CsvTieUnit *unit, quint32 checkIdMethod = 5, quint32 flags = 0);
     // Loads the definition file named by a `defarea` element into `unit` and
     // builds its parameters; false (reported) on any error.
     bool parseDefarea(const QDomElement &element, DefTieUnit *unit);
 
-    // Appends `tie` to the configuration's tie list (ownership passes to it).
+    // Appends `tie` to the configuration's tie list (ownership passes to it);
+    // an identifier an earlier tie has already is reported as a warning.
     void addTie(BaseTie *tie);
+    // Ends a section reader with its verdict `complete`, taking the tie
+    // (ownership passes to the configuration either way): a complete
+    // section's tie is listed; a failed one's is not, but the provider index
+    // may already point at its parameters, so the configuration keeps it
+    // alive as a child until it goes itself. Returns `complete`.
+    bool finishSection(BaseTie *tie, bool complete);
     // Merges the unit's parameters into the provider index when its
     // direction is exactly "in" (1), or whatever it is when `always`.
     void mergeProviders(BaseTieUnit *unit, bool always = false);

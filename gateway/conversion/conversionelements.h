@@ -1,6 +1,9 @@
 #ifndef CONVERSIONELEMENTS_H
 #define CONVERSIONELEMENTS_H
 
+#include "core/signrules.h"
+#include "core/timeencoding.h"
+
 #include <QtGlobal>
 
 #include <cstddef>
@@ -77,35 +80,12 @@ struct Plain {
     static int stateOf(bool valid) { return valid ? 1 : 0; }
 };
 
-// The sign words that follow the value of the valued types.
-struct ValidWord {
-    using Word = quint32;
-    static bool isValid(Word w) { return w == 1; }
-    static Word of(bool valid) { return valid ? 1u : 0u; }
-    static Word unusable() { return 0u; }
-};
-
-struct StateWord {
-    using Word = quint32;
-    static bool isValid(Word w) { return w < 7u; }
-    static Word of(bool valid) { return valid ? 0u : 7u; }
-    static Word unusable() { return 7u; }
-};
-
-template<typename W>
-struct ErrorCode {
-    using Word = W;
-    static bool isValid(Word w) { return w == 0; }
-    static Word of(bool valid) { return valid ? Word(0) : Word(1); }
-    static Word unusable() { return Word(1); }
-};
-
-struct StatusWord {
-    using Word = quint32;
-    static bool isValid(Word w) { return (w & 0x60Fu) == 0; }
-    static Word of(bool valid) { return valid ? 0u : 1u; }
-    static Word unusable() { return 2u; }
-};
+// The sign words that follow the value of the valued types: the same rules
+// by which a parameter judges its own elements.
+using sign::ErrorCode;
+using sign::StateWord;
+using sign::StatusWord;
+using sign::ValidWord;
 
 // The value an invalid element of a valued type carries.
 struct AllOnesValue {
@@ -148,17 +128,18 @@ struct WithSign {
     static int stateOf(bool valid) { return static_cast<int>(Sign::of(valid)); }
 };
 
-// A 16-bit discrete value; 0xFFFF marks it invalid.
+// A 16-bit discrete value; only 0xFFFF marks it invalid here (see
+// sign::DiscreteWord for why a parameter's own validity is stricter).
 struct WordDiscrete {
     using Value = quint16;
     static constexpr size_t bytes = 2;
     static Read<quint16> read(const uchar *p)
     {
         const quint16 v = load<quint16>(p);
-        return {v, v != 0xFFFFu};
+        return {v, sign::DiscreteWord::isValue(v)};
     }
-    static void write(uchar *p, const Out<quint16> &o) { store(p, o.valid ? o.value : quint16(0xFFFFu)); }
-    static void writeInvalid(uchar *p, Invalid) { store(p, quint16(0xFFFFu)); }
+    static void write(uchar *p, const Out<quint16> &o) { store(p, o.valid ? o.value : sign::DiscreteWord::kInvalid); }
+    static void writeInvalid(uchar *p, Invalid) { store(p, sign::DiscreteWord::kInvalid); }
     static int stateOf(bool valid) { return valid ? 1 : 0; }
 };
 
@@ -175,17 +156,8 @@ struct CopyOf {
     static int stateOf(bool valid) { return valid ? 1 : 0; }
 };
 
-// Floor division and its remainder, for splitting instants before 1970.
-inline qint64 floorDiv(qint64 a, qint64 b)
-{
-    const qint64 q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-inline qint64 floorMod(qint64 a, qint64 b)
-{
-    return a - floorDiv(a, b) * b;
-}
+using timeenc::floorDiv;
+using timeenc::floorMod;
 
 // Date/time elements: invalid means all bytes zero. A source element whose
 // instant cannot be represented reads as invalid; a target that cannot hold
@@ -201,44 +173,28 @@ struct ZeroedElement : DateTimeElement {
     static void writeInvalid(uchar *p, Invalid) { std::memset(p, 0, N); }
 };
 
-// Seconds since 1970 (UTC) and a sub-second count, two words of W.
-// `perMsec` is the number of sub-second units in one millisecond.
-template<typename W, qint64 perMsec>
-struct SecondsAndFraction : ZeroedElement<2 * sizeof(W)> {
+// An element in one of the shared time encodings (core/timeencoding.h).
+template<typename Encoding>
+struct EncodedTime : ZeroedElement<Encoding::bytes> {
     static Read<Instant> read(const uchar *p)
     {
-        const qint64 secs = static_cast<qint64>(load<W>(p));
-        const qint64 part = static_cast<qint64>(load<W>(p + sizeof(W))) / perMsec;
         qint64 ms = 0;
-        if (__builtin_mul_overflow(secs, qint64(1000), &ms) || __builtin_add_overflow(ms, part, &ms))
+        if (!Encoding::read(p, &ms))
             return {{0}, false};
         return {{ms}, true};
     }
     static void write(uchar *p, const Out<Instant> &o)
     {
-        const qint64 secs = floorDiv(o.value.msecs, 1000);
-        const qint64 msec = o.value.msecs - secs * 1000;
-        const W w[2] = {static_cast<W>(secs), static_cast<W>(msec * perMsec)};
-        if (!o.valid || static_cast<qint64>(w[0]) != secs) {
-            std::memset(p, 0, sizeof w);
-            return;
-        }
-        std::memcpy(p, w, sizeof w);
+        if (!o.valid || !Encoding::write(p, o.value.msecs))
+            std::memset(p, 0, Encoding::bytes);
     }
 };
 
-using TimeVal = SecondsAndFraction<quint32, 1000>;
-using TimeSpec = SecondsAndFraction<quint32, 1000000>;
-using TimeSpec64 = SecondsAndFraction<qint64, 1000000>;
-
+using TimeVal = EncodedTime<timeenc::SecondsMicros>;
+using TimeSpec = EncodedTime<timeenc::SecondsNanos>;
+using TimeSpec64 = EncodedTime<timeenc::SecondsNanos64>;
 // A DWORD target of a date/time source: seconds since 1970 (UTC).
-struct TimeAsDWord : ZeroedElement<4> {
-    static void write(uchar *p, const Out<Instant> &o)
-    {
-        const qint64 secs = floorDiv(o.value.msecs, 1000);
-        store(p, (o.valid && secs >= 0 && secs <= 0xFFFFFFFFll) ? static_cast<quint32>(secs) : 0u);
-    }
-};
+using TimeAsDWord = EncodedTime<timeenc::UnixSeconds32>;
 
 // Local-time helpers (they consult the process's time zone); false when the
 // instant has no local date-time.

@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <limits>
 #include <type_traits>
 
 // A conversion function: fills `consumer` from `provider` (which may be
@@ -164,18 +165,21 @@ inline bool fitsFloat(double v)
     return v >= -static_cast<double>(FLT_MAX) && v <= static_cast<double>(FLT_MAX);
 }
 
-// The low 32 bits of an integer, as a signed word.
-template<typename I>
-inline qint32 low32(I v)
+// True when the integer `v` lies within the range of the integer type T,
+// so that narrowing it keeps its value.
+template<typename T, typename S>
+constexpr bool fitsInt(S v)
 {
-    return static_cast<qint32>(static_cast<quint32>(v));
-}
-
-// The low 16 bits of an integer, as a signed word.
-template<typename I>
-inline qint16 low16(I v)
-{
-    return static_cast<qint16>(static_cast<quint16>(v));
+    static_assert(std::is_integral<S>::value && std::is_integral<T>::value, "integers only");
+    if constexpr (std::is_signed<S>::value) {
+        if (v < 0) {
+            if constexpr (std::is_signed<T>::value)
+                return static_cast<qint64>(v) >= static_cast<qint64>(std::numeric_limits<T>::min());
+            else
+                return false;
+        }
+    }
+    return static_cast<quint64>(v) <= static_cast<quint64>(std::numeric_limits<T>::max());
 }
 
 template<typename V>
@@ -282,12 +286,16 @@ int INTTYPEtoFloatWithStateSignConvert(const BaseTieParam *provider, BaseTiePara
                                      [](const Read<typename Src::Value> &s) { return rule::asFloat(s); });
 }
 
-// An integer into a 32-bit integer with sign: its low 32 bits, valid.
+// An integer into a 32-bit integer with sign: values within 32 bits
+// unchanged, valid; wider ones (DWORD, QWORD, SQWORD sources) -1, invalid.
 template<typename Src, typename Dst>
 int INTTYPEtoSDWordWithStateSignConvert(const BaseTieParam *provider, BaseTieParam *consumer)
 {
     return convertElements<Src, Dst>("INTTYPEtoSDWordWithStateSignConvert", provider, consumer,
-                                     [](const Read<typename Src::Value> &s) { return rule::valid(rule::low32(s.value)); });
+                                     [](const Read<typename Src::Value> &s) {
+                                         return rule::fitsInt<qint32>(s.value) ? rule::valid(static_cast<qint32>(s.value))
+                                                                               : rule::invalid(qint32(-1));
+                                     });
 }
 
 // SWORD into a float with sign; -1 gives 0.0, invalid.
@@ -490,14 +498,16 @@ int sdwordWithStateSignToDoubleConvert(const BaseTieParam *provider, BaseTiePara
                                      });
 }
 
-// A 32-bit integer with sign into SWORD: valid values' low 16 bits, invalid all bits set.
+// A 32-bit integer with sign into SWORD: valid values within 16 bits
+// unchanged; invalid or wider ones all bits set.
 template<typename Src, typename Dst>
 int sdwordWithStateSignToSWordConvert(const BaseTieParam *provider, BaseTieParam *consumer)
 {
     return convertElements<Src, Dst>("sdwordWithStateSignToSWordConvert", provider, consumer,
                                      [](const Read<typename Src::Value> &s) {
-                                         return s.valid ? rule::valid(rule::low16(s.value))
-                                                        : rule::invalid(allOnes<qint16>());
+                                         return (s.valid && rule::fitsInt<qint16>(s.value))
+                                                    ? rule::valid(static_cast<qint16>(s.value))
+                                                    : rule::invalid(allOnes<qint16>());
                                      });
 }
 
@@ -512,7 +522,8 @@ int sdwordWithStateSignToSDWordConvert(const BaseTieParam *provider, BaseTiePara
 }
 
 // A 32-bit integer with sign into QWORD or SQWORD: valid values sign-extended
-// to 64 bits, invalid ones all bits set; elements without a source 0.
+// to 64 bits; invalid ones, those of an unusable provider and those without
+// a source element all bits set, as in every plain target.
 template<typename Src, typename Dst>
 int SDWordWithStateSignToINTTYPEConvert(const BaseTieParam *provider, BaseTieParam *consumer)
 {
@@ -521,8 +532,7 @@ int SDWordWithStateSignToINTTYPEConvert(const BaseTieParam *provider, BaseTiePar
                                      [](const Read<typename Src::Value> &s) {
                                          return s.valid ? rule::valid(static_cast<V>(static_cast<qint64>(s.value)))
                                                         : rule::invalid(allOnes<V>());
-                                     },
-                                     ZeroFill<Dst>());
+                                     });
 }
 
 // A 32-bit integer with sign into a float with sign: value as float, sign translated.
@@ -541,13 +551,16 @@ int sdwordWithStateSignToSDWordWithStateSignConvert(const BaseTieParam *provider
                                      [](const Read<typename Src::Value> &s) { return rule::translatedSDWord(s); });
 }
 
-// A 32-bit integer with sign into SWORDERRCODE: low 16 bits, sign translated.
+// A 32-bit integer with sign into SWORDERRCODE: values within 16 bits with
+// the sign translated; wider ones -1, invalid.
 template<typename Src, typename Dst>
 int sdwordWithStateSignToSWordWithStateSignConvert(const BaseTieParam *provider, BaseTieParam *consumer)
 {
     return convertElements<Src, Dst>("sdwordWithStateSignToSWordWithStateSignConvert", provider, consumer,
                                      [](const Read<typename Src::Value> &s) {
-                                         return Out<qint16>{rule::low16(s.value), s.valid};
+                                         return rule::fitsInt<qint16>(s.value)
+                                                    ? Out<qint16>{static_cast<qint16>(s.value), s.valid}
+                                                    : rule::invalid(qint16(-1));
                                      });
 }
 

@@ -8,8 +8,9 @@ class BaseTieParam;
 class TieParamsHash;
 
 // The converter that fills one consumer parameter from one provider
-// parameter through a conversion function. Neither parameter is owned;
-// converters live as long as the configuration they were bound in.
+// parameter through a conversion function. Neither parameter is owned. A
+// converter made while a configuration is bound belongs to that
+// configuration (GateConfig::bind); one made directly belongs to its caller.
 class SingleProviderConverter : public BaseConverter
 {
 public:
@@ -31,7 +32,8 @@ public:
     // the two units (each once). Null when either is missing, when they are
     // the same parameter, or when the pair of types is not convertible. A
     // consumer that already has an input converter gets no second one: the
-    // existing converter is returned when it reads from `provider`, else null.
+    // existing converter is returned when it reads from `provider`, else
+    // null. A new converter belongs to the caller.
     static SingleProviderConverter *makeConverter(BaseTieParam *provider, BaseTieParam *consumer);
 
 private:
@@ -42,7 +44,8 @@ private:
 // Binds `consumer` to its provider in `index`: returns its existing input
 // converter, or a new one from the provider found by identifier (KKS, RTM,
 // IID, external id); null when there is no provider or no conversion for the
-// pair of types. Fits GateConfig::ConverterFactory.
+// pair of types. Fits GateConfig::ConverterFactory: the binding
+// configuration owns the converters it makes.
 BaseConverter *makeConverter(BaseTieParam *consumer, const TieParamsHash &index);
 
 #endif // SINGLEPROVIDERCONVERTER_H

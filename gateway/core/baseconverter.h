@@ -4,8 +4,9 @@
 class BaseTieParam;
 
 // The link that fills one consumer parameter from its source. The consumer
-// is not owned. Converters are made once while the configuration is bound
-// and live as long as it.
+// is not owned, and neither the consumer nor its source frees the
+// converter: converters are made once while the configuration is bound, and
+// the configuration owns them and frees them after its ties.
 class BaseConverter
 {
 public:

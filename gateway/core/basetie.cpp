@@ -1,6 +1,7 @@
 #include "core/basetie.h"
 
 #include "core/basetieunit.h"
+#include "core/clock.h"
 #include "core/diag.h"
 
 BaseTie::BaseTie(QObject *parent)
@@ -18,6 +19,7 @@ BaseTie::~BaseTie()
 
 void BaseTie::pollAndConvert()
 {
+    const Clock::Pass pass;
     for (BaseTieUnit *unit : qAsConst(m_units)) {
         if (!unit)
             continue;
@@ -95,6 +97,7 @@ void BaseTie::appendUnit(BaseTieUnit *unit)
 
 void BaseTie::convertInvalidatedUnits()
 {
+    const Clock::Pass pass;
     for (BaseTieUnit *unit : qAsConst(m_units)) {
         if (unit && unit->needsInvalidation())
             unit->convertFromThis();

@@ -22,6 +22,7 @@ public:
 
     // Polls every unit and converts the units that report new data, and
     // once more every unit whose state turned bad since its last conversion.
+    // The whole pass reads the clock once (Clock::Pass).
     virtual void pollAndConvert();
     // Computes results (calculation ties); base: nothing, returns 0.
     virtual int calulate();

@@ -4,6 +4,7 @@
 #include "core/basetieunit.h"
 #include "core/diag.h"
 #include "core/paramtypetraits.h"
+#include "core/signrules.h"
 
 #include <cstring>
 
@@ -87,15 +88,15 @@ bool BaseTieParam::isValid(size_t index) const
     const quint32 word = readWord(data + stride * index + traits.signOffset, traits.signBytes);
     switch (traits.validity) {
     case V::SignIsOne:
-        return word == 1;
+        return sign::ValidWord::isValid(word);
     case V::StateBelow7:
-        return word <= 6;
+        return sign::StateWord::isValid(word);
     case V::CodeIsZero:
-        return word == 0;
+        return sign::ErrorCode<quint32>::isValid(word);
     case V::StatusClear:
-        return (word & 0x60Fu) == 0;
+        return sign::StatusWord::isValid(word);
     case V::BelowTwo:
-        return word < 2;
+        return sign::DiscreteWord::isState(word);
     default:
         return false;
     }

@@ -8,9 +8,26 @@
 
 #include <datetimefunctions.h>
 
+#include <limits>
+
+namespace {
+
+// The millisecond mirror of an unset date-time.
+constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+
+qint64 msecsOf(const QDateTime &dt)
+{
+    return dt.isValid() ? dt.toMSecsSinceEpoch() : kNoTime;
+}
+
+} // namespace
+
 BaseTieUnit::BaseTieUnit(BaseTie *tie)
     : m_direction(dirNone)
     , m_elementSize(4)
+    , m_lastReceivedMsecs(kNoTime)
+    , m_lastUpdatedMsecs(kNoTime)
+    , m_lastStampedMsecs(kNoTime)
     , m_dirty(false)
     , m_convertedWhileOk(false)
     , m_tie(tie)
@@ -33,11 +50,16 @@ qint32 BaseTieUnit::state() const
     if (tieState != 0)
         return tieState;
     if (m_direction & dirFromThis) {
-        if (!m_lastReceived.isValid()) {
+        if (m_lastReceivedMsecs == kNoTime) {
             GATE_DEBUG(5, "BaseTieUnit::state(): no data received");
             return stNoData;
         }
-        if (m_lastReceived.addMSecs(dataTimeout()) < Clock::nowUtc()) {
+        // Stale when last received + timeout < now; a difference beyond the
+        // 64-bit range is a very old (or very future) reception.
+        qint64 age = 0;
+        if (__builtin_sub_overflow(Clock::nowMsecsSinceEpoch(), m_lastReceivedMsecs, &age))
+            age = m_lastReceivedMsecs < 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+        if (age > static_cast<qint64>(dataTimeout())) {
             GATE_DEBUG(5, "BaseTieUnit::state(): no stalled data");
             return stStale;
         }
@@ -98,7 +120,13 @@ void BaseTieUnit::doPostParamConversionWork(BaseTieParam *param)
 {
     GATE_DEBUG(9, "BaseTieUnit::doPostParamConversionWork called for param %s",
                qUtf8Printable(BaseTieParam::describe(param)));
-    m_lastUpdated = Clock::nowUtc();
+    // Within one clock pass every conversion means the same now: the
+    // date-time is built once per unit and pass, not once per parameter.
+    const qint64 now = Clock::nowMsecsSinceEpoch();
+    if (now != m_lastUpdatedMsecs) {
+        m_lastUpdated = Clock::nowUtc();
+        m_lastUpdatedMsecs = now;
+    }
     if (m_timePoint.updateMode() == TimePoint::tpuConversion)
         m_timePoint.update();
     m_dirty = true;
@@ -121,23 +149,48 @@ void BaseTieUnit::updateLastUpdated(const QDateTime &dt)
 {
     GATE_DEBUG(11, "BaseTieUnit::updateLastUpdated(%s) was called for unit %p",
                qUtf8Printable(dt.toString(getLongDateTimeFormat())), static_cast<void *>(this));
-    if (!m_lastUpdated.isValid() || m_lastUpdated < dt) {
+    if (!dt.isValid())
+        return;
+    const qint64 msecs = dt.toMSecsSinceEpoch();
+    if (m_lastStampedMsecs != kNoTime && msecs <= m_lastStampedMsecs)
+        return;
+    m_lastStampedMsecs = msecs;
+    if (m_lastUpdatedMsecs == kNoTime || m_lastUpdatedMsecs < msecs) {
         m_lastUpdated = dt;
-        if (m_timePoint.holdsTime())
-            m_timePoint.setFromDT(dt);
+        m_lastUpdatedMsecs = msecs;
     }
+    if (m_timePoint.holdsTime())
+        m_timePoint.setFromDT(dt);
 }
 
 void BaseTieUnit::updateLastReceived(const QDateTime &dt)
 {
     GATE_DEBUG(11, "BaseTieUnit::updateLastReceived(%s) was called for unit %p",
                qUtf8Printable(dt.toString(getLongDateTimeFormat())), static_cast<void *>(this));
-    if (!m_lastReceived.isValid() || m_lastReceived < dt)
+    if (!dt.isValid())
+        return;
+    const qint64 msecs = dt.toMSecsSinceEpoch();
+    if (m_lastReceivedMsecs == kNoTime || m_lastReceivedMsecs < msecs) {
         m_lastReceived = dt;
+        m_lastReceivedMsecs = msecs;
+    }
+}
+
+void BaseTieUnit::setLastReceived(const QDateTime &dt)
+{
+    m_lastReceived = dt;
+    m_lastReceivedMsecs = msecsOf(dt);
+}
+
+void BaseTieUnit::setLastUpdated(const QDateTime &dt)
+{
+    m_lastUpdated = dt;
+    m_lastUpdatedMsecs = msecsOf(dt);
 }
 
 int BaseTieUnit::convertFromThis()
 {
+    const Clock::Pass pass;
     GATE_DEBUG(4, "BaseTieUnit::convertFromThis() was called for unit %p", static_cast<void *>(this));
     if (!(m_direction & dirFromThis)) {
         GATE_DEBUG(2, "BaseTieUnit::convertFromThis() cannot convert from this (%i) direction for unit %p",

@@ -52,13 +52,18 @@ public:
     virtual void doWorkBeforeConvertFrom(BaseTieUnit *providerUnit);
     // Last sent = now; dirty = false.
     virtual void markSent();
-    // Called after a conversion wrote `param` of this unit: stamps the unit,
-    // refreshes a conversion time point, marks the unit dirty.
+    // Called after a conversion wrote `param` of this unit: last updated
+    // becomes now, a conversion time point is refreshed, the unit is dirty.
     virtual void doPostParamConversionWork(BaseTieParam *param);
     // Time stamp of the unit's data: the time point's time when it holds
     // one, else last updated (to-this) or last received (from-this).
     virtual QDateTime dataTime() const;
-    // Advances last updated to `dt` (never backwards) and stamps a time point.
+    // Called with the data time of every provider converted into the unit:
+    // a time newer than the newest one stamped so far is written into a
+    // time point that holds a time, and advances last updated (never
+    // backwards). Compared with the data times stamped before, not with
+    // last updated, which the conversion itself sets to now: so the time
+    // point follows a provider whose own times trail the gateway's clock.
     virtual void updateLastUpdated(const QDateTime &dt);
     // Advances last received to `dt` (never backwards).
     virtual void updateLastReceived(const QDateTime &dt);
@@ -87,11 +92,11 @@ public:
     const TimePoint &timePoint() const { return m_timePoint; }
 
     QDateTime lastReceived() const { return m_lastReceived; }
-    void setLastReceived(const QDateTime &dt) { m_lastReceived = dt; }
+    void setLastReceived(const QDateTime &dt);
     QDateTime lastConverted() const { return m_lastConverted; }
     void setLastConverted(const QDateTime &dt) { m_lastConverted = dt; }
     QDateTime lastUpdated() const { return m_lastUpdated; }
-    void setLastUpdated(const QDateTime &dt) { m_lastUpdated = dt; }
+    void setLastUpdated(const QDateTime &dt);
     QDateTime lastSent() const { return m_lastSent; }
     bool isDirty() const { return m_dirty; }
     void setDirty(bool dirty) { m_dirty = dirty; }
@@ -115,6 +120,12 @@ private:
     QDateTime m_lastConverted;
     QDateTime m_lastUpdated;
     QDateTime m_lastSent;
+    // Milliseconds since the epoch of last received and last updated, and of
+    // the newest data time stamped by updateLastUpdated(); kNoTime while
+    // unset. The per-conversion tests compare these instead of date-times.
+    qint64 m_lastReceivedMsecs;
+    qint64 m_lastUpdatedMsecs;
+    qint64 m_lastStampedMsecs;
     bool m_dirty;
     bool m_convertedWhileOk;
     QList<BaseTieUnit *> m_sourceUnits;

@@ -10,6 +10,14 @@ qint64 g_fixedMonotonic = 0;
 // a fixed clock has shown.
 qint64 g_monotonicOffset = 0;
 
+// The innermost pass of this thread; null outside passes.
+thread_local Clock::Pass *t_pass = nullptr;
+
+QDateTime systemUtc()
+{
+    return QDateTime::currentDateTimeUtc();
+}
+
 QElapsedTimer &systemMonotonic()
 {
     static QElapsedTimer timer = [] {
@@ -23,12 +31,41 @@ QElapsedTimer &systemMonotonic()
 
 QDateTime Clock::nowUtc()
 {
-    return g_fixed ? g_instant : QDateTime::currentDateTimeUtc();
+    if (t_pass)
+        return t_pass->m_instant;
+    return g_fixed ? g_instant : systemUtc();
 }
 
 QDateTime Clock::nowLocal()
 {
-    return g_fixed ? g_instant.toLocalTime() : QDateTime::currentDateTime();
+    if (t_pass || g_fixed)
+        return nowUtc().toLocalTime();
+    return QDateTime::currentDateTime();
+}
+
+qint64 Clock::nowMsecsSinceEpoch()
+{
+    if (t_pass)
+        return t_pass->m_msecs;
+    return g_fixed ? g_instant.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+}
+
+Clock::Pass::Pass()
+    : m_outer(t_pass)
+{
+    if (m_outer) {
+        m_instant = m_outer->m_instant;
+        m_msecs = m_outer->m_msecs;
+    } else {
+        m_instant = g_fixed ? g_instant : systemUtc();
+        m_msecs = m_instant.toMSecsSinceEpoch();
+    }
+    t_pass = this;
+}
+
+Clock::Pass::~Pass()
+{
+    t_pass = m_outer;
 }
 
 qint64 Clock::monotonicMsecs()
@@ -42,13 +79,17 @@ void Clock::setFixed(const QDateTime &instant)
         g_fixedMonotonic = monotonicMsecs();
     g_fixed = true;
     g_instant = instant.toUTC();
+    for (Pass *pass = t_pass; pass; pass = pass->m_outer) {
+        pass->m_instant = g_instant;
+        pass->m_msecs = g_instant.toMSecsSinceEpoch();
+    }
 }
 
 void Clock::advance(qint64 msecs)
 {
     if (!g_fixed)
         return;
-    g_instant = g_instant.addMSecs(msecs);
+    setFixed(g_instant.addMSecs(msecs));
     if (msecs > 0)
         g_fixedMonotonic += msecs;
 }

@@ -45,4 +45,29 @@ inline bool debugEnabled(quint32 level)
 // A warning; always written.
 #define GATE_WARN(...) qWarning(__VA_ARGS__)
 
+namespace diag_detail {
+// Marks the warnings written on this thread while it exists.
+class LoggedWarningScope
+{
+public:
+    LoggedWarningScope();
+    ~LoggedWarningScope();
+    LoggedWarningScope(const LoggedWarningScope &) = delete;
+    LoggedWarningScope &operator=(const LoggedWarningScope &) = delete;
+};
+} // namespace diag_detail
+
+// A warning whose caller writes the same event to the operator's log itself
+// (a configuration error, a repeated-message line). A message handler that
+// copies warnings to the log asks warningIsLogged() and skips it, so the
+// event lands in the log once.
+#define GATE_WARN_LOGGED(...)                              \
+    do {                                                   \
+        const diag_detail::LoggedWarningScope loggedScope; \
+        qWarning(__VA_ARGS__);                             \
+    } while (0)
+
+// True while a warning of GATE_WARN_LOGGED is being written on this thread.
+bool warningIsLogged();
+
 #endif // DIAG_H

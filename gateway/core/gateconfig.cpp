@@ -1,5 +1,6 @@
 #include "core/gateconfig.h"
 
+#include "core/baseconverter.h"
 #include "core/basetie.h"
 #include "core/basetieparam.h"
 #include "core/basetieunit.h"
@@ -61,6 +62,9 @@ void GateConfig::clear()
     for (BaseTie *tie : qAsConst(m_ties))
         delete tie;
     m_ties.clear();
+    // The parameters that pointed at them are gone with the ties.
+    qDeleteAll(m_converters);
+    m_converters.clear();
     m_paramsHash.clear();
 }
 
@@ -84,8 +88,12 @@ void GateConfig::bind(ConverterFactory make)
             for (BaseTieParam *param : qAsConst(unit->params())) {
                 if (!param || (param->direction() & BaseTieUnit::dirFromThis))
                     continue;
-                if (make)
-                    make(param, m_paramsHash);
+                if (!make)
+                    continue;
+                const bool unbound = !param->inputConverter();
+                BaseConverter *converter = make(param, m_paramsHash);
+                if (converter && unbound)
+                    m_converters.append(converter);
             }
         }
     }

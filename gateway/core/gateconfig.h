@@ -12,21 +12,26 @@ class BaseTie;
 class BaseTieParam;
 
 // The in-memory configuration of the gateway: the main-cycle settings, the
-// index of all provider parameters, and the ties (owned, destroyed first to
-// last; entries may be null).
+// index of all provider parameters, the ties (owned, destroyed first to
+// last; entries may be null) and the converters binding made between their
+// parameters (owned, destroyed after the ties).
 class GateConfig : public QObject
 {
     Q_OBJECT
 public:
     // Makes (or returns the existing) converter feeding `consumer` from its
-    // provider in `index`; null when there is none.
+    // provider in `index` and attaches it to both parameters; null when there
+    // is none. A converter it makes for a consumer without one belongs to
+    // the configuration that called it.
     using ConverterFactory = BaseConverter *(*)(BaseTieParam *consumer, const TieParamsHash &index);
 
     explicit GateConfig(QObject *parent = nullptr);
     ~GateConfig() override;
 
     // Gives every consumer parameter of every to-this unit a converter from
-    // its provider in the index, made by `make`.
+    // its provider in the index, made by `make`. The configuration takes
+    // every converter made for a consumer that had none; one handed back for
+    // a consumer bound before stays with whoever made it.
     void bind(ConverterFactory make);
     // Reports consumers without a source or without a converter and
     // identifiers claimed by several providers (debug output and log lines).
@@ -35,7 +40,7 @@ public:
     // Reports every key of `map` that holds more than one parameter; true
     // when none does.
     bool checkDoubleSources(const TieParamsHash::Map &map, const QString &label);
-    // Destroys every tie and forgets the index.
+    // Destroys every tie, then every converter binding made, and forgets the index.
     void clear();
 
     quint32 mainCycle() const { return m_mainCycle; }
@@ -52,6 +57,7 @@ private:
     quint32 m_timeout;
     TieParamsHash m_paramsHash;
     QList<BaseTie *> m_ties;
+    QList<BaseConverter *> m_converters;
 };
 
 #endif // GATECONFIG_H

@@ -38,7 +38,7 @@ constexpr ParamTypeTraits kTraits[DPDataTypeCount] = {
     {V::SignIsOne,   4,  0, 4, R::AllOnes,     4,  C::None,     0}, // 25 KIVALID
     {V::StateBelow7, 4,  0, 4, R::AllOnes,     4,  C::None,     0}, // 26 KISTATE
     {V::CodeIsZero,  4,  0, 4, R::AllOnes,     4,  C::None,     0}, // 27 ERRCODEDWORD
-    {V::BelowTwo,    2,  0, 2, R::Untouched,   0,  C::None,     0}, // 28 TAVRIKDWORD
+    {V::BelowTwo,    4,  0, 2, R::Untouched,   0,  C::None,     0}, // 28 TAVRIKDWORD: validity in the low half
     {V::BelowTwo,    1,  0, 1, R::AllOnes,     1,  C::None,     0}, // 29 TAVRIKBYTE
     {V::CodeIsZero,  8,  4, 4, R::AllOnes,     8,  C::Float,    4}, // 30 FLOATERRCODE
     {V::CodeIsZero,  8,  4, 4, R::AllOnes,     8,  C::Signed,   4}, // 31 SDWORDERRCODE

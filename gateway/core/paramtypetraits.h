@@ -9,16 +9,16 @@
 // per data type: one table, read by the parameter's validity and reset and by
 // the output switch.
 struct ParamTypeTraits {
-    // What makes element i valid.
+    // What makes element i valid (the word rules are those of core/signrules.h).
     enum class Validity : quint8 {
         Never,        // every other type: invalid
         Always,       // BIT and the reserved values 13, 14
         HasElement,   // the storage holds element i
-        SignIsOne,    // the sign word equals 1
-        StateBelow7,  // the state word, unsigned, is at most 6
-        CodeIsZero,   // the error code is 0
-        StatusClear,  // none of the status bits 0x60F is set
-        BelowTwo      // the (discrete) element is below 2
+        SignIsOne,    // sign::ValidWord: the sign word equals 1
+        StateBelow7,  // sign::StateWord: the state word, unsigned, is at most 6
+        CodeIsZero,   // sign::ErrorCode: the error code is 0
+        StatusClear,  // sign::StatusWord: none of the status bits 0x60F is set
+        BelowTwo      // sign::DiscreteWord::isState: the discrete word is 0 or 1
     };
     // What a reset writes into every element.
     enum class Reset : quint8 {

@@ -73,9 +73,14 @@ bool RepeatedMessage::clear(const QString &warningRecovery, const QString &logRe
 
 void RepeatedMessage::write(const QString &warningText, const QString &logText) const
 {
-    if ((m_channels & Warning) && !warningText.isEmpty())
-        GATE_WARN("%s", qUtf8Printable(warningText));
-    if ((m_channels & Log) && !logText.isEmpty())
+    const bool logged = (m_channels & Log) && !logText.isEmpty();
+    if ((m_channels & Warning) && !warningText.isEmpty()) {
+        if (logged)
+            GATE_WARN_LOGGED("%s", qUtf8Printable(warningText));
+        else
+            GATE_WARN("%s", qUtf8Printable(warningText));
+    }
+    if (logged)
         gateLog(logText);
 }
 

@@ -3,31 +3,13 @@
 #include "core/basetieparam.h"
 #include "core/clock.h"
 #include "core/diag.h"
+#include "core/timeencoding.h"
 
 #include <datetimefunctions.h>
 
-#include <cmath>
 #include <cstring>
 
 namespace {
-
-// Whole seconds since the epoch (rounded toward minus infinity) and the
-// millisecond of that second.
-void splitInstant(const QDateTime &dt, qint64 *secs, qint64 *msecs)
-{
-    const qint64 total = dt.toMSecsSinceEpoch();
-    qint64 s = total / 1000;
-    if (total % 1000 < 0)
-        --s;
-    *secs = s;
-    *msecs = total - s * 1000;
-}
-
-template<typename T>
-void put(uchar *p, T value)
-{
-    std::memcpy(p, &value, sizeof value);
-}
 
 template<typename T>
 T get(const uchar *p)
@@ -42,11 +24,14 @@ QDateTime fromMSecs(qint64 msecs)
     return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
 }
 
-// The instant whose local wall-clock reading, taken as seconds since the
-// epoch, is `localMSecs`: the local offset is the one at the decoded instant.
+// The instant whose local wall-clock reading, taken as milliseconds since
+// the epoch, is `localMSecs`: the local offset is the one at the decoded
+// instant. Invalid when the reading lies outside the date-time range.
 QDateTime fromLocalMSecs(qint64 localMSecs)
 {
     const QDateTime candidate = fromMSecs(localMSecs);
+    if (!candidate.isValid())
+        return QDateTime();
     QDateTime result = candidate.addSecs(-getTZoffset(candidate));
     result = candidate.addSecs(-getTZoffset(result));
     return result;
@@ -56,6 +41,27 @@ bool isLocalType(qint32 type)
 {
     return type == TimePoint::tptUnixTimeLocal || type == TimePoint::tptKILocal
         || type == TimePoint::tptUTmsecLocal || type == TimePoint::tptUTdoubleLocal;
+}
+
+// Bytes of storage the encoding of `type` needs, 0 for the codes that are
+// neither written nor read. Unix time takes a 64-bit word from 8 bytes on.
+size_t bytesNeeded(qint32 type, size_t storage)
+{
+    switch (type) {
+    case TimePoint::tptUnixTimeUTC:
+    case TimePoint::tptUnixTimeLocal:
+        return storage > 7 ? timeenc::UnixSeconds64::bytes : timeenc::UnixSeconds32::bytes;
+    case TimePoint::tptKILocal:
+    case TimePoint::tptKIUTC:
+    case TimePoint::tptUTmsecUTC:
+    case TimePoint::tptUTmsecLocal:
+    case TimePoint::tptUTdoubleUTC:
+    case TimePoint::tptUTdoubleLocal:
+    case TimePoint::tptTimeSpecUTC:
+        return 8;
+    default:
+        return 0;
+    }
 }
 
 } // namespace
@@ -81,54 +87,43 @@ void TimePoint::setFromDT(const QDateTime &dt)
         return;
     uchar *p = m_param->valuesForWrite();
     const size_t size = m_param->size();
-    if (!p)
+    const size_t needed = bytesNeeded(m_type, size);
+    if (!p || needed == 0 || size < needed)
         return;
-    qint64 s = 0;
-    qint64 ms = 0;
-    splitInstant(dt, &s, &ms);
-    const qint64 local = isLocalType(m_type) ? s + getTZoffset(dt) : s;
+    // An instant the words cannot hold leaves the parameter as it was.
+    qint64 msecs = dt.toMSecsSinceEpoch();
+    if (isLocalType(m_type) && __builtin_add_overflow(msecs, static_cast<qint64>(getTZoffset(dt)) * 1000, &msecs))
+        return;
     switch (m_type) {
     case tptUnixTimeUTC:
     case tptUnixTimeLocal:
-        if (size > 7)
-            put<qint64>(p, local);
-        else if (size >= 4)
-            put<quint32>(p, static_cast<quint32>(local));
+        if (needed == timeenc::UnixSeconds64::bytes)
+            timeenc::UnixSeconds64::write(p, msecs);
+        else
+            timeenc::UnixSeconds32::write(p, msecs);
         break;
     case tptKILocal:
     case tptKIUTC:
-        if (size >= 8) {
-            put<quint32>(p, static_cast<quint32>(local));
-            put<quint32>(p + 4, static_cast<quint32>(ms * 1000));
-        }
+        timeenc::SecondsMicros::write(p, msecs);
         break;
     case tptUTmsecUTC:
     case tptUTmsecLocal:
-        if (size >= 8) {
-            put<quint32>(p, static_cast<quint32>(local));
-            put<quint32>(p + 4, static_cast<quint32>(ms));
+        if (timeenc::SecondsMillis::write(p, msecs))
             GATE_DEBUG(8, m_type == tptUTmsecUTC ? "TimePoint::setFromDT(%s): to tptUTmsecUTC %u sec + %u msec"
                                                  : "TimePoint::setFromDT(%s): to tptUTmsecLocal %u sec + %u msec",
-                       qUtf8Printable(getDTstring(dt)), static_cast<quint32>(local), static_cast<quint32>(ms));
-        }
+                       qUtf8Printable(getDTstring(dt)), get<quint32>(p), get<quint32>(p + 4));
         break;
     case tptUTdoubleUTC:
     case tptUTdoubleLocal:
-        if (size >= 8) {
-            const double value = static_cast<double>(local) + static_cast<double>(ms) / 1000.0;
-            put<double>(p, value);
-            GATE_DEBUG(8, m_type == tptUTdoubleUTC ? "TimePoint::setFromDT(%s): to tptUTdoubleUTC %lf"
-                                                   : "TimePoint::setFromDT(%s): to tptUTdoubleLocal %lf",
-                       qUtf8Printable(getDTstring(dt)), value);
-        }
+        timeenc::SecondsDouble::write(p, msecs);
+        GATE_DEBUG(8, m_type == tptUTdoubleUTC ? "TimePoint::setFromDT(%s): to tptUTdoubleUTC %lf"
+                                               : "TimePoint::setFromDT(%s): to tptUTdoubleLocal %lf",
+                   qUtf8Printable(getDTstring(dt)), get<double>(p));
         break;
     case tptTimeSpecUTC:
-        if (size >= 8) {
-            put<quint32>(p, static_cast<quint32>(s));
-            put<quint32>(p + 4, static_cast<quint32>(ms * 1000000));
-        }
+        timeenc::SecondsNanos::write(p, msecs);
         break;
-    default: // none, raw, timespec64
+    default:
         break;
     }
 }
@@ -139,57 +134,49 @@ QDateTime TimePoint::toDT() const
         return QDateTime();
     const uchar *p = m_param->values();
     const size_t size = m_param->size();
-    if (!p)
+    const size_t needed = bytesNeeded(m_type, size);
+    if (!p || needed == 0 || size < needed)
         return QDateTime();
-    const bool local = isLocalType(m_type);
-    auto decode = [local](qint64 msecs) { return local ? fromLocalMSecs(msecs) : fromMSecs(msecs); };
+    qint64 msecs = 0;
+    bool ok = false;
     switch (m_type) {
     case tptUnixTimeUTC:
     case tptUnixTimeLocal:
-        if (size > 7)
-            return decode(get<qint64>(p) * 1000);
-        if (size >= 4)
-            return decode(static_cast<qint64>(get<quint32>(p)) * 1000);
-        return QDateTime();
+        ok = needed == timeenc::UnixSeconds64::bytes ? timeenc::UnixSeconds64::read(p, &msecs)
+                                                     : timeenc::UnixSeconds32::read(p, &msecs);
+        break;
     case tptKILocal:
     case tptKIUTC:
-        if (size < 8)
-            return QDateTime();
-        return decode(static_cast<qint64>(get<quint32>(p)) * 1000 + get<quint32>(p + 4) / 1000);
+        ok = timeenc::SecondsMicros::read(p, &msecs);
+        break;
     case tptUTmsecUTC:
-    case tptUTmsecLocal: {
-        if (size < 8)
-            return QDateTime();
-        const quint32 secs = get<quint32>(p);
-        const quint32 msecs = get<quint32>(p + 4);
-        const QDateTime dt = decode(static_cast<qint64>(secs) * 1000 + msecs);
-        GATE_DEBUG(8, m_type == tptUTmsecUTC ? "TimePoint::toDT( %u sec + %u msec): from tptUTmsecUTC %s"
-                                             : "TimePoint::toDT( %u sec + %u msec): from tptUTmsecLocal %s",
-                   secs, msecs, qUtf8Printable(getDTstring(dt)));
-        return dt;
-    }
+    case tptUTmsecLocal:
+        ok = timeenc::SecondsMillis::read(p, &msecs);
+        break;
     case tptUTdoubleUTC:
-    case tptUTdoubleLocal: {
-        if (size < 8)
-            return QDateTime();
-        const double value = get<double>(p);
-        if (!std::isfinite(value) || std::fabs(value) > 1e14)
-            return QDateTime();
-        const double whole = std::floor(value);
-        const qint64 msecs = static_cast<qint64>(whole) * 1000 + std::llround((value - whole) * 1000.0);
-        const QDateTime dt = decode(msecs);
-        GATE_DEBUG(8, m_type == tptUTdoubleUTC ? "TimePoint::toDT(%lf): from tptUTdoubleUTC %s"
-                                               : "TimePoint::toDT(%lf): from tptUTdoubleLocal %s",
-                   value, qUtf8Printable(getDTstring(dt)));
-        return dt;
-    }
+    case tptUTdoubleLocal:
+        ok = timeenc::SecondsDouble::read(p, &msecs);
+        break;
     case tptTimeSpecUTC:
-        if (size < 8)
-            return QDateTime();
-        return fromMSecs(static_cast<qint64>(get<quint32>(p)) * 1000 + get<quint32>(p + 4) / 1000000);
+        ok = timeenc::SecondsNanos::read(p, &msecs);
+        break;
     default:
-        return QDateTime();
+        break;
     }
+    if (!ok)
+        return QDateTime();
+    const QDateTime dt = isLocalType(m_type) ? fromLocalMSecs(msecs) : fromMSecs(msecs);
+    if (debugEnabled(8)) {
+        if (m_type == tptUTmsecUTC || m_type == tptUTmsecLocal)
+            qDebug(m_type == tptUTmsecUTC ? "TimePoint::toDT( %u sec + %u msec): from tptUTmsecUTC %s"
+                                          : "TimePoint::toDT( %u sec + %u msec): from tptUTmsecLocal %s",
+                   get<quint32>(p), get<quint32>(p + 4), qUtf8Printable(getDTstring(dt)));
+        else if (m_type == tptUTdoubleUTC || m_type == tptUTdoubleLocal)
+            qDebug(m_type == tptUTdoubleUTC ? "TimePoint::toDT(%lf): from tptUTdoubleUTC %s"
+                                            : "TimePoint::toDT(%lf): from tptUTdoubleLocal %s",
+                   get<double>(p), qUtf8Printable(getDTstring(dt)));
+    }
+    return dt;
 }
 
 bool TimePoint::holdsTime() const

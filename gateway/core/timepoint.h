@@ -7,7 +7,9 @@
 class BaseTieParam;
 
 // A unit's time stamp kept inside one of its parameters, in one of twelve
-// encodings (all words little-endian). The parameter is not owned.
+// encodings (all words little-endian; the word layouts are those of
+// core/timeencoding.h, shared with the date/time conversions). The
+// parameter is not owned.
 class TimePoint
 {
 public:
@@ -40,9 +42,13 @@ public:
     // Stamps the parameter with the current time when the mode is send or conversion.
     virtual void update();
     // Encodes `dt` into the parameter; nothing without a parameter, without
-    // enough storage, or for the codes none, raw and timespec64.
+    // enough storage, for the codes none, raw and timespec64, or for an
+    // instant the encoding's words cannot hold (a 32-bit second count
+    // before 1970 or after 2106).
     virtual void setFromDT(const QDateTime &dt);
-    // Decodes the parameter into a UTC date-time; invalid where setFromDT writes nothing.
+    // Decodes the parameter into a UTC date-time; invalid for the codes and
+    // storages setFromDT leaves alone, and for words whose seconds overflow
+    // the millisecond count.
     virtual QDateTime toDT() const;
     // True when the parameter exists and the encoding (2 to 9) fits its storage.
     virtual bool holdsTime() const;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix, then builds and runs a
-# program that links the installed libraries through their CMake packages
-# and checks their pkg-config files.
+# program that parses a packet template and reads a value through the
+# installed headers and libraries, once through their CMake packages and
+# once through their pkg-config files.
 set -euo pipefail
 build_dir=$1
 source_dir=$(cd "$(dirname "$0")" && pwd)
@@ -18,7 +19,12 @@ cmake -S "$source_dir/consumer" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/pref
 cmake --build "$work/build" >/dev/null
 LD_LIBRARY_PATH="$work/prefix/lib" "$work/build/consumer" | grep -qx linked
 
+# The same program built with nothing but the pkg-config files.
 export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
 pkg-config --exists korvadatapacket sundry5
 pkg-config --libs korvadatapacket | grep -q -- -lKORVADataPacket
+# shellcheck disable=SC2046 # the flags are meant to split
+c++ -std=c++17 -fPIC -o "$work/consumer-pc" "$source_dir/consumer/main.cpp" \
+    $(pkg-config --cflags --libs korvadatapacket sundry5)
+LD_LIBRARY_PATH="$work/prefix/lib" "$work/consumer-pc" | grep -qx linked
 echo "installed package OK"

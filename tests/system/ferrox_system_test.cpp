@@ -29,10 +29,14 @@ TEST(Program, StartsLogsItsStartAndKeepsTicking)
         },
         10000));
     EXPECT_EQ(process.state(), QProcess::Running);
-    process.kill();
-    process.waitForFinished(5000);
+    // SIGTERM stops it as "terminate" does: cleanly, and the log says so.
+    process.terminate();
+    EXPECT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
     EXPECT_TRUE(err.contains("Debuglevel is 6"));
     EXPECT_TRUE(err.contains("FerroxApplication::FerroxApplication() was called"));
+    EXPECT_TRUE(tree.readLog().endsWith("\tApplication was stopped\n")) << tree.readLog().constData();
 }
 
 TEST(Program, ConfigurationErrorEndsTheProcessWithMinusOne)
@@ -45,7 +49,11 @@ TEST(Program, ConfigurationErrorEndsTheProcessWithMinusOne)
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_TRUE(run.err.contains("Error loading config: not supposed section \"modbus\" occurred")) << run.err.constData();
     EXPECT_TRUE(run.err.contains("Error loading config\n")) << run.err.constData();
-    EXPECT_TRUE(tree.readLog().contains("\tError loading config: not supposed section \"modbus\" occurred"));
+    // The error is in the log once, the failure last, and no start.
+    const QByteArray log = tree.readLog();
+    EXPECT_EQ(log.count("\tError loading config: not supposed section \"modbus\" occurred\n"), 1) << log.constData();
+    EXPECT_TRUE(log.endsWith("\tError loading config\n")) << log.constData();
+    EXPECT_FALSE(log.contains("Application was started"));
 }
 
 TEST(Program, MissingConfigurationEndsTheProcessWithMinusOne)
@@ -56,6 +64,15 @@ TEST(Program, MissingConfigurationEndsTheProcessWithMinusOne)
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_TRUE(run.err.contains("Error loading config: error opening")) << run.err.constData();
+    // No configuration names a log file: the default one gets the reason,
+    // and a log file on the command line gets it instead.
+    const QByteArray log = tree.readLog();
+    EXPECT_TRUE(log.contains("\tError loading config: error opening " + tree.configPath().toUtf8() + "\n")) << log.constData();
+    EXPECT_TRUE(log.endsWith("\tError loading config\n")) << log.constData();
+
+    ASSERT_TRUE(tree.writeConfig("ferrox.cfg", "<config><misc>"));
+    ASSERT_TRUE(tree.runForeground({"-L", "../log/given.log"}, 15000).finished);
+    EXPECT_TRUE(tree.readLog("given.log").contains("\tError loading config: error parsing ")) << tree.readLog("given.log").constData();
 }
 
 TEST(Program, WrongArgumentEndsTheProcessWithMinusOne)
@@ -66,11 +83,14 @@ TEST(Program, WrongArgumentEndsTheProcessWithMinusOne)
     const InstallationTree::Run run = tree.runForeground({"-X"}, 15000);
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 255);
-    EXPECT_EQ(run.err.count("Wrong argument -X"), 1) << run.err.constData();
+    EXPECT_EQ(run.err.count("Wrong argument -X (see -h"), 1) << run.err.constData();
+    EXPECT_TRUE(tree.readLog().contains("\tWrong argument -X (see -h"));
+    EXPECT_FALSE(tree.readLog().contains("Application was started"));
 
     const InstallationTree::Run missing = tree.runForeground({"-D"}, 15000);
     ASSERT_TRUE(missing.finished);
     EXPECT_EQ(missing.exitCode, 255);
+    EXPECT_TRUE(missing.err.contains("Debuglevel is 0 (the value of -D is missing)")) << missing.err.constData();
 }
 
 TEST(Program, LogFileOnTheCommandLineWinsOverTheConfiguration)

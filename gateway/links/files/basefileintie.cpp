@@ -1,13 +1,36 @@
 #include "links/files/basefileintie.h"
 
+#include "core/clock.h"
+
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// How many bytes before the read position are compared to notice a
+// rewritten file: the last line read, or the end of a longer one.
+constexpr qint64 kFingerprintBytes = 4096;
 
 // The byte at `pos` of `file`; false when it cannot be read.
 bool byteAt(QFile &file, qint64 pos, char *c)
 {
     return file.seek(pos) && file.getChar(c);
+}
+
+// The `count` bytes of `file` before `pos` (fewer near the start); a null
+// array when they cannot be read.
+QByteArray bytesBefore(QFile &file, qint64 pos, qint64 count)
+{
+    const qint64 from = qMax<qint64>(0, pos - count);
+    if (!file.seek(from))
+        return QByteArray();
+    QByteArray bytes = file.read(pos - from);
+    return bytes.size() == pos - from ? bytes : QByteArray();
 }
 
 } // namespace
@@ -18,12 +41,45 @@ BaseFileInTie::BaseFileInTie(QObject *parent)
     , m_passStart(0)
     , m_dialect(SemicolonSeparated)
     , m_codec(nullptr)
-    , m_seenSize(-1)
-    , m_putOff(false)
+    , m_seenValid(false)
+    , m_changedAtMs(0)
 {
 }
 
 BaseFileInTie::~BaseFileInTie() = default;
+
+bool BaseFileInTie::openInput(QFile &file, InputState *state, QString *reason) const
+{
+    const QByteArray path = QFile::encodeName(m_fileName);
+    int fd;
+    do {
+        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *reason = QStringLiteral("not a regular file");
+        ::close(fd);
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        *reason = file.errorString();
+        ::close(fd);
+        return false;
+    }
+    state->size = static_cast<qint64>(st.st_size);
+    state->modifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    state->identity = FileIdentity::of(st);
+    return true;
+}
 
 bool BaseFileInTie::canStartAt(QFile &file, qint64 size, qint64 pos)
 {
@@ -35,12 +91,34 @@ bool BaseFileInTie::canStartAt(QFile &file, qint64 size, qint64 pos)
     return byteAt(file, pos - 1, &before) && before == '\n';
 }
 
-bool BaseFileInTie::lastLineBeingWritten(QFile &file, qint64 size)
+bool BaseFileInTie::continuesFromBefore(QFile &file, const InputState &state) const
 {
+    if (state.identity != m_readIdentity)
+        return false;
+    if (m_readPosition <= 0)
+        return true;
+    if (m_readPosition > state.size)
+        return false;
+    return bytesBefore(file, m_readPosition, m_bytesBeforePosition.size()) == m_bytesBeforePosition;
+}
+
+void BaseFileInTie::rememberPosition(QFile &file, const InputState &state)
+{
+    m_readIdentity = state.identity;
+    m_bytesBeforePosition = bytesBefore(file, m_readPosition, kFingerprintBytes);
+}
+
+bool BaseFileInTie::lastLineUnsettled(QFile &file, const InputState &state)
+{
+    const qint64 now = Clock::monotonicMsecs();
+    const bool changed = !m_seenValid || state.size != m_seen.size || state.modifiedNs != m_seen.modifiedNs
+        || state.identity != m_seen.identity;
+    if (changed) {
+        m_seen = state;
+        m_seenValid = true;
+        m_changedAtMs = now;
+    }
     char last = '\n';
-    const bool open = size > 0 && byteAt(file, size - 1, &last) && last != '\n';
-    const bool changed = size != m_seenSize;
-    m_seenSize = size;
-    m_putOff = open && changed && !m_putOff;
-    return m_putOff;
+    const bool open = state.size > 0 && byteAt(file, state.size - 1, &last) && last != '\n';
+    return open && now - m_changedAtMs < static_cast<qint64>(timeout());
 }

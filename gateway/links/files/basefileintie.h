@@ -2,9 +2,11 @@
 #define BASEFILEINTIE_H
 
 #include "core/basetie.h"
+#include "links/files/fileidentity.h"
 
 #include <csvfunctions.h>
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -15,6 +17,12 @@ class QTextCodec;
 // the file name, the byte position at which the next poll starts reading,
 // the time of the current poll and the line dialect; the file is opened and
 // closed on every poll, so the writer may replace it at any time.
+//
+// Between polls it also remembers which file it read (device and inode) and
+// the bytes just before the read position, so that a file rewritten or
+// replaced since is read from its start instead of from an old position,
+// and when the file last changed, so that a last line still being written
+// is not taken half.
 class BaseFileInTie : public BaseTie
 {
     Q_OBJECT
@@ -40,18 +48,40 @@ public:
     void setCodec(QTextCodec *codec) { m_codec = codec; }
 
 protected:
+    // What one poll saw of the open input file.
+    struct InputState {
+        qint64 size = 0;
+        qint64 modifiedNs = 0; // last modification, nanoseconds since the epoch
+        FileIdentity identity;
+    };
+
     void setPollTime(const QDateTime &dt) { m_pollTime = dt; }
     void setPassStart(qint64 pos) { m_passStart = pos; }
+    // Opens the input file for reading into `file` and describes it in
+    // `state`. Only a regular file is opened: the name is opened without
+    // blocking and checked on the open descriptor, so a FIFO or a device
+    // there can never stall the main cycle. False, with the reason in
+    // `reason`, when the file is missing, unreadable or not a regular file.
+    bool openInput(QFile &file, InputState *state, QString *reason) const;
     // True when reading `file` (open, `size` bytes) may start at byte
     // `pos`: the start, or a line start inside the file. A position past
     // the end or inside a line means the file was replaced.
     static bool canStartAt(QFile &file, qint64 size, qint64 pos);
+    // True when `file` is the file the last pass read and still holds the
+    // bytes that stood just before the read position then; false for
+    // another file (deleted and made anew, renamed over) or for one whose
+    // content before the position was rewritten: it is read from its start.
+    bool continuesFromBefore(QFile &file, const InputState &state) const;
+    // Remembers `state`'s file and the bytes before the read position, for
+    // continuesFromBefore() at the next poll.
+    void rememberPosition(QFile &file, const InputState &state);
     // True when the last line of `file` has no line end yet and the file
-    // changed since the previous poll: its writer is most likely still
-    // writing it, so this poll should leave the file alone. A file whose
-    // last line stays without line end is read at the next poll, so a
-    // poll is put off at most once in a row.
-    bool lastLineBeingWritten(QFile &file, qint64 size);
+    // changed less than the tie's data timeout ago: its writer may still be
+    // writing it, so this poll leaves the file alone. Such a line is taken
+    // once the file has stood unchanged for the data timeout, never while it
+    // keeps changing. Called once per poll that opened the file; it also
+    // notes when the file last changed.
+    bool lastLineUnsettled(QFile &file, const InputState &state);
 
 private:
     QString m_fileName;
@@ -60,8 +90,13 @@ private:
     QDateTime m_pollTime;
     LoadSaveTableFileType m_dialect;
     QTextCodec *m_codec;
-    qint64 m_seenSize;
-    bool m_putOff;
+    // The file of the last pass and the bytes before the read position.
+    FileIdentity m_readIdentity;
+    QByteArray m_bytesBeforePosition;
+    // The file as the last poll saw it, and when (monotonic) it last changed.
+    InputState m_seen;
+    bool m_seenValid;
+    qint64 m_changedAtMs;
 };
 
 #endif // BASEFILEINTIE_H

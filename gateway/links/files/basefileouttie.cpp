@@ -1,10 +1,26 @@
 #include "links/files/basefileouttie.h"
 
 #include "core/basetieunit.h"
+#include "core/diag.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QTextCodec>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
 
 BaseFileOutTie::BaseFileOutTie(QObject *parent)
     : BaseTie(parent)
@@ -68,15 +84,54 @@ QByteArray BaseFileOutTie::encode(const QString &text) const
     return codec->fromUnicode(text);
 }
 
-bool BaseFileOutTie::appendToFile(const QString &path, const QByteArray &bytes)
+bool BaseFileOutTie::appendToFile(const QString &path, const QByteArray &bytes, QString *error, FileIdentity *identity)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const qint64 before = file.size();
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.resize(before);
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (error)
+            *error = systemError(errno);
         return false;
     }
-    return true;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        if (error)
+            *error = systemError(errno);
+        ::close(fd);
+        return false;
+    }
+    if (identity)
+        *identity = FileIdentity::of(st);
+    // Unbuffered: what the call does not take is never written later.
+    // A write that stops short (a signal) goes on with the rest; one that
+    // fails leaves the reason (a full disk, a size limit) in errno.
+    qint64 done = 0;
+    int cause = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            cause = n < 0 ? errno : EIO;
+            break;
+        }
+        done += n;
+    }
+    bool ok = done == bytes.size();
+    if (!ok) {
+        if (done > 0 && ::ftruncate(fd, st.st_size) != 0)
+            GATE_WARN("BaseFileOutTie::appendToFile(): cannot cut \"%s\" back to %lld bytes: %s", name.constData(),
+                      static_cast<long long>(st.st_size), std::strerror(errno));
+        if (error)
+            *error = systemError(cause);
+    }
+    if (::close(fd) != 0 && ok) {
+        if (error)
+            *error = systemError(errno);
+        ok = false;
+    }
+    return ok;
 }

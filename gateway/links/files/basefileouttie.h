@@ -2,6 +2,7 @@
 #define BASEFILEOUTTIE_H
 
 #include "core/basetie.h"
+#include "links/files/fileidentity.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -56,10 +57,14 @@ public:
 protected:
     // `text` in the files' codec.
     QByteArray encode(const QString &text) const;
-    // Appends `bytes` to the file at `path` (created when missing). False
-    // when the file cannot be opened or written whole; a part that was
-    // written is cut off again, so the file never ends in half a record.
-    static bool appendToFile(const QString &path, const QByteArray &bytes);
+    // Appends `bytes` to the file at `path` (created when missing) with one
+    // unbuffered write. False, with the system's reason in `error` (when not
+    // null), when the file cannot be opened or written whole (a full disk, a
+    // size limit): the file is then cut back to its size before the write,
+    // so it never ends in half a record and the next record is never glued
+    // to one. `identity` (when not null) receives the file written to.
+    static bool appendToFile(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                             FileIdentity *identity = nullptr);
 
 private:
     QStringList m_fileNames;

@@ -51,27 +51,19 @@ QString attr(const QDomElement &element, const char *name)
 }
 
 // Sets the tie's identifier and data timeout from the section; false
-// (reported with `idError`) when the identifier cannot be set.
+// (reported with `idError`) when the identifier cannot be set, or (reported
+// by the reader) when the timeout is not a number of 32 bits.
 bool readTieBasics(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, BaseTie *tie, const char *idError)
 {
     if (!loader.parseTieID(section, tie)) {
         reportConfigError(kContext, idError);
         return false;
     }
-    tie->setTimeout(static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("timeout"), 3000)));
+    quint32 timeout = 3000;
+    if (!GateXmlConfigLoaderTemplate::readUInt32Attr(section, "timeout", 3000, timeout))
+        return false;
+    tie->setTimeout(timeout);
     return true;
-}
-
-// Ends a section: a complete one lists its tie. The tie of a failed one is
-// not listed, but the provider index may already point at its parameters,
-// so the configuration keeps it alive as a child until it goes itself.
-bool finishSection(GateXmlConfigLoaderTemplate &loader, std::unique_ptr<BaseTie> &tie, bool complete)
-{
-    if (complete)
-        loader.addTie(tie.release());
-    else
-        tie.release()->setParent(&loader.config());
-    return complete;
 }
 
 // Builds one unit from a `csvlist` element into `tie` (by its addUnit) and
@@ -185,8 +177,10 @@ bool readOutFile(const QDomElement &outfile, TextFileOutTie *tie)
 bool readTextOutAttributes(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, TextFileOutTie *tie)
 {
     tie->setSyncByTimePoint(QXmlBasedObject::getXMLBoolAttrDef(section, QStringLiteral("syncbytimepoint"), false));
-    tie->setMinWriteInterval(
-        static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("minwriteinterval"), 1)));
+    quint32 interval = 1;
+    if (!GateXmlConfigLoaderTemplate::readUInt32Attr(section, "minwriteinterval", 1, interval))
+        return false;
+    tie->setMinWriteInterval(interval);
     tie->setColumns(OutFieldFormat::parseColumns(attr(section, "outfields")));
     tie->setValidString(QXmlBasedObject::getXMLAttrValueDef(section, QStringLiteral("defvalidstring"), QStringLiteral("+")));
     tie->setInvalidString(
@@ -212,7 +206,7 @@ bool readTextFileInSection(GateXmlConfigLoaderTemplate &loader, const QDomElemen
         ok = readChildren(loader, section, tie, kInTexts,
                           [tie](const QDomElement &infile) { return readInFile(infile, tie); });
     }
-    return finishSection(loader, owner, ok);
+    return loader.finishSection(owner.release(), ok);
 }
 
 bool readTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
@@ -223,7 +217,7 @@ bool readTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomEleme
         && readTextOutAttributes(loader, section, tie)
         && readChildren(loader, section, tie, kOutTexts,
                         [tie](const QDomElement &outfile) { return readOutFile(outfile, tie); });
-    return finishSection(loader, owner, ok);
+    return loader.finishSection(owner.release(), ok);
 }
 
 bool readPlotTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
@@ -231,11 +225,12 @@ bool readPlotTextFileOutSection(GateXmlConfigLoaderTemplate &loader, const QDomE
     std::unique_ptr<BaseTie> owner(new PlotTextFileOutTie);
     auto *tie = static_cast<PlotTextFileOutTie *>(owner.get());
     bool ok = readTieBasics(loader, section, tie, "Internal error: error while setting PlotTextFileOutTie id");
+    quint32 interval = 1;
+    ok = ok && GateXmlConfigLoaderTemplate::readUInt32Attr(section, "minwriteinterval", 1, interval);
     if (ok) {
-        tie->setMinWriteInterval(
-            static_cast<quint32>(QXmlBasedObject::getXMLULongAttrDef(section, QStringLiteral("minwriteinterval"), 1)));
+        tie->setMinWriteInterval(interval);
         ok = readChildren(loader, section, tie, kOutTexts,
                           [tie](const QDomElement &outfile) { return readOutFile(outfile, tie); });
     }
-    return finishSection(loader, owner, ok);
+    return loader.finishSection(owner.release(), ok);
 }

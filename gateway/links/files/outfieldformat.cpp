@@ -4,9 +4,12 @@
 
 #include <dpdatatype.h>
 
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <locale>
 #include <sstream>
@@ -151,6 +154,29 @@ const uchar *storageFor(const BaseTieParam *param, size_t bytes)
     return param->values();
 }
 
+// The shortest text that reads back as `v`, in the C locale's form
+// ("0.1", "1234567.5", "1e+20").
+QString doubleText(double v)
+{
+    return QLocale::c().toString(v, 'g', QLocale::FloatingPointShortest);
+}
+
+// The shortest text that reads back as the float `v`: its shortest digits
+// are found for a float (a float widened to double would show digits the
+// float does not hold, 0.1f as 0.10000000149011612), then written in the
+// same form as a double.
+QString floatText(float v)
+{
+    if (!std::isfinite(v))
+        return doubleText(static_cast<double>(v));
+    char digits[32];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, v, std::chars_format::scientific);
+    double shortest = static_cast<double>(v);
+    if (end.ec == std::errc())
+        std::from_chars(digits, end.ptr, shortest);
+    return doubleText(shortest);
+}
+
 void writeSecondsAndFraction(QTextStream &out, qint64 seconds, quint64 fraction, int digits)
 {
     out << seconds << ',' << QStringLiteral("%1").arg(fraction, digits, 10, QLatin1Char('0'));
@@ -240,8 +266,8 @@ void OutFieldFormat::writeValue(QTextStream &out, const BaseTieParam *param)
     case V::S32: out << read<qint32>(p); break;
     case V::U64: out << read<quint64>(p); break;
     case V::S64: out << read<qint64>(p); break;
-    case V::F32: out << read<float>(p); break;
-    case V::F64: out << read<double>(p); break;
+    case V::F32: out << floatText(read<float>(p)); break;
+    case V::F64: out << doubleText(read<double>(p)); break;
     case V::Extended: writeExtended(out, p); break;
     case V::Bool: out << (read<quint8>(p) ? 1 : 0); break;
     case V::TimeVal: writeSecondsAndFraction(out, read<quint32>(p), read<quint32>(p, 4), 6); break;

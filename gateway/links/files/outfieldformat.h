@@ -37,7 +37,8 @@ public:
     // the RTM, else the IID.
     static QString preferredId(const BaseTieParam *param);
     // Writes the value of element 0 of `param` by its data type ("?" for a
-    // type without a text form or a storage too small for it).
+    // type without a text form or a storage too small for it). Floating
+    // values get the shortest text that reads back to the same value.
     static void writeValue(QTextStream &out, const BaseTieParam *param);
     // Writes the validity code of element 0 of `param` by its data type;
     // types whose validity has no code write `validityText` ("?" for a type

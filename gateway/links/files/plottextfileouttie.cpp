@@ -15,17 +15,25 @@ void PlotTextFileOutTie::beforeWriteToFile(int position, const QString &fileName
 {
     if (position < 0)
         return;
-    while (m_currentFileNames.size() <= position)
+    while (m_currentFileNames.size() <= position) {
         m_currentFileNames.append(QString());
+        m_started.append(FileIdentity());
+    }
     QString &current = m_currentFileNames[position];
-    if (current == fileName)
+    FileIdentity &started = m_started[position];
+    const bool startedStillThere = !current.isEmpty() && FileIdentity::ofPath(current) == started;
+    if (current == fileName && startedStillThere)
         return;
-    if (!current.isEmpty()) {
+    if (current != fileName && startedStillThere) {
         // Forgotten at once, so that a retry after a failure does not end the old file twice.
         if (!appendToFile(current, encode(QStringLiteral("END\n") + fileName + QLatin1Char('\n'))))
             GATE_DEBUG(1, "PlotTextFileOutTie::beforeWriteToFile(): cannot end file \"%s\"", qUtf8Printable(current));
-        current.clear();
     }
-    if (appendToFile(fileName, encode(QStringLiteral("START\n"))))
+    current.clear();
+    started = FileIdentity();
+    FileIdentity written;
+    if (appendToFile(fileName, encode(QStringLiteral("START\n")), nullptr, &written)) {
         current = fileName;
+        started = written;
+    }
 }

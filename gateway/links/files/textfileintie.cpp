@@ -40,11 +40,49 @@ const InputType *inputType(quint32 type)
     return nullptr;
 }
 
+// Identifiers come from the file: a message shows at most this many characters of one.
+constexpr int kShownIdChars = 64;
+
+QString shown(const QString &id)
+{
+    return id.size() > kShownIdChars ? id.left(kShownIdChars) + QStringLiteral("...") : id;
+}
+
+// Counts one more line with `fault` (a LineFault); the message of the
+// first, made by `text`, is kept.
+template<typename Fault, typename Text>
+void addFault(Fault &fault, Text text)
+{
+    if (fault.count++ == 0)
+        fault.first = text();
+}
+
+// One message for the lines of a pass that had `fault` (a LineFault);
+// without such lines, the end of the streak.
+template<typename Fault>
+void reportLineFault(RepeatedMessage &message, const Fault &fault)
+{
+    if (fault.count == 0) {
+        if (message.active())
+            message.clear();
+        return;
+    }
+    message.report(fault.count == 1
+                       ? fault.first
+                       : QStringLiteral("%1 (and %2 more lines of this pass)").arg(fault.first).arg(fault.count - 1));
+}
+
 } // namespace
 
 TextFileInTie::TextFileInTie(QObject *parent)
     : BaseFileInTie(parent)
     , m_prevForAbsent(false)
+    , m_openFault(RepeatedMessage::Both)
+    , m_noPassNote(RepeatedMessage::Warning)
+    , m_overLongFault(RepeatedMessage::Both)
+    , m_emptyIdNote(RepeatedMessage::Warning)
+    , m_unknownIdNote(RepeatedMessage::Warning)
+    , m_noTextFormNote(RepeatedMessage::Warning)
 {
 }
 
@@ -78,92 +116,129 @@ void TextFileInTie::pollAndConvert()
 {
     GATE_DEBUG(3, "TextFileInTie::pollAndConvert() was called");
     setPollTime(Clock::nowUtc());
-
-    QFile file(fileName());
-    if (!file.open(QIODevice::ReadOnly)) {
-        GATE_DEBUG(1, "TextFileInTie::pollAndConvert() Error opening file \"%s\"", qUtf8Printable(fileName()));
+    if (!readPass()) {
         convertInvalidatedUnits();
         return;
     }
-    GATE_DEBUG(4, "  m_prevForAbsent is %s", m_prevForAbsent ? "TRUE" : "FALSE");
-
-    const qint64 size = file.size();
-    if (size <= 0) {
-        GATE_DEBUG(1, "TextFileInTie::pollAndConvert(): Empty input file \"%s\"", qUtf8Printable(fileName()));
-        setReadPosition(0);
-        convertInvalidatedUnits();
-        return;
-    }
-    if (lastLineBeingWritten(file, size)) {
-        GATE_DEBUG(2, "TextFileInTie::pollAndConvert(): last line of input file \"%s\" is not complete yet",
-                   qUtf8Printable(fileName()));
-        convertInvalidatedUnits();
-        return;
-    }
-
-    // Where to read: on from the read position; when nothing was added
-    // there, the last pass again; the whole file when the file was replaced
-    // (the positions are past its end or inside a line) or as last resort.
-    TextLineReader reader(&file, 0, codec());
-    QStringList fields;
-    qint64 start = 0;
-    for (const qint64 candidate : {readPosition(), passStart(), qint64(0)}) {
-        if (!canStartAt(file, size, candidate) || !reader.restart(candidate))
-            continue;
-        start = candidate;
-        fields = reader.nextFields(dialect());
-        if (!fields.isEmpty() || candidate == 0)
-            break;
-    }
-    if (fields.size() == 1) {
-        setReadPosition(reader.pos());
-        start = reader.pos();
-        fields = reader.nextFields(dialect());
-    }
-    if (fields.isEmpty()) {
-        GATE_DEBUG(1, "TextFileInTie::pollAndConvert(): Empty line in input file \"%s\"", qUtf8Printable(fileName()));
-        convertInvalidatedUnits();
-        return;
-    }
-
-    // Reset only once there is a pass to read, so that the parameters never
-    // hold values their consumers were not given.
-    if (!m_prevForAbsent)
-        init();
-    setPassStart(start);
-    while (fields.size() >= 2) {
-        setReadPosition(reader.pos());
-        storeValue(fields.at(0), fields.at(1));
-        fields = reader.nextFields(dialect());
-    }
-
     const QList<BaseTieUnit *> &all = units();
     for (BaseTieUnit *unit : all) {
         if (!unit)
             continue;
         unit->setLastReceived(pollTime());
         unit->convertFromThis();
+        ++counters().unitsReceived;
     }
 }
 
-void TextFileInTie::storeValue(const QString &id, const QString &value)
+bool TextFileInTie::readPass()
+{
+    QFile file;
+    InputState state;
+    QString reason;
+    if (!openInput(file, &state, &reason)) {
+        m_openFault.report(
+            QStringLiteral("TextFileInTie::pollAndConvert() Error opening file \"%1\" (%2)").arg(fileName(), reason));
+        return false;
+    }
+    if (m_openFault.active())
+        m_openFault.clear(QStringLiteral("TextFileInTie::pollAndConvert(): input file \"%1\" is read again").arg(fileName()));
+    GATE_DEBUG(4, "  m_prevForAbsent is %s", m_prevForAbsent ? "TRUE" : "FALSE");
+
+    if (!continuesFromBefore(file, state)) {
+        setReadPosition(0);
+        setPassStart(0);
+    }
+    const bool read = readLines(file, state);
+    rememberPosition(file, state);
+    return read;
+}
+
+bool TextFileInTie::readLines(QFile &file, const InputState &state)
+{
+    if (lastLineUnsettled(file, state)) {
+        noteNoPass(2, "TextFileInTie::pollAndConvert(): last line of input file \"%1\" is not complete yet");
+        return false;
+    }
+    if (state.size <= 0) {
+        noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty input file \"%1\"");
+        setReadPosition(0);
+        return false;
+    }
+    TextLineReader reader(&file, 0, codec());
+    qint64 start = 0;
+    QStringList fields = startOfPass(file, state, reader, &start);
+    if (fields.isEmpty()) {
+        noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty line in input file \"%1\"");
+        return false;
+    }
+    if (m_noPassNote.active())
+        m_noPassNote.clear();
+
+    // Reset only once there is a pass to read, so that the parameters never
+    // hold values their consumers were not given.
+    if (!m_prevForAbsent)
+        init();
+    setPassStart(start);
+    PassFaults faults;
+    // A cut line is never a marker: what it held is not known.
+    while (fields.size() >= 2 || (!fields.isEmpty() && reader.lastLineCut())) {
+        setReadPosition(reader.pos());
+        if (reader.lastLineCut())
+            skipOverLongLine(fields, reader.lineStart(), faults);
+        else
+            storeValue(fields.at(0), fields.at(1), faults);
+        fields = reader.nextFields(dialect());
+    }
+    reportPassFaults(faults);
+    return true;
+}
+
+QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start)
+{
+    // The positions lie past the end or inside a line when the file was
+    // replaced by a shorter one; the start of the file is the last resort.
+    QStringList fields;
+    for (const qint64 candidate : {readPosition(), passStart(), qint64(0)}) {
+        if (!canStartAt(file, state.size, candidate) || !reader.restart(candidate))
+            continue;
+        *start = candidate;
+        fields = reader.nextFields(dialect());
+        if (!fields.isEmpty() || candidate == 0)
+            break;
+    }
+    if (fields.size() == 1 && !reader.lastLineCut()) {
+        setReadPosition(reader.pos());
+        *start = reader.pos();
+        fields = reader.nextFields(dialect());
+    }
+    return fields;
+}
+
+void TextFileInTie::storeValue(const QString &id, const QString &value, PassFaults &faults)
 {
     GATE_DEBUG(5, "    Process parameter with id \"%s\" and value \"%s\"", qUtf8Printable(id), qUtf8Printable(value));
     if (id.isEmpty()) {
-        GATE_DEBUG(1, "Parameter id \"%s\" is empty", qUtf8Printable(id));
+        if (debugEnabled(1))
+            addFault(faults.emptyId, [] { return QStringLiteral("Parameter id \"\" is empty"); });
         return;
     }
     BaseTieParam *param = findParam(id);
     if (!param) {
-        GATE_DEBUG(1, "Parameter with id \"%s\" not found", qUtf8Printable(id));
+        if (debugEnabled(1))
+            addFault(faults.unknownId, [&] { return QStringLiteral("Parameter with id \"%1\" not found").arg(shown(id)); });
         return;
     }
     const quint32 type = param->metatype();
     const InputType *how = inputType(type);
     uchar *storage = param->valuesForWrite();
     if (!how || !storage || param->size() < 2 * sizeof(quint32)) {
-        GATE_DEBUG(1, "Parameter (%s) with type %i(%s)  not (yet) implemented", qUtf8Printable(param->description()),
-                   static_cast<int>(type), qUtf8Printable(DPDataTypeToString(static_cast<int>(type))));
+        if (debugEnabled(1))
+            addFault(faults.noTextForm, [&] {
+                return QStringLiteral("Parameter (%1) with type %2(%3)  not (yet) implemented")
+                    .arg(param->description())
+                    .arg(type)
+                    .arg(DPDataTypeToString(static_cast<int>(type)));
+            });
         return;
     }
     bool ok = false;
@@ -177,4 +252,37 @@ void TextFileInTie::storeValue(const QString &id, const QString &value)
     const quint32 sign = ok ? how->parsedSign : how->failedSign;
     std::memcpy(storage + sizeof(quint32), &sign, sizeof sign);
     param->updateLastUpdated(pollTime());
+    ++counters().valuesReceived;
+}
+
+void TextFileInTie::skipOverLongLine(const QStringList &fields, qint64 lineStart, PassFaults &faults)
+{
+    // Only a separator within the kept bytes makes the first field an identifier.
+    const QString id = fields.size() >= 2 ? fields.at(0) : QString();
+    if (!id.isEmpty())
+        storeValue(id, QString(), faults);
+    addFault(faults.overLong, [&] {
+        QString text = QStringLiteral("TextFileInTie::pollAndConvert(): the line at byte %1 of input file \"%2\" is "
+                                      "longer than %3 bytes and was skipped")
+                           .arg(lineStart)
+                           .arg(fileName())
+                           .arg(TextLineReader::MaxLineBytes);
+        if (!id.isEmpty())
+            text += QStringLiteral("; parameter \"%1\" is invalid").arg(shown(id));
+        return text;
+    });
+}
+
+void TextFileInTie::reportPassFaults(const PassFaults &faults)
+{
+    reportLineFault(m_emptyIdNote, faults.emptyId);
+    reportLineFault(m_unknownIdNote, faults.unknownId);
+    reportLineFault(m_noTextFormNote, faults.noTextForm);
+    reportLineFault(m_overLongFault, faults.overLong);
+}
+
+void TextFileInTie::noteNoPass(quint32 level, const char *text)
+{
+    if (debugEnabled(level))
+        m_noPassNote.report(QString::fromLatin1(text).arg(fileName()));
 }

@@ -20,6 +20,20 @@ QByteArray stamp(const QDateTime &dt)
 
 constexpr char kDelimiters[] = {',', ';', '\t', ' '};
 
+// Records are told apart by their whole second: it is all the seconds line
+// shows, so a second record within one second would look like the first.
+qint64 secondOf(const QDateTime &dt)
+{
+    return dt.toSecsSinceEpoch();
+}
+
+// True when a file that holds the record at `held` (invalid: none yet)
+// already holds the record at `record`.
+bool holds(const QDateTime &held, const QDateTime &record)
+{
+    return held.isValid() && secondOf(record) <= secondOf(held);
+}
+
 } // namespace
 
 TextFileOutTie::TextFileOutTie(QObject *parent)
@@ -76,7 +90,7 @@ bool TextFileOutTie::recordWritten(const QDateTime &dt) const
 {
     const int files = fileNames().size();
     for (int k = 0; k < files; ++k) {
-        if (k >= m_fileWritten.size() || !m_fileWritten.at(k).isValid() || m_fileWritten.at(k) < dt)
+        if (k >= m_fileWritten.size() || !holds(m_fileWritten.at(k), dt))
             return false;
     }
     return true;
@@ -103,8 +117,7 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
         // The values of a time point are complete once no update came for 3 s.
         if (!(updated.addSecs(3) < now))
             return false;
-    } else if (m_lastWritten.isValid()
-               && now.toSecsSinceEpoch() < m_lastWritten.toSecsSinceEpoch() + qint64(m_minWriteInterval)) {
+    } else if (m_lastWritten.isValid() && secondOf(now) < secondOf(m_lastWritten) + qint64(m_minWriteInterval)) {
         // Not yet due; the unit stays dirty and the record is written once
         // the interval has passed, even when no further update comes.
         GATE_DEBUG(7, "TextFileOutTie::sendUnitData(%p): lastUpdated <lastWritten+%u (exiting)",
@@ -124,7 +137,7 @@ void TextFileOutTie::doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *pro
     const QDateTime theirs = providerUnit->lastUpdated();
     if (!mine.isValid() || !theirs.isValid() || recordWritten(mine))
         return;
-    if (mine.toSecsSinceEpoch() < theirs.toSecsSinceEpoch())
+    if (secondOf(mine) < secondOf(theirs))
         writeData();
 }
 
@@ -141,33 +154,34 @@ bool TextFileOutTie::writeData()
 
     const QStringList names = fileNames();
     m_fileWritten.resize(names.size());
-    m_fileFailing.resize(names.size());
+    m_fileFaults.resize(names.size());
     QByteArray bytes;
     bool complete = true;
     for (int k = 0; k < names.size(); ++k) {
-        if (m_fileWritten.at(k).isValid() && record <= m_fileWritten.at(k))
+        if (holds(m_fileWritten.at(k), record))
             continue; // this file holds the record already (an earlier attempt failed elsewhere)
         if (bytes.isNull())
             bytes = encode(recordText(record));
         const QString name = fileNameFor(k, record);
         beforeWriteToFile(k, name);
         GATE_DEBUG(4, "    write to file %i: %s", k, qUtf8Printable(name));
-        if (!appendToFile(name, bytes)) {
-            if (!m_fileFailing.at(k))
-                GATE_WARN("TextFileOutTie::writeData(): cannot append to file \"%s\"; the record is kept to be "
-                          "written later",
-                          qUtf8Printable(name));
-            m_fileFailing[k] = true;
+        QString error;
+        if (!appendToFile(name, bytes, &error)) {
+            m_fileFaults[k].report(QStringLiteral("TextFileOutTie::writeData(): cannot append to file \"%1\" (%2); the "
+                                                  "record is kept to be written later")
+                                       .arg(name, error));
             complete = false;
             continue;
         }
-        m_fileFailing[k] = false;
+        if (m_fileFaults.at(k).active())
+            m_fileFaults[k].clear(QStringLiteral("TextFileOutTie::writeData(): file \"%1\" is written again").arg(name));
         m_fileWritten[k] = record;
         m_lastWritten = record;
     }
     if (!complete)
         return false;
     m_lastWritten = record;
+    ++counters().recordsWritten;
     markWritten(record);
     return true;
 }
@@ -175,7 +189,7 @@ bool TextFileOutTie::writeData()
 void TextFileOutTie::markWritten(const QDateTime &recordTime)
 {
     for (BaseTieUnit *unit : units()) {
-        if (unit && unit->lastUpdated().isValid() && unit->lastUpdated() <= recordTime)
+        if (unit && unit->lastUpdated().isValid() && holds(recordTime, unit->lastUpdated()))
             unit->markSent();
     }
 }

@@ -1,6 +1,7 @@
 #ifndef TEXTFILEOUTTIE_H
 #define TEXTFILEOUTTIE_H
 
+#include "core/repeatedmessage.h"
 #include "links/files/basefileouttie.h"
 #include "links/files/outfieldformat.h"
 
@@ -15,14 +16,18 @@ class QTextStream;
 // seconds since midnight, then one line per parameter with the configured
 // columns. Output is gated by the tie's switch and spaced by the least
 // write interval, or, with time-point synchronisation, written once the
-// values of a time point are complete.
+// values of a time point are complete. Records are told apart by their
+// whole second, as the seconds line shows them: values updated within the
+// second of the last record belong to that record, so a file never gets
+// two records of one second (a least interval of 0 gives one per second).
 //
 // A dirty unit whose record cannot be written yet (interval not reached,
 // switch closed, a file not writable) stays dirty, so the record is tried
 // again on every send pass and written as soon as it can be, with the
 // values current then. Each file remembers the newest record it holds: a
 // retry after a partial failure writes only the files that lack it, and a
-// unit is marked sent once every file holds its values.
+// unit is marked sent once every file holds its values. A file that cannot
+// be written is warned about and logged once per streak of failures.
 class TextFileOutTie : public BaseFileOutTie
 {
     Q_OBJECT
@@ -98,8 +103,9 @@ private:
     bool m_syncByTimePoint;
     quint32 m_minWriteInterval;
     qint32 m_delimiterKind;
+    // Per output file: the newest record it holds, and its write fault.
     QVector<QDateTime> m_fileWritten;
-    QVector<bool> m_fileFailing;
+    QVector<RepeatedMessage> m_fileFaults;
 };
 
 #endif // TEXTFILEOUTTIE_H

@@ -20,6 +20,36 @@ bool isBlank(const char *data, int size)
     return true;
 }
 
+// The one character that separates fields in `type`; 0 for the blank
+// dialect, where a line's trailing blanks are trimmed away anyway.
+char separatorOf(LoadSaveTableFileType type)
+{
+    switch (type) {
+    case CommaSeparated:
+        return ',';
+    case SemicolonSeparated:
+        return ';';
+    case TabSeparated:
+        return '\t';
+    case SpaceSeparated:
+        break;
+    }
+    return 0;
+}
+
+// True when `text` holds `separator` outside double quotes.
+bool hasUnquotedSeparator(const QString &text, char separator)
+{
+    bool quoted = false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted && c == QLatin1Char(separator))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 TextLineReader::TextLineReader(QIODevice *device, qint64 start, QTextCodec *codec)
@@ -28,6 +58,8 @@ TextLineReader::TextLineReader(QIODevice *device, qint64 start, QTextCodec *code
     , m_buffer(kInitialBufferBytes, '\0')
     , m_lineBytes(0)
     , m_pos(0)
+    , m_lineStart(0)
+    , m_cut(false)
 {
     restart(start);
 }
@@ -35,17 +67,22 @@ TextLineReader::TextLineReader(QIODevice *device, qint64 start, QTextCodec *code
 bool TextLineReader::restart(qint64 start)
 {
     m_lineBytes = 0;
+    m_cut = false;
     if (!m_device || !m_device->seek(start)) {
         m_pos = m_device ? m_device->pos() : 0;
+        m_lineStart = m_pos;
         return false;
     }
     m_pos = start;
+    m_lineStart = start;
     return true;
 }
 
 bool TextLineReader::readRawLine()
 {
     m_lineBytes = 0;
+    m_lineStart = m_pos;
+    m_cut = false;
     if (!m_device)
         return false;
     bool any = false;
@@ -55,6 +92,7 @@ bool TextLineReader::readRawLine()
                 m_buffer.resize(qMin(m_buffer.size() * 2, MaxLineBytes + 1));
             } else {
                 // Too long: consume the rest of the line without keeping it.
+                m_cut = true;
                 char scratch[kInitialBufferBytes];
                 qint64 n;
                 while ((n = m_device->readLine(scratch, sizeof scratch)) > 0) {
@@ -87,7 +125,13 @@ QStringList TextLineReader::nextFields(LoadSaveTableFileType type)
         const char *data = m_buffer.constData();
         if (isBlank(data, m_lineBytes))
             continue;
-        const QStringList fields = csvParseString(m_codec->toUnicode(data, m_lineBytes), type);
+        const QString text = m_codec->toUnicode(data, m_lineBytes);
+        QStringList fields = csvParseString(text, type);
+        if (fields.size() == 1) {
+            const char separator = separatorOf(type);
+            if (separator && hasUnquotedSeparator(text, separator))
+                fields << QString(); // "ID;": the empty field after the separator
+        }
         if (!fields.isEmpty())
             return fields;
     }

@@ -15,8 +15,13 @@ class QTextCodec;
 // stream's position is costly to ask for on every line). Lines end at "\n";
 // a "\r" before it is dropped with the field trimming. Every line is decoded
 // with the codec on its own, which is exact for the byte-oriented encodings
-// text files use. A line longer than MaxLineBytes is cut there; the rest of
-// it is consumed and ignored.
+// text files use.
+//
+// A separator that ends a line still separates: "ID;" gives the fields "ID"
+// and "", so only a line without any separator outside quotes has a single
+// field. A line longer than MaxLineBytes is consumed whole, but only its
+// first MaxLineBytes bytes are split; lastLineCut() tells the caller that
+// the fields it got are those of a cut line.
 class TextLineReader
 {
 public:
@@ -34,9 +39,14 @@ public:
     QStringList nextFields(LoadSaveTableFileType type);
     // Byte offset just after the last line read.
     qint64 pos() const { return m_pos; }
+    // Byte offset at which the line of the last fields returned begins.
+    qint64 lineStart() const { return m_lineStart; }
+    // True when the line of the last fields returned was longer than
+    // MaxLineBytes: its fields come from its first MaxLineBytes bytes only.
+    bool lastLineCut() const { return m_cut; }
 
 private:
-    // Reads one raw line into m_line (without its "\n"); false at the end.
+    // Reads one raw line into m_buffer (without its "\n"); false at the end.
     bool readRawLine();
 
     QIODevice *m_device;
@@ -44,6 +54,8 @@ private:
     QByteArray m_buffer;
     int m_lineBytes;
     qint64 m_pos;
+    qint64 m_lineStart;
+    bool m_cut;
 };
 
 #endif // TEXTLINEREADER_H

@@ -207,12 +207,5 @@ bool readMqttSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &sec
                                     "\"mqtt\"");
         ok = false;
     }
-    if (!ok) {
-        // Not listed, but the provider index may already point at its
-        // parameters: the configuration keeps it until it goes itself.
-        tie.release()->setParent(&loader.config());
-        return false;
-    }
-    loader.addTie(tie.release());
-    return true;
+    return loader.finishSection(tie.release(), ok);
 }

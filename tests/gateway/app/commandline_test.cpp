@@ -43,10 +43,13 @@ INSTANTIATE_TEST_SUITE_P(
             "Using logfile /opt/ferrox/bin/gate.log"},
         Row{"RelativeLogName", {"-L", "../log/x.log", "-D", "2"}, true, 2, "/opt/ferrox/log/x.log", nullptr},
         Row{"AbsoluteLogName", {"-L", "/var/log/f.log"}, true, 0, "/var/log/f.log", nullptr},
-        Row{"UnknownOption", {"-X", "-D", "3"}, false, 0, "", "Wrong argument -X"},
-        Row{"DebugLevelNotANumber", {"-D", "high"}, false, 0, "", "Debuglevel is 0"},
-        Row{"DebugLevelMissing", {"-D"}, false, 0, "", "Debuglevel is 0"},
-        Row{"LogNameMissing", {"-L"}, false, 0, "/opt/ferrox/bin", "Using logfile /opt/ferrox/bin"},
+        Row{"UnknownOption", {"-X", "-D", "3"}, false, 0, "",
+            "Wrong argument -X (see -h; the gateway's own options are -D <level> and -L <file>)"},
+        Row{"DebugLevelNotANumber", {"-D", "high"}, false, 0, "", "Debuglevel is 0 (\"high\" is not a decimal number)"},
+        Row{"DebugLevelMissing", {"-D"}, false, 0, "", "Debuglevel is 0 (the value of -D is missing)"},
+        // A directory as log file would lose every line: none is set.
+        Row{"LogNameMissing", {"-L"}, false, 0, "", "Using logfile (none: the value of -L is missing)"},
+        Row{"LogNameEmpty", {"-L", "", "-D", "4"}, false, 4, "", "Using logfile (none: the value of -L is missing)"},
         Row{"EmptyArgumentEndsParsing", {"", "-X"}, true, 0, "", nullptr}),
     [](const ::testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
 

@@ -1,5 +1,6 @@
 #include "app/qgatelogger.h"
 
+#include "support/messagecapture.h"
 #include "support/scopedtimezone.h"
 
 #include <QDir>
@@ -45,13 +46,34 @@ TEST(QGateLogger, AppendsStampedLinesInOrderAndRecreatesARemovedFile)
     EXPECT_EQ(readLines(path), QStringList({"06-12-2026 19:24:43.120 +0300\tagain"}));
 }
 
-TEST(QGateLogger, UnwritableFileLosesTheLineQuietly)
+TEST(QGateLogger, UnwritableFileIsReportedOnceAndItsLinesHeldUntilItCanBeWritten)
 {
     QTemporaryDir dir;
+    const QString path = dir.filePath("no/such/dir/ferrox.log");
     QGateLogger logger;
-    logger.setFileName(dir.filePath("no/such/dir/ferrox.log"));
-    logger.Log(QStringLiteral("lost"));
-    EXPECT_FALSE(QFile::exists(dir.filePath("no/such/dir/ferrox.log")));
+    logger.setFileName(path);
+    MessageCapture messages;
+    for (int i = 0; i < QGateLogger::MaxHeldLines + 2; ++i)
+        logger.Log(QStringLiteral("held %1").arg(i));
+    ASSERT_EQ(messages.warnings().size(), 1);
+    EXPECT_TRUE(messages.warnings().at(0).startsWith(
+        QStringLiteral("QGateLogger::Log(): cannot write to the log file %1 (").arg(path)))
+        << qPrintable(messages.warnings().at(0));
+
+    // Once it can be written, the held lines go in first, in order, then a
+    // word on those that found no room.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("no/such/dir")));
+    logger.Log(QStringLiteral("back"));
+    const QStringList lines = readLines(path);
+    ASSERT_EQ(lines.size(), QGateLogger::MaxHeldLines + 1);
+    EXPECT_TRUE(lines.first().endsWith("\theld 0"));
+    EXPECT_TRUE(lines.at(QGateLogger::MaxHeldLines - 1).endsWith(QStringLiteral("\theld %1").arg(QGateLogger::MaxHeldLines - 1)));
+    EXPECT_TRUE(lines.last().endsWith("\t3 line(s) could not be written to the log file"));
+
+    // A directory in its place is a new streak, reported again.
+    logger.setFileName(dir.path());
+    logger.Log(QStringLiteral("held again"));
+    EXPECT_EQ(messages.warnings().size(), 2);
 }
 
 TEST(QGateLogger, TheProcessLoggerIsTheGatewaysLogSink)

@@ -124,11 +124,16 @@ TEST_F(ServiceBaseFixture, VersionTellsInstalledAndRunning)
     EXPECT_EQ(run({QStringLiteral("-version")}), 0);
     EXPECT_EQ(m_out, head + "is installed and not running\n\n");
 
+    // A socket that accepts but never answers is a hung service.
     UnixServerSocket server;
     ASSERT_TRUE(server.listenAt(ServiceController::socketPath(m_name)));
-    EXPECT_EQ(run({QStringLiteral("-v")}), 0);
-    EXPECT_EQ(m_out, head + "is installed and running\n\n");
-    EXPECT_TRUE(m_err.isEmpty());
+    RecordingService service({Program, QStringLiteral("-v")}, m_name);
+    service.controller().setReplyTimeout(200);
+    StdStreamCapture capture;
+    EXPECT_EQ(service.exec(), 0);
+    capture.finish();
+    EXPECT_EQ(capture.out(), head + "is installed and not responding\n\n");
+    EXPECT_TRUE(capture.err().isEmpty());
 }
 
 TEST_F(ServiceBaseFixture, InstallAndUninstallAgainstTheSettings)
@@ -177,18 +182,25 @@ TEST_F(ServiceBaseFixture, InstallFailureGivesBothMessagesAndMinusOne)
     EXPECT_TRUE(m_out.isEmpty());
 }
 
-TEST_F(ServiceBaseFixture, ControlActionsToAStoppedServiceAreQuiet)
+TEST_F(ServiceBaseFixture, ControlActionsToAStoppedServiceFailAndSayWhy)
 {
-    MessageCapture messages;
-    for (const QStringList &args : {QStringList{QStringLiteral("-p")}, {QStringLiteral("-pause")},
-                                    {QStringLiteral("-r")}, {QStringLiteral("-resume")},
-                                    {QStringLiteral("-c"), QStringLiteral("5")}, {QStringLiteral("-command")}}) {
-        SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
-        EXPECT_EQ(run(args), 0);
+    const QString missing = QStringLiteral(" (%1: No such socket)").arg(ServiceController::socketPath(m_name));
+    const struct {
+        QStringList args;
+        const char *failure;
+    } rows[] = {
+        {{QStringLiteral("-p")}, "The service could not be paused."},
+        {{QStringLiteral("-resume")}, "The service could not be resumed."},
+        {{QStringLiteral("-c"), QStringLiteral("5")}, "The service could not take the command."},
+        {{QStringLiteral("-command")}, "The service could not take the command."},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args.join(QLatin1Char(' ')).toStdString());
+        MessageCapture messages;
+        EXPECT_EQ(run(row.args), -1);
         EXPECT_TRUE(m_out.isEmpty());
-        EXPECT_TRUE(m_err.isEmpty());
+        EXPECT_EQ(messages.warnings(), QStringList{QLatin1String(row.failure) + missing});
     }
-    EXPECT_TRUE(messages.texts().isEmpty()) << qPrintable(messages.texts().join(QLatin1Char('\n')));
 }
 
 TEST_F(ServiceBaseFixture, TerminateToAStoppedServiceReportsTheFailure)
@@ -200,6 +212,17 @@ TEST_F(ServiceBaseFixture, TerminateToAStoppedServiceReportsTheFailure)
         EXPECT_EQ(messages.warnings().first(), QStringLiteral("The service could not be stopped. (%1: No such socket)")
                                                    .arg(ServiceController::socketPath(m_name)));
     }
+}
+
+TEST_F(ServiceBaseFixture, TerminateWithoutReplyFails)
+{
+    UnixServerSocket silent;
+    ASSERT_TRUE(silent.listenAt(ServiceController::socketPath(m_name)));
+    RecordingService service({Program, QStringLiteral("-t")}, m_name);
+    service.controller().setReplyTimeout(200);
+    MessageCapture messages;
+    EXPECT_EQ(service.exec(), -1);
+    EXPECT_EQ(messages.warnings(), QStringList{QStringLiteral("The service could not be stopped. (no reply within 200 ms)")});
 }
 
 TEST_F(ServiceBaseFixture, ExecRunsTheApplicationInTheForegroundWithoutTheOption)

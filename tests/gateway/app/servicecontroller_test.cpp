@@ -1,6 +1,7 @@
 #include "servicetestsupport.h"
 
 #include "app/servicecontroller.h"
+#include "app/servicelock.h"
 #include "app/unixsocket.h"
 
 #include <QDeadlineTimer>
@@ -124,14 +125,25 @@ protected:
 
 TEST(ServiceSocketPath, DisplayNameGivesLowerCaseLettersAndDigitsAndLogin)
 {
+    const ScopedEnvironment unset(ServiceController::controlDirVariable(), QByteArray());
     EXPECT_EQ(ServiceController::socketPath(QStringLiteral("Unix Ferrox")),
               QStringLiteral("/var/tmp/unixferrox.") + currentLogin());
+    EXPECT_EQ(ServiceController::lockPath(QStringLiteral("Unix Ferrox")),
+              QStringLiteral("/var/tmp/unixferrox.") + currentLogin() + QStringLiteral(".lock"));
     EXPECT_EQ(ServiceController::socketPath(QStringLiteral("Ferrox_Test-42.\u00c4 \u00df/x")),
               QStringLiteral("/var/tmp/ferroxtest42x.") + currentLogin());
+    // The control directory comes from the environment (empty: the default).
+    for (const char *dir : {"/run/ferrox", "/run/ferrox/"}) {
+        const ScopedEnvironment set(ServiceController::controlDirVariable(), dir);
+        EXPECT_EQ(ServiceController::socketPath(QStringLiteral("Unix Ferrox")), "/run/ferrox/unixferrox." + currentLogin());
+    }
+    const ScopedEnvironment empty(ServiceController::controlDirVariable(), "");
+    EXPECT_EQ(ServiceController::controlDirectory(), QStringLiteral("/var/tmp"));
 }
 
 TEST(ServiceSocketPath, LongNameIsCutToTheAddressField)
 {
+    const ScopedEnvironment unset(ServiceController::controlDirVariable(), QByteArray());
     const QString name(255, QLatin1Char('a'));
     const QString path = ServiceController::socketPath(name);
     EXPECT_EQ(QFile::encodeName(path).size(), UnixSocket::MaxPathBytes);
@@ -377,21 +389,61 @@ TEST_F(ControllerFixture, StartRefusesWhenTheServiceAnswersAlive)
     EXPECT_FALSE(c.start(QString(), {}));
 }
 
-TEST_F(ControllerFixture, StartRunsTheProgramDetachedInTheRootDirectoryMarkedAsService)
+TEST_F(ControllerFixture, StartedProgramRunsDetachedAndItsFailureIsReported)
 {
     ServiceController c(m_name);
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("out"));
-    const QString done = dir.filePath(QStringLiteral("done"));
-    const QString script = QStringLiteral("pwd > '%1'; echo \"run=$FERROX_SERVICE_RUN\" >> '%1'; echo \"$1\" >> '%1'; touch '%2'")
-                               .arg(out, done);
-    ASSERT_TRUE(c.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("sh"), QStringLiteral("first arg")}));
+    // Where it runs, how it is marked, its arguments, its streams, its session.
+    const QString script = QStringLiteral("streams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1); "
+                                          "{ pwd; echo \"$FERROX_SERVICE_RUN $FERROX_SERVICE_DETACHED\"; echo \"$1\"; "
+                                          "echo \"$streams\"; "
+                                          "test \"$(cut -d' ' -f6 /proc/$$/stat)\" = $$ && echo leader; } > '%1'; "
+                                          "echo 'Error: first' >&2; echo second >&2; exit 3")
+                               .arg(out);
+    EXPECT_FALSE(c.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("sh"), QStringLiteral("first arg")}));
+    EXPECT_EQ(c.lastFailure(), ServiceController::StartFailed);
+    EXPECT_EQ(c.lastError(), QStringLiteral("the service exited with code 3"));
+    EXPECT_EQ(c.startOutput(), (QStringList{QStringLiteral("Error: first"), QStringLiteral("second")}));
     // The starting process itself is not marked.
     EXPECT_FALSE(qEnvironmentVariableIsSet("FERROX_SERVICE_RUN"));
-    const QDeadlineTimer deadline(10000);
-    while (!QFile::exists(done) && !deadline.hasExpired())
-        QThread::msleep(10);
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("/\nrun=1\nfirst arg\n"));
+    EXPECT_EQ(file.readAll(), QByteArray("/\n1 1\nfirst arg\n/dev/null\n/dev/null\nleader\n"));
+
+    // One that neither answers nor ends in time is reported, not waited for.
+    c.setStartTimeout(200);
+    EXPECT_FALSE(c.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo starting >&2; exec sleep 1")}));
+    EXPECT_EQ(c.lastError(), QStringLiteral("the service did not answer within 200 ms; it may still be starting (see -v and the log)"));
+    EXPECT_EQ(c.startOutput(), QStringList{QStringLiteral("starting")});
+
+    EXPECT_FALSE(c.start(dir.filePath(QStringLiteral("missing")), {}));
+    EXPECT_TRUE(c.lastError().startsWith(QStringLiteral("cannot start "))) << qPrintable(c.lastError());
+}
+
+TEST_F(ControllerFixture, InstanceHoldingTheLockWithoutAnsweringIsNotResponding)
+{
+    ServiceController c(m_name);
+    c.setReplyTimeout(200);
+    ServiceLock lock(c.lockPath());
+    QString reason;
+    ASSERT_TRUE(lock.acquire(reason)) << qPrintable(reason);
+    QFile file(c.lockPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray::number(qint64(::getpid())) + "\n");
+
+    ServiceLock second(c.lockPath());
+    EXPECT_FALSE(second.acquire(reason));
+    EXPECT_EQ(reason, QStringLiteral("another instance of the service runs: it holds the lock %1").arg(c.lockPath()));
+
+    // Its socket is gone, but it runs: neither "not running" nor a new start.
+    EXPECT_EQ(c.state(), ServiceController::NotResponding);
+    EXPECT_FALSE(c.stop());
+    EXPECT_EQ(c.lastFailure(), ServiceController::NoReply);
+    EXPECT_FALSE(c.start(QStringLiteral("/bin/true"), {}));
+    EXPECT_TRUE(c.lastError().startsWith(QLatin1String("an instance of the service runs already"))) << qPrintable(c.lastError());
+
+    lock.release();
+    EXPECT_EQ(ServiceLock::probe(c.lockPath()), ServiceLock::Free);
+    EXPECT_EQ(c.state(), ServiceController::NotRunning);
 }

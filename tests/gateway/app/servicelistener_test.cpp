@@ -3,13 +3,26 @@
 #include "app/servicecontroller.h"
 #include "app/servicelistener.h"
 #include "app/unixsocket.h"
+#include "support/logcapture.h"
 #include "support/messagecapture.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // The frame run as a service in this process, controlled through its real
 // control socket from a second thread.
@@ -36,6 +49,19 @@ void send(UnixSocket &socket, const QByteArray &bytes)
     socket.write(bytes);
     socket.flush();
     socket.waitForBytesWritten(5000);
+}
+
+// Asks "alive" until the service answers, at most 10 s.
+bool answersSoon(const QString &name)
+{
+    ServiceController c(name);
+    const QDeadlineTimer deadline(10000);
+    while (!c.sendText(QStringLiteral("alive"))) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
 }
 
 } // namespace
@@ -157,7 +183,10 @@ TEST_F(ServiceRunFixture, SeveralCommandsInOneWriteAreServedInOrder)
             UnixSocket socket;
             if (!connectRaw(socket, m_name))
                 return;
-            send(socket, "alive\r\nnum:5\r\nbogus\r\nnum:6\r\n");
+            // A zero byte is one more byte of a bad command; what follows it
+            // in the same read is served.
+            const char bytes[] = "alive\r\nnum:5\r\nalive\0junk\r\nnum:6\r\n";
+            send(socket, QByteArray(bytes, sizeof(bytes) - 1));
             reply = readReply(socket, 17);
         },
         false);
@@ -264,8 +293,8 @@ TEST_F(ServiceRunFixture, SecondInstanceDoesNotTakeTheSocketOfALiveOne)
     bool aliveAfter = false;
     QString failure;
     service.onStart = [&] {
-        // The second instance runs inside the first one's start(): its
-        // listening fails, so it never reaches its own event loop.
+        // The second instance runs inside the first one's start(): the
+        // first one's lock stops it before it builds its application.
         MessageCapture messages;
         RecordingService second({Program}, m_name);
         secondCode = second.exec();
@@ -276,8 +305,126 @@ TEST_F(ServiceRunFixture, SecondInstanceDoesNotTakeTheSocketOfALiveOne)
     runServiceWithClient(
         service, [&] { stillControllable = ServiceController(m_name).stop(); }, true);
     EXPECT_EQ(secondCode, -1);
-    EXPECT_TRUE(failure.startsWith(QLatin1String("The service failed to run. (the control socket could not be opened: another process listens at ")))
-        << qPrintable(failure);
+    EXPECT_EQ(failure, QStringLiteral("The service failed to run. (another instance of the service runs: it holds the lock %1)")
+                           .arg(ServiceController::lockPath(m_name)));
     EXPECT_TRUE(aliveAfter);
     EXPECT_TRUE(stillControllable);
+}
+
+TEST_F(ServiceRunFixture, ClientsBeyondTheLimitAreRefusedUntilOneLeaves)
+{
+    RecordingService service({Program}, m_name);
+    bool allServed = false;
+    bool refused = false;
+    bool servedAfter = false;
+    MessageCapture messages;
+    runServiceWithClient(
+        service,
+        [&] {
+            std::vector<std::unique_ptr<UnixSocket>> held;
+            for (int i = 0; i < ServiceListener::MaxClients; ++i) {
+                held.emplace_back(new UnixSocket);
+                if (!connectRaw(*held.back(), m_name))
+                    return;
+                send(*held.back(), "alive\r\n");
+                if (readReply(*held.back(), 4) != "true")
+                    return;
+            }
+            allServed = true;
+            UnixSocket extra;
+            refused = connectRaw(extra, m_name) && extra.waitForDisconnected(5000);
+            // A place comes free while the next client is refused: it asks
+            // again and is served.
+            const int leaving = int(held.front()->socketDescriptor());
+            std::thread leave([leaving] {
+                QThread::msleep(300);
+                ::shutdown(leaving, SHUT_RDWR);
+            });
+            servedAfter = ServiceController(m_name).isRunning();
+            leave.join();
+        },
+        false);
+    EXPECT_TRUE(allServed);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(servedAfter);
+    EXPECT_TRUE(messages.contains(QStringLiteral("Control connection refused: 16 clients are connected already")));
+}
+
+TEST_F(ServiceRunFixture, IdleClientIsClosedAfterTheTimeout)
+{
+    RecordingService service({Program}, m_name);
+    bool closed = false;
+    qint64 after = 0;
+    runServiceWithClient(
+        service,
+        [&] {
+            UnixSocket idle;
+            if (!connectRaw(idle, m_name))
+                return;
+            QElapsedTimer timer;
+            timer.start();
+            closed = idle.waitForDisconnected(15000);
+            after = timer.elapsed();
+        },
+        false);
+    EXPECT_TRUE(closed);
+    EXPECT_GE(after, ServiceListener::DefaultIdleTimeoutMs / 2);
+}
+
+TEST_F(ServiceRunFixture, ClientThatNeverReadsIsDroppedPastTheReplyBound)
+{
+    RecordingService service({Program}, m_name);
+    bool dropped = false;
+    bool aliveAfter = false;
+    MessageCapture messages;
+    runServiceWithClient(
+        service,
+        [&] {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            const QByteArray path = QFile::encodeName(ServiceController::socketPath(m_name));
+            std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+            const timeval limit{10, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0) {
+                const QByteArray chunk = QByteArray("alive\r\n").repeated(1024);
+                for (qint64 sent = 0; sent < 64 * 1024 * 1024;) {
+                    const ssize_t n = ::send(fd, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
+                    if (n < 0) {
+                        dropped = errno == EPIPE || errno == ECONNRESET;
+                        break;
+                    }
+                    sent += n;
+                }
+            }
+            ::close(fd);
+            aliveAfter = answersSoon(m_name);
+        },
+        false);
+    EXPECT_TRUE(dropped);
+    EXPECT_TRUE(aliveAfter);
+    EXPECT_TRUE(messages.contains(QStringLiteral("Control connection closed: more than 4096 bytes of replies left unread")));
+}
+
+TEST_F(ServiceRunFixture, RemovedSocketFileIsListenedAgainAndLogged)
+{
+    RecordingService service({Program}, m_name);
+    MessageCapture messages;
+    LogCapture log;
+    log.setFileName(QStringLiteral("/x/ferrox.log"));
+    const QString path = ServiceController::socketPath(m_name);
+    bool removed = false;
+    bool answered = false;
+    runServiceWithClient(
+        service,
+        [&] {
+            removed = QFile::remove(path);
+            answered = answersSoon(m_name);
+        },
+        false);
+    EXPECT_TRUE(removed);
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(log.contains(QStringLiteral("Control socket %1 was lost (its file was removed or replaced); listening again").arg(path)))
+        << qPrintable(log.lines().join(QLatin1Char('\n')));
 }

@@ -122,7 +122,7 @@ TEST_F(ServiceProgramFixture, StartDetachedRefuseSecondStartAndTerminate)
 
     const Result second = runProgram({});
     EXPECT_EQ(second.code, 252); // -4 as a process exit status
-    EXPECT_EQ(second.err, "The service " + m_name.toLatin1() + " could not start\n");
+    EXPECT_EQ(second.err, "The service " + m_name.toLatin1() + " could not start\n  the service is running already\n");
 
     const Result version = runProgram({QStringLiteral("-v")});
     EXPECT_EQ(version.code, 0);
@@ -153,8 +153,13 @@ TEST_F(ServiceProgramFixture, PauseWithoutCanBeSuspendedChangesNothing)
 {
     ASSERT_EQ(runProgram({}).code, 0);
     ASSERT_TRUE(waitUntil([&] { return logHas(QStringLiteral("start in / with []")); }));
-    EXPECT_EQ(runProgram({QStringLiteral("-p")}).code, 0);
-    EXPECT_EQ(runProgram({QStringLiteral("-r")}).code, 0);
+    // Refused: the exit status and standard error say so.
+    const Result paused = runProgram({QStringLiteral("-p")});
+    EXPECT_EQ(paused.code, 255);
+    EXPECT_EQ(paused.err, "The service could not be paused. (the service cannot be suspended)\n");
+    const Result resumed = runProgram({QStringLiteral("-r")});
+    EXPECT_EQ(resumed.code, 255);
+    EXPECT_EQ(resumed.err, "The service could not be resumed. (the service cannot be suspended)\n");
     EXPECT_EQ(runProgram({QStringLiteral("-t")}).code, 0);
     EXPECT_TRUE(waitUntil([&] { return !ServiceController(m_name).isRunning(); }));
     EXPECT_EQ(logLines(), (QStringList{QStringLiteral("start in / with []"), QStringLiteral("stop")}));

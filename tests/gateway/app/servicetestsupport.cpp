@@ -12,11 +12,41 @@
 #include <QThread>
 #include <QTimer>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// The services of these tests keep their control sockets and lock files in
+// a directory of this test program, never beside a real gateway's.
+class ControlDirectoryEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        m_dir.reset(new QTemporaryDir);
+        qputenv(ServiceController::controlDirVariable(), QFile::encodeName(m_dir->path()));
+    }
+    void TearDown() override
+    {
+        qunsetenv(ServiceController::controlDirVariable());
+        m_dir.reset();
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+const ::testing::Environment *const g_controlDirectory =
+    ::testing::AddGlobalTestEnvironment(new ControlDirectoryEnvironment);
+
+} // namespace
 
 QStringList TinyTestApplication::lastArguments;
 int TinyTestApplication::alive = 0;

@@ -119,6 +119,27 @@ TEST_F(ListFixture, TypeColumnOverridesTheTypeValueAndUnknownNamesGetNoStorage)
     EXPECT_EQ(param(1)->size(), 0u);
     EXPECT_EQ(param(1)->values(), nullptr);
     EXPECT_EQ(param(2)->metatype(), static_cast<quint32>(dpdtDTSSDWordDiscrete));
+    expectReported("Warning loading cvs file: unknown data type \"xyz\" in " + path
+                   + ", line 3; the parameter has no value and is never bound");
+    EXPECT_EQ(log.lines().size(), 1);
+}
+
+TEST_F(ListFixture, EmptyLastColumnAfterTheFinalSeparatorIsPresent)
+{
+    const QString path = write("kks,id,type,ext\nI1,2,SDWORDVALID,\nI2,3,SDWORDVALID,\"E,3\",\nI3,4,SDWORDVALID,E4\n");
+    CsvListColumns c;
+    c.kks = 0;
+    c.index = 1;
+    c.type = 2;
+    c.extid = 3;
+    ASSERT_TRUE(loadCsvList(unit, path, c, 0, nullptr)) << qPrintable(messages.texts().join('\n'));
+    ASSERT_EQ(unit->params().size(), 3);
+    EXPECT_EQ(param(0)->metatype(), static_cast<quint32>(dpdtSDWordValid));
+    EXPECT_TRUE(param(0)->extID().isEmpty());
+    EXPECT_EQ(param(1)->extID(), "E,3");
+    EXPECT_EQ(param(2)->extID(), "E4");
+    // A separator inside an open quote closes nothing.
+    EXPECT_FALSE(loadCsvList(unit, write("kks,id,type,ext\nI5,5,\"SDWORDVALID,\n", "open.csv"), c, 0, nullptr));
 }
 
 TEST_F(ListFixture, AllIdentifierColumnsAndQuotedFields)
@@ -203,7 +224,7 @@ TEST_F(ListFixture, LineWithoutTheLargestColumnFailsEvenWhenItIsNotNeeded)
     EXPECT_EQ(c.largest(), 4);
     EXPECT_FALSE(loadCsvList(unit, path, c, 0, nullptr));
     EXPECT_EQ(unit->params().size(), 1);
-    expectReported(QStringLiteral("Error loading cvs file (line foo short)"));
+    expectReported("Error loading cvs file (line foo short): " + path + ", line 3");
 }
 
 TEST_F(ListFixture, BlankLinesAreSkippedAndAHeaderAloneGivesAnEmptyUnit)

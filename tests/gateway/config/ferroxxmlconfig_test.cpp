@@ -67,6 +67,24 @@ TEST_F(Loader, MissingMiscFieldsTakeTheirDefaultsWithWarnings)
     EXPECT_EQ(config.mainCycle(), 1000u);
 }
 
+TEST_F(Loader, TimesOutsideThirtyTwoBitsFailTheLoad)
+{
+    EXPECT_FALSE(load("<config><misc><times maincycle='4294967296'/></misc><service/></config>"));
+    expectReported("Error loading config: attribute \"maincycle\" of \"times\" is \"4294967296\", not a whole number "
+                   "from 0 to 4294967295");
+    EXPECT_FALSE(load("<config><misc><times timeout='-1'/></misc></config>"));
+    EXPECT_TRUE(messages.containsPart("attribute \"timeout\" of \"times\" is \"-1\""));
+    EXPECT_TRUE(config.ties().isEmpty());
+}
+
+TEST_F(Loader, DeeplyNestedFileIsRefusedBeforeItIsParsed)
+{
+    const QByteArray deep = QByteArray("<config>") + QByteArray("<a>").repeated(100000)
+        + QByteArray("</a>").repeated(100000) + "</config>";
+    EXPECT_FALSE(load(deep));
+    EXPECT_TRUE(messages.containsPart("elements nested deeper than")) << qPrintable(messages.texts().join('\n'));
+}
+
 TEST_F(Loader, UnknownSectionStopsTheLoad)
 {
     EXPECT_FALSE(load("<config><service/><modbus/><service/></config>"));

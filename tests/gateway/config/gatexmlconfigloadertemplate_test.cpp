@@ -176,6 +176,7 @@ public:
     {
         for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
             auto *tie = new TestTie;
+            parseTieID(e, tie);
             addTie(tie);
             if (e.tagName() == QLatin1String("defarea")) {
                 auto *unit = new DefTieUnit(tie);
@@ -283,6 +284,35 @@ TEST_F(SharedReaders, SwitchWithoutConditionNeverHoldsSoTheDefaultTypeIsClosed)
     EXPECT_EQ(sw.switchType(), 1);
     EXPECT_FALSE(sw.isOpen());
     EXPECT_TRUE(config.ties().at(0)->paramsSwitch().isOpen()); // no switchparam: defaults
+    expectReported("Warning loading config file: switchparam A2 of section \"list\" is given without "
+                   "switchcondition, so its output stays closed");
+    // A type that opens whatever the condition says needs none.
+    log.clear();
+    ASSERT_TRUE(load("<list file='out.csv' kks='0' index='1' type='2' direction='out' switchparam='A2' "
+                     "switchtype='always'/>"));
+    EXPECT_TRUE(log.lines().isEmpty()) << qPrintable(log.lines().join('\n'));
+}
+
+TEST_F(SharedReaders, ListColumnsOutsideTheirRangeFailTheList)
+{
+    for (const char *column : {"kks='4294967296'", "index='-2'", "rtm='x'"}) {
+        config.clear();
+        messages.clear();
+        EXPECT_FALSE(load(QByteArray("<list file='in.csv' type='2' index='1' kks='0' ") + column + "/>")) << column;
+        EXPECT_TRUE(messages.containsPart("Error loading config: attribute \"" + QString::fromLatin1(column).section('=', 0, 0)
+                                          + "\" of \"list\" is "))
+            << qPrintable(messages.texts().join('\n'));
+    }
+    EXPECT_TRUE(messages.containsPart("not a whole number from -1 to 2147483647"));
+}
+
+TEST_F(SharedReaders, TieIdsGivenTwiceAreReported)
+{
+    ASSERT_TRUE(load("<list id='src' file='in.csv' kks='0' index='1' type='2' direction='in'/>"
+                     "<list id='other' file='out.csv' kks='0' index='1' type='2' direction='out'/>"
+                     "<list id='src' file='out.csv' kks='0' index='1' type='2' direction='out'/>"));
+    expectReported("Warning loading config file: tie id \"src\" is used by more than one section");
+    EXPECT_EQ(log.lines().size(), 1);
 }
 
 TEST_F(SharedReaders, WrongSwitchKeywordsFailWithTheAttributeText)

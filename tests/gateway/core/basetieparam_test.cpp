@@ -81,6 +81,20 @@ INSTANTIATE_TEST_SUITE_P(
         ValidityRow{"DaySecsNever", dpdtDoubleDaySecsUTC, 8, 0, 4, 0, false}),
     [](const ::testing::TestParamInfo<ValidityRow> &info) { return std::string(info.param.name); });
 
+TEST(ParamValidity, TavrikDwordHasOneValidityWordPerFourByteElement)
+{
+    ParamFixture f;
+    MemoryParam *p = f.make(dpdtTavrikDWord, 2, 4);
+    p->set<quint32>(0, 0x00050000u); // low half 0: valid; the high half is no validity word
+    p->set<quint32>(1, 0x00000001u);
+    EXPECT_TRUE(p->isValid(0));
+    EXPECT_TRUE(p->isValid(1));
+    p->set<quint32>(1, 0x00000002u);
+    EXPECT_FALSE(p->isValid(1));
+    p->setStorageSize(6); // element 1 no longer fits
+    EXPECT_FALSE(p->isValid(1));
+}
+
 TEST(ParamValidity, NeedsTheElementInsideTheCountTheStorageAndAHealthyUnit)
 {
     ParamFixture f;

@@ -123,6 +123,26 @@ TEST_F(UnitFixture, UpdateLastUpdatedWritesATimePointThatHoldsATime)
     EXPECT_EQ(stamp->at<quint32>(0), static_cast<quint32>(t.toSecsSinceEpoch()));
 }
 
+TEST_F(UnitFixture, TimePointFollowsAProviderWhoseTimesTrailTheClock)
+{
+    unit->setDirection(BaseTieUnit::dirToThis);
+    auto *param = new MemoryParam(unit, 9, 1, 4);
+    auto *stamp = new MemoryParam(unit, 6, 2, 4);
+    unit->addParam(param);
+    unit->addParam(stamp);
+    unit->timePoint().setParam(stamp);
+    unit->timePoint().setType(TimePoint::tptUTmsecUTC);
+    // Each tick one conversion of data stamped 0.8 s before the gateway's now.
+    for (int tick = 0; tick < 3; ++tick) {
+        const QDateTime dataTime = clock.now().addMSecs(-800);
+        unit->updateLastUpdated(dataTime);
+        param->doPostConversionWork();
+        EXPECT_EQ(unit->dataTime(), dataTime) << "tick " << tick;
+        EXPECT_EQ(unit->lastUpdated(), clock.now());
+        clock.advance(500);
+    }
+}
+
 TEST_F(UnitFixture, InitResetsEveryParameterSkipsNullsAndClearsDirty)
 {
     auto *param = new MemoryParam(unit, 9, 2, 4);

@@ -14,9 +14,12 @@ namespace {
 class NoteConverter : public BaseConverter
 {
 public:
-    using BaseConverter::BaseConverter;
+    explicit NoteConverter(BaseTieParam *consumer) : BaseConverter(consumer) { ++alive; }
+    ~NoteConverter() override { --alive; }
     void doConvert() override {}
+    static int alive;
 };
+int NoteConverter::alive = 0;
 
 // Binds same-type pairs only, like a registry that knows no other pair.
 BaseConverter *sameTypeFactory(BaseTieParam *consumer, const TieParamsHash &index)
@@ -38,8 +41,6 @@ struct ConfigFixture : ::testing::Test {
     TestTie *targets = new TestTie;
     BaseTieUnit *in = new BaseTieUnit(sources);
     BaseTieUnit *out = new BaseTieUnit(targets);
-    QList<BaseConverter *> made;
-
     ConfigFixture()
     {
         in->setDirection(BaseTieUnit::dirFromThis);
@@ -47,12 +48,6 @@ struct ConfigFixture : ::testing::Test {
         sources->addUnit(in);
         targets->addUnit(out);
         config.ties() << sources << nullptr << targets;
-    }
-    ~ConfigFixture() override
-    {
-        for (BaseTieUnit *u : {in, out})
-            for (BaseTieParam *p : u->params())
-                delete p->inputConverter();
     }
     MemoryParam *provide(quint32 type, const QString &kks, const QString &iid = QString())
     {
@@ -84,6 +79,21 @@ TEST_F(ConfigFixture, BindingFindsProvidersThroughAnyKindAndSkipsNullTies)
     EXPECT_TRUE(messages.warnings().contains("Empty ties slot ferroxConfig.ties[1]"));
     EXPECT_EQ(messages.count("  binding ferroxConfig.ties[2]->units()[0]"), 1);
     EXPECT_EQ(messages.count("    not NULL"), 2);
+}
+
+TEST_F(ConfigFixture, ConvertersMadeByBindingAreFreedWithTheTies)
+{
+    provide(dpdtFloat, "A");
+    provide(dpdtFloat, "B");
+    consume(dpdtFloat, "A");
+    consume(dpdtFloat, "B");
+    config.bind(&sameTypeFactory);
+    EXPECT_EQ(NoteConverter::alive, 2);
+    // A second binding hands back the existing converters: none is owned twice.
+    config.bind(&sameTypeFactory);
+    EXPECT_EQ(NoteConverter::alive, 2);
+    config.clear();
+    EXPECT_EQ(NoteConverter::alive, 0);
 }
 
 TEST_F(ConfigFixture, UnitWithBothDirectionsBindsNothing)

@@ -56,6 +56,22 @@ TEST(TimePointEncoding, UnixTimeWordWidthFollowsTheStorage)
     EXPECT_FALSE(three.tp.toDT().isValid());
 }
 
+TEST(TimePointEncoding, SecondsOutsideTheWordsGiveNoTime)
+{
+    // Outside systems supply these bytes: seconds x 1000 would overflow.
+    for (qint32 type : {TimePoint::tptUnixTimeUTC, TimePoint::tptUnixTimeLocal}) {
+        Stamp s(type, 8);
+        s.param.set<qint64>(0, 0x7000000000000000ll);
+        EXPECT_FALSE(s.tp.toDT().isValid()) << type;
+        s.param.set<qint64>(0, -0x7000000000000000ll);
+        EXPECT_FALSE(s.tp.toDT().isValid()) << type;
+    }
+    // A 32-bit second count cannot hold an instant before 1970: no wrap.
+    Stamp four(TimePoint::tptUnixTimeUTC, 4);
+    four.tp.setFromDT(utc(1960, 1, 1));
+    EXPECT_EQ(four.param.storage(), QByteArray(4, '\x5A'));
+}
+
 TEST(TimePointEncoding, MicrosecondsDoubleAndNanoseconds)
 {
     Stamp ki(TimePoint::tptKIUTC, 8);

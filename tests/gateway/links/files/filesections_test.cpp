@@ -42,6 +42,14 @@ const std::vector<SectionError> kErrors = {
      "Error loading config: empty \"filename\" attribute of \"infile\" tag in section \"textfilein\"", nullptr},
     {"InOnlyColons", "<textfilein>IN<infile filename='::'/></textfilein>",
      "Error loading config: empty \"filename\" attribute of \"infile\" tag in section \"textfilein\"", nullptr},
+    {"InTimeoutBeyond32Bits", "<textfilein timeout='4294967296'>IN<infile filename='a.txt'/></textfilein>",
+     "Error loading config: attribute \"timeout\" of \"textfilein\" is \"4294967296\", not a whole number from 0 "
+     "to 4294967295",
+     nullptr},
+    {"InNegativeTimeout", "<textfilein timeout='-1'>IN<infile filename='a.txt'/></textfilein>",
+     "Error loading config: attribute \"timeout\" of \"textfilein\" is \"-1\", not a whole number from 0 to "
+     "4294967295",
+     nullptr},
     {"InBadList", "<textfilein><csvlist file='absent.csv' index='0' kks='1' typevalue='A'/><infile filename='a'/></textfilein>",
      "Error loading config: Error loading csvlist for section textfilein",
      "Error loading config: Error parsing csvlist for section textfilein"},
@@ -54,12 +62,20 @@ const std::vector<SectionError> kErrors = {
     {"OutBadList", "<textfileout><csvlist file='absent.csv' index='0' kks='1' typevalue='A'/><outfile filename='a'/></textfileout>",
      "Error loading config: Error loading csvlist for section ", "Error loading config: Error parsing csvlist for section "},
     {"OutGmtZone", "<textfileout>OUT<outfile filename='a.txt' zone='gmt'/></textfileout>", kGmt, nullptr},
+    {"OutIntervalBeyond32Bits", "<textfileout minwriteinterval='4294967296'>OUT<outfile filename='a.txt'/></textfileout>",
+     "Error loading config: attribute \"minwriteinterval\" of \"textfileout\" is \"4294967296\", not a whole "
+     "number from 0 to 4294967295",
+     nullptr},
     {"OutUnknownSwitchParam", "<textfileout switchparam='NOPE'>OUT<outfile filename='a.txt'/></textfileout>",
      "Error loading config: error parsing \"switchparam\" tag of section \"textfileout\"", nullptr},
     {"PlotWithoutChildren", "<plottextfileout/>", kOutListsFirst, nullptr},
     {"PlotFileFirst", "<plottextfileout><outfile filename='a.txt'/>OUT</plottextfileout>", kOutFileAfter, nullptr},
     {"PlotWithoutFile", "<plottextfileout>OUT</plottextfileout>", kOutFileAfter, nullptr},
     {"PlotGmtZone", "<plottextfileout>OUT<outfile filename='a.txt' zone='gmt'/></plottextfileout>", kGmt, nullptr},
+    {"PlotIntervalNotANumber", "<plottextfileout minwriteinterval='2s'>OUT<outfile filename='a.txt'/></plottextfileout>",
+     "Error loading config: attribute \"minwriteinterval\" of \"plottextfileout\" is \"2s\", not a whole number "
+     "from 0 to 4294967295",
+     nullptr},
     {"PlotBadList", "<plottextfileout><csvlist file='absent.csv'/><outfile filename='a'/></plottextfileout>",
      "Error loading config: Error loading csvlist for section ", "Error loading config: Error parsing csvlist for section "},
 };

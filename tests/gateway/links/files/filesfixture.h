@@ -7,7 +7,7 @@
 #include "core/basetie.h"
 #include "core/basetieparam.h"
 #include "core/basetieunit.h"
-#include "gateway/config/loaderfixture.h"
+#include "gateway/links/tiefixture.h"
 #include "support/fixedclock.h"
 
 #include <QDir>
@@ -32,9 +32,7 @@ private:
 
 // A configuration in a temporary directory loaded through the real loader,
 // a fixed clock, and the main cycle's three passes.
-struct FilesFixture : LoaderFixture {
-    FerroxXmlConfig loader{config, &makeConverter, ferroxSectionTable()};
-    FixedClock clock{utc(2024, 5, 1, 12, 0, 0)};
+struct FilesFixture : TieFixture {
 
     // The input list: FLOATVALID T1, SDWORDSTATE T2, FLOATSTATE T3 (ExtID E3),
     // SDWORDVALID T4, FLOAT T5, SDWORDVALID under the KKS E3.
@@ -48,23 +46,10 @@ struct FilesFixture : LoaderFixture {
 
     FilesFixture()
     {
-        FerroxXmlConfig::setLanguage(QString());
-        log.setFileName(dir.filePath("gate.log"));
     }
 
     QString path(const QString &name) const { return dir.filePath(name); }
 
-    // Loads a configuration whose root holds `body`, then initialises every
-    // tie as the application does at start.
-    bool load(const QByteArray &body)
-    {
-        const QByteArray text = "<config><misc><locale lang='en'/><times/></misc>" + body + "</config>";
-        if (!loader.loadConf(write("ferrox.cfg", text)))
-            return false;
-        for (BaseTie *tie : config.ties())
-            tie->init();
-        return true;
-    }
 
     // A `textfilein` section over the input list reading `input`.
     QByteArray inputSection(const QByteArray &attributes = QByteArray(), const QString &input = "values.txt") const
@@ -89,16 +74,6 @@ struct FilesFixture : LoaderFixture {
     }
     bool exists(const QString &name) const { return QFile::exists(path(name)); }
 
-    // One main-cycle tick: poll and convert, calculate, send, over every tie.
-    void tick()
-    {
-        for (BaseTie *tie : config.ties())
-            tie->pollAndConvert();
-        for (BaseTie *tie : config.ties())
-            tie->calulate();
-        for (BaseTie *tie : config.ties())
-            tie->sendDirty();
-    }
 
     template<typename T>
     T *tie(int i) const

@@ -1,13 +1,18 @@
 #include "links/files/textfileintie.h"
 
 #include "gateway/links/files/filesfixture.h"
+#include "links/files/textlinereader.h"
 #include "support/scopeddebuglevel.h"
 
 #include <dpdatatype.h>
 
 #include <QFile>
 
-#include <cmath>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +66,16 @@ TEST_F(TextFileIn, UnparsableValidValuesGetSignZero)
     EXPECT_EQ(sign(provider("T4")), 0u);
     EXPECT_FALSE(consumer(0)->isValid(0));
     EXPECT_FALSE(consumer(3)->isValid(0));
+}
+
+TEST_F(TextFileIn, IdentifierWithSeparatorButNoValueIsARecordNotAMarker)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T4;5\nT1;\nT2;6\n");
+    poll();
+    EXPECT_EQ(sign(provider("T1")), 0u); // stored as unparsable
+    EXPECT_EQ(intValue(provider("T2")), 6); // the pass went on after it
+    EXPECT_EQ(intValue(provider("T4")), 5);
 }
 
 TEST_F(TextFileIn, QuotedFieldsAndWindowsLineEndsAreRead)
@@ -209,7 +224,6 @@ TEST_F(TextFileIn, MissingOrEmptyFileConvertsNothingUntilTheUnitGoesStale)
     clock.advance(2500);
     messages.clear();
     poll();
-    EXPECT_TRUE(messages.contains("TextFileInTie::pollAndConvert() Error opening file \"" + path("values.txt") + "\""));
     EXPECT_TRUE(consumer(0)->isValid(0)); // not converted: the consumer keeps its value while the data are fresh
     EXPECT_TRUE(provider("T1")->isValid(0));
 
@@ -217,19 +231,73 @@ TEST_F(TextFileIn, MissingOrEmptyFileConvertsNothingUntilTheUnitGoesStale)
     poll();
     EXPECT_FALSE(consumer(0)->isValid(0)); // the stale unit was converted once more
 
+    // Warned and logged once for the streak, whatever the debug level.
+    const QString missing = "TextFileInTie::pollAndConvert() Error opening file \"" + path("values.txt") + "\" ("
+        + QString::fromLocal8Bit(std::strerror(ENOENT)) + ")";
+    EXPECT_EQ(messages.warnings().count(missing), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_EQ(log.lines().count(missing), 1);
+
     writeText("values.txt", "T1;2\n");
     poll();
     EXPECT_TRUE(consumer(0)->isValid(0));
     EXPECT_FLOAT_EQ(floatValue(consumer(0)), 2.0f);
+    const QString again = "TextFileInTie::pollAndConvert(): input file \"" + path("values.txt") + "\" is read again";
+    EXPECT_TRUE(log.contains(missing + " (repeated 1 times)"));
+    EXPECT_TRUE(log.contains(again));
 
     writeText("values.txt", "");
     messages.clear();
     poll();
-    EXPECT_TRUE(messages.contains("TextFileInTie::pollAndConvert(): Empty input file \"" + path("values.txt") + "\""));
+    poll();
+    EXPECT_EQ(messages.count("TextFileInTie::pollAndConvert(): Empty input file \"" + path("values.txt") + "\""), 1);
     EXPECT_TRUE(consumer(0)->isValid(0));
     clock.advance(3500);
     poll();
     EXPECT_FALSE(consumer(0)->isValid(0));
+}
+
+TEST_F(TextFileIn, FifoAtTheInputPathIsNeverOpenedBlockingAndCountsAsMissing)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\n");
+    poll();
+    ASSERT_TRUE(QFile::remove(path("values.txt")));
+    const QByteArray fifo = QFile::encodeName(path("values.txt"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+
+    ::alarm(10); // a poll blocked in open() ends the test program
+    for (int i = 0; i < 8; ++i) {
+        clock.advance(500);
+        poll();
+    }
+    ::alarm(0);
+    const QString text = "TextFileInTie::pollAndConvert() Error opening file \"" + path("values.txt")
+        + "\" (not a regular file)";
+    EXPECT_EQ(messages.warnings().count(text), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_EQ(log.lines().count(text), 1);
+    EXPECT_FALSE(consumer(0)->isValid(0)); // stale, as with a missing file
+}
+
+TEST_F(TextFileIn, RewrittenFileIsReadFromItsStart)
+{
+    ASSERT_TRUE(loadInput());
+    // In place, with the old read position on a line start: the bytes
+    // before it changed.
+    writeText("values.txt", "T1;1\nT2;2\n");
+    poll();
+    writeText("values.txt", "T1;3\nT2;4\nT4;5\n");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+    EXPECT_EQ(intValue(provider("T2")), 4);
+    EXPECT_EQ(intValue(provider("T4")), 5);
+
+    // Renamed over, with the same bytes before the old position: another file.
+    writeText("values.new", "T1;3\nT2;4\nT4;5\nT1;6\n");
+    ASSERT_EQ(std::rename(qPrintable(path("values.new")), qPrintable(path("values.txt"))), 0);
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 6.0f);
+    EXPECT_EQ(intValue(provider("T2")), 4);
+    EXPECT_EQ(intValue(provider("T4")), 5);
 }
 
 TEST_F(TextFileIn, TrailingBlankLinesDoNotStopTheReading)
@@ -244,34 +312,61 @@ TEST_F(TextFileIn, TrailingBlankLinesDoNotStopTheReading)
     }
 }
 
-TEST_F(TextFileIn, LastLineWithoutLineEndIsNotReadHalfWritten)
+TEST_F(TextFileIn, LastLineWithoutLineEndIsTakenOnlyOnceTheFileStoodStillForTheTimeout)
 {
     ASSERT_TRUE(loadInput());
     writeText("values.txt", "T1;1\nT4;2");
     poll();
     EXPECT_FALSE(inputUnit()->lastReceived().isValid()); // the writer is still at it: no pass
+    clock.advance(2000);
+    appendText("values.txt", "3");
+    poll();
+    clock.advance(2000);
+    poll();
+    EXPECT_FALSE(inputUnit()->lastReceived().isValid()); // still growing 2 s ago
     appendText("values.txt", "5\n");
     poll();
-    EXPECT_EQ(intValue(provider("T4")), 25);
+    EXPECT_EQ(intValue(provider("T4")), 235);
 
-    // A file that stays without a final line end is read at the next poll.
+    // A file that stays without a final line end is read once it has not
+    // changed for the data timeout (3 s).
     writeText("values.txt", "T1;1\nT4;7");
     poll();
-    EXPECT_EQ(intValue(provider("T4")), 25);
+    clock.advance(2500);
+    poll();
+    EXPECT_EQ(intValue(provider("T4")), 235);
+    clock.advance(500);
     poll();
     EXPECT_EQ(intValue(provider("T4")), 7);
+}
+
+TEST_F(TextFileIn, OverLongLineIsSkippedWholeAndItsParameterIsInvalid)
+{
+    ASSERT_TRUE(loadInput("prevforabsent='yes'"));
+    writeText("values.txt", "T4;1\n");
     poll();
-    EXPECT_EQ(intValue(provider("T4")), 7);
+    ASSERT_TRUE(provider("T4")->isValid(0));
+    const QByteArray value = QByteArray(TextLineReader::MaxLineBytes, '0') + "12345";
+    writeText("values.txt", "T1;1\nT4;" + value + "\nT2;3\n");
+    for (int i = 0; i < 3; ++i)
+        poll();
+    EXPECT_FALSE(provider("T4")->isValid(0)); // not the cut prefix's value
+    EXPECT_EQ(intValue(provider("T2")), 3);
+    const QString text = "TextFileInTie::pollAndConvert(): the line at byte 5 of input file \"" + path("values.txt")
+        + "\" is longer than 1048576 bytes and was skipped; parameter \"T4\" is invalid";
+    EXPECT_EQ(messages.warnings().count(text), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_EQ(log.lines().count(text), 1);
 }
 
 TEST_F(TextFileIn, EmptyAndUnknownIdentifiersAreSkipped)
 {
     ScopedDebugLevel level(1);
     ASSERT_TRUE(loadInput());
-    writeText("values.txt", ";5\nX9;5\nT1;6\n");
-    poll();
-    EXPECT_TRUE(messages.contains("Parameter id \"\" is empty"));
-    EXPECT_TRUE(messages.contains("Parameter with id \"X9\" not found"));
+    writeText("values.txt", ";5\nX9;5\nT1;6\nX8;1\n");
+    for (int i = 0; i < 3; ++i)
+        poll(); // the same notes every poll: written once
+    EXPECT_EQ(messages.count("Parameter id \"\" is empty"), 1);
+    EXPECT_EQ(messages.count("Parameter with id \"X9\" not found (and 1 more lines of this pass)"), 1);
     EXPECT_FLOAT_EQ(floatValue(provider("T1")), 6.0f);
 }
 

@@ -8,6 +8,11 @@
 #include <QDir>
 #include <QLocale>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+
 namespace {
 
 // T1 (with RTM R1 and IID I1), T2 and T4 (with ExtID X4) of the input list as consumers.
@@ -105,12 +110,17 @@ TEST_F(TextFileOut, TextHoldingTheDelimiterIsQuoted)
 
 TEST_F(TextFileOut, UpdatesWithinTheIntervalGiveNoRecordUntilItHasPassed)
 {
-    ASSERT_TRUE(loadOutput());
+    // Records are told apart by their second: an interval of 0 still gives
+    // one record per second, never two with the same seconds line.
+    ASSERT_TRUE(load(inputSection() + "<textfileout>" + outputList() + outFile("one.txt")
+                     + "</textfileout><textfileout minwriteinterval='0'>" + outputList() + outFile("zero.txt")
+                     + "</textfileout>"));
     writeText("values.txt", "T1;1\n");
     const QDateTime t0 = clock.now();
     for (int i = 0; i <= 4; ++i)
         tickAt(t0.addMSecs(500 * i)); // converted on every tick
-    EXPECT_EQ(readText("out_2024-05-01.txt"), QByteArray("43200\nT1;1\n43201\nT1;1\n43202\nT1;1\n"));
+    EXPECT_EQ(readText("one.txt"), QByteArray("43200\nT1;1\n43201\nT1;1\n43202\nT1;1\n"));
+    EXPECT_EQ(readText("zero.txt"), readText("one.txt"));
 }
 
 TEST_F(TextFileOut, PendingRecordIsWrittenOnceTheIntervalHasPassed)
@@ -244,14 +254,13 @@ TEST_F(TextFileOut, UnwritableFileGetsTheRecordLaterAndTheOthersGetItOnce)
     stopInput();
     EXPECT_EQ(readText("a.txt"), QByteArray("43200\nT1;1\n"));
     EXPECT_FALSE(exists("sub/b.txt"));
-    EXPECT_EQ(messages.count("TextFileOutTie::writeData(): cannot append to file \"" + path("sub/b.txt")
-                             + "\"; the record is kept to be written later"),
-              1);
     tickAt(t0.addSecs(1));
     tickAt(t0.addSecs(2));
-    EXPECT_EQ(messages.count("TextFileOutTie::writeData(): cannot append to file \"" + path("sub/b.txt")
-                             + "\"; the record is kept to be written later"),
-              1); // warned once per failure, not on every attempt
+    // Warned and logged once for the streak of failures, not on every attempt.
+    const QString failure = "TextFileOutTie::writeData(): cannot append to file \"" + path("sub/b.txt") + "\" ("
+        + QString::fromLocal8Bit(std::strerror(ENOENT)) + "); the record is kept to be written later";
+    EXPECT_EQ(messages.warnings().count(failure), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_EQ(log.lines().count(failure), 1);
     EXPECT_TRUE(out()->units().at(0)->isDirty());
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
@@ -259,6 +268,38 @@ TEST_F(TextFileOut, UnwritableFileGetsTheRecordLaterAndTheOthersGetItOnce)
     EXPECT_EQ(readText("sub/b.txt"), QByteArray("43200\nT1;1\n"));
     EXPECT_EQ(readText("a.txt"), QByteArray("43200\nT1;1\n"));
     EXPECT_FALSE(out()->units().at(0)->isDirty());
+    EXPECT_TRUE(log.contains("TextFileOutTie::writeData(): file \"" + path("sub/b.txt") + "\" is written again"));
+    EXPECT_EQ(out()->counters().recordsWritten, 1u);
+}
+
+TEST_F(TextFileOut, RecordCutShortIsTakenBackWholeAndWrittenLater)
+{
+    ASSERT_TRUE(loadOutput(QByteArray(), outFile("table.txt")));
+    writeText("values.txt", "T1;1\n");
+    const QDateTime t0 = clock.now();
+    tickAt(t0);
+    const QByteArray first = "43200\nT1;1\n";
+    ASSERT_EQ(readText("table.txt"), first);
+    writeText("values.txt", "T1;2\n");
+
+    // A size limit a few bytes past the file's end cuts the next record
+    // short, as a full disk does.
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit cut = previous;
+    cut.rlim_cur = static_cast<rlim_t>(first.size() + 5);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &cut), 0);
+    tickAt(t0.addSecs(1));
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousSignal);
+
+    EXPECT_EQ(readText("table.txt"), first); // no half record left behind
+    EXPECT_TRUE(out()->units().at(0)->isDirty());
+    EXPECT_TRUE(messages.containsPart("(" + QString::fromLocal8Bit(std::strerror(EFBIG)) + "); the record is kept"));
+    stopInput();
+    tickAt(t0.addSecs(2));
+    EXPECT_EQ(readText("table.txt"), first + "43201\nT1;2\n"); // the kept record, whole and on its own lines
 }
 
 TEST_F(TextFileOut, ClosedSwitchWritesNothingAndThePendingRecordFollowsWhenItOpens)
@@ -349,6 +390,17 @@ TEST_F(TextFileOut, PlotFileThatCannotBeStartedIsEndedOnlyOnce)
     EXPECT_EQ(readText("2024-05-01/plot.txt"), "START\nT1;1\nT2;-1\nX4;-1\nEND\n" + path("2024-05-02/plot.txt").toUtf8()
                                                    + "\n");
     EXPECT_EQ(readText("2024-05-02/plot.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\n"));
+}
+
+TEST_F(TextFileOut, PlotFileMadeAnewWhileRunningStartsWithStart)
+{
+    ASSERT_TRUE(load(inputSection() + "<plottextfileout>" + outputList() + outFile("plot.txt") + "</plottextfileout>"));
+    writeText("values.txt", "T1;1\n");
+    const QDateTime t0 = clock.now();
+    tickAt(t0);
+    ASSERT_TRUE(QFile::remove(path("plot.txt")));
+    tickAt(t0.addSecs(1));
+    EXPECT_EQ(readText("plot.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\n"));
 }
 
 TEST_F(TextFileOut, SendUnitDataExitsWithoutWritingForUnitsItCannotWrite)

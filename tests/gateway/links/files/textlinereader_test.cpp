@@ -50,8 +50,11 @@ TEST(TextLineReader, LinesLongerThanTheLimitAreCutAndTheNextLineIsIntact)
     const QStringList first = r.next();
     ASSERT_EQ(first.size(), 2);
     EXPECT_EQ(first.at(1).size(), TextLineReader::MaxLineBytes - 3);
+    EXPECT_TRUE(r.reader.lastLineCut());
     EXPECT_EQ(r.reader.pos(), longLine.size());
     EXPECT_EQ(r.next(), QStringList({"b", "2"}));
+    EXPECT_FALSE(r.reader.lastLineCut());
+    EXPECT_EQ(r.reader.lineStart(), longLine.size());
 }
 
 TEST(TextLineReader, LinesAcrossTheInitialBufferAreWhole)
@@ -60,4 +63,13 @@ TEST(TextLineReader, LinesAcrossTheInitialBufferAreWhole)
     Reader r("id;" + value + "\nnext;1\n");
     EXPECT_EQ(r.next(), QStringList({"id", QString::fromLatin1(value)}));
     EXPECT_EQ(r.next(), QStringList({"next", "1"}));
+}
+
+TEST(TextLineReader, OnlyALineWithoutAnUnquotedSeparatorHasOneField)
+{
+    Reader r("I1;\n\"x\" ; \nmarker\n\"a;b\"\n");
+    EXPECT_EQ(r.next(), QStringList({"I1", ""}));
+    EXPECT_EQ(r.next(), QStringList({"x", ""}));
+    EXPECT_EQ(r.next(), QStringList({"marker"}));
+    EXPECT_EQ(r.next(), QStringList({"a;b"})); // the separator is quoted
 }

@@ -1,29 +1,21 @@
 #ifndef MQTTFIXTURE_H
 #define MQTTFIXTURE_H
 
-#include "app/sectiontable.h"
-#include "config/ferroxxmlconfig.h"
-#include "conversion/singleproviderconverter.h"
-#include "core/basetie.h"
 #include "core/basetieparam.h"
 #include "core/basetieunit.h"
-#include "gateway/config/loaderfixture.h"
+#include "gateway/links/tiefixture.h"
 #include "links/mqtt/mqtttie.h"
 #include "mqttbroker.h"
-#include "support/fixedclock.h"
 
 #include <memory>
 
-// A configuration loaded through the real loader with the program's
-// section table, a fixed clock, a broker of the test's own and a
-// subscriber on it.
-struct MqttFixture : LoaderFixture {
-    FerroxXmlConfig loader{config, &makeConverter, ferroxSectionTable()};
-    FixedClock clock{utc(2026, 12, 8, 4, 13, 25, 123)};
+// Ties loaded through the real loader (TieFixture), a broker of the
+// test's own and a subscriber on it.
+struct MqttFixture : TieFixture {
     std::unique_ptr<MqttBroker> broker;
     MqttSubscriber subscriber;
 
-    MqttFixture() { FerroxXmlConfig::setLanguage(QString()); }
+    MqttFixture() { clock.set(utc(2026, 12, 8, 4, 13, 25, 123)); }
 
     // Skips the test when the broker is not installed.
     void SetUp() override
@@ -46,17 +38,6 @@ struct MqttFixture : LoaderFixture {
         return subscriber.connect(broker->plainPort());
     }
 
-    // Loads a configuration whose root holds `body` and initialises every tie.
-    bool load(const QByteArray &body)
-    {
-        const QByteArray text = "<config><misc><locale lang='en'/><times/></misc>" + body + "</config>";
-        if (!loader.loadConf(write("ferrox.cfg", text)))
-            return false;
-        for (BaseTie *tie : config.ties())
-            tie->init();
-        return true;
-    }
-
     // An `mqtt` section on the test broker with `attributes` and `lists`.
     QByteArray mqttSection(const QByteArray &attributes, const QByteArray &lists) const
     {
@@ -69,17 +50,6 @@ struct MqttFixture : LoaderFixture {
         write("in.csv", list);
         return "<textfilein id='in'><csvlist file='in.csv' index='0' type='1' kks='2' direction='in'/>"
                "<infile filename='" + dir.filePath("values.txt").toUtf8() + "'/></textfilein>";
-    }
-
-    // One main-cycle tick: poll and convert, calculate, send, over every tie.
-    void tick()
-    {
-        for (BaseTie *tie : config.ties())
-            tie->pollAndConvert();
-        for (BaseTie *tie : config.ties())
-            tie->calulate();
-        for (BaseTie *tie : config.ties())
-            tie->sendDirty();
     }
 
     MqttTie *mqtt() const

@@ -1,0 +1,97 @@
+#ifndef MQCONNECTION_H
+#define MQCONNECTION_H
+
+#include "core/repeatedmessage.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <mqueue.h>
+
+// The text of error number `errnum` ("Unknown" when the system has none).
+QString mqErrorText(int errnum);
+
+// One POSIX message queue of a queue tie. The queue is opened non-blocking
+// and created when missing; an existing queue keeps its own attributes, so
+// messages are received into a buffer of the queue's own message size.
+//
+// A queue that failed to open for a reason that may pass (too many open
+// files, the per-user queue memory, a limit or a permission an operator can
+// change) is opened again when it is next used, at most once per
+// RetryIntervalMs. Faults that persist (the failed opening, using a closed
+// queue, a full queue) are reported once per streak and then summarised.
+class MQConnection : public QObject
+{
+    Q_OBJECT
+public:
+    // Messages a queue holds when this connection creates it.
+    static constexpr long CreatedMaxMessages = 10;
+    // Least time between two attempts to open a queue that failed to open.
+    static constexpr qint64 RetryIntervalMs = 5000;
+
+    explicit MQConnection(QObject *parent = nullptr);
+    // Closes the queue.
+    ~MQConnection() override;
+
+    // Opens the queue: read-only for direction 1, write-only for 2, both for
+    // 3. False (reported) when it is already open, when the name, the
+    // message size or the direction is missing, or when the system refuses;
+    // only a refusal by the system is retried later.
+    bool open();
+    // Closes the queue; no retry follows until open() is called again.
+    void close();
+    // Opens a queue whose last opening failed, when the retry interval has
+    // passed. True when the queue is open (now or already).
+    bool reopenIfDue();
+
+    // Takes the oldest waiting message into the connection's buffer and
+    // returns its length (0 for an empty message); -1 when none is waiting
+    // or the queue cannot be read (reported). message() holds the bytes
+    // until the next receive. Allocates nothing.
+    qint64 receive();
+    const char *message() const { return m_buffer.constData(); }
+    // receive() as a copy; empty when nothing was taken.
+    QByteArray receiveMsg();
+    // Sends `size` bytes as one message of priority 0 without waiting. True
+    // when the queue took it; false (reported) when it is closed, the message
+    // is longer than the queue's messages, the queue is full, or the system
+    // refuses.
+    bool send(const char *data, qint64 size);
+    bool send(const QByteArray &data) { return send(data.constData(), data.size()); }
+
+    bool isOpen() const { return m_mqd != kClosed; }
+    bool canRead() const { return (m_direction & 1u) != 0; }
+    bool canWrite() const { return (m_direction & 2u) != 0; }
+    // True while a failed opening waits for its retry.
+    bool retryPending() const { return m_retry; }
+
+    QString name() const { return m_name; }
+    void setName(const QString &name) { m_name = name; }
+    // Bytes of the messages the queue is created for (the tie's largest area).
+    quint64 messageSize() const { return m_messageSize; }
+    void setMessageSize(quint64 bytes) { m_messageSize = bytes; }
+    // Direction bits: 1 read, 2 write.
+    quint32 direction() const { return m_direction; }
+    void setDirection(quint32 direction) { m_direction = direction; }
+    // The open queue's own message size and capacity; 0 while closed.
+    quint64 queueMessageSize() const { return isOpen() ? static_cast<quint64>(m_buffer.size()) : 0; }
+    long queueMaxMessages() const { return m_queueMaxMessages; }
+
+private:
+    static constexpr mqd_t kClosed = static_cast<mqd_t>(-1);
+
+    mqd_t m_mqd;
+    QString m_name;
+    quint64 m_messageSize;
+    quint32 m_direction;
+    long m_queueMaxMessages;
+    QByteArray m_buffer;
+    bool m_retry;
+    qint64 m_lastAttemptMs;
+    RepeatedMessage m_openReport;
+    RepeatedMessage m_receiveReport;
+    RepeatedMessage m_sendReport;
+};
+
+#endif // MQCONNECTION_H

@@ -1,0 +1,268 @@
+#include "links/mqueue/mqtie.h"
+
+#include "core/baseareatieunit.h"
+#include "core/clock.h"
+#include "core/diag.h"
+#include "links/mqueue/mqconnection.h"
+
+#include <utilfunctions.h>
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstring>
+
+MQTie::MQTie(QObject *parent)
+    : BaseAreaTie(parent)
+    , m_state(BaseTieUnit::stNoData)
+    , m_largestUnitSize(0)
+    , m_inAreasStale(true)
+{
+}
+
+MQTie::~MQTie()
+{
+    closeAll();
+    qDeleteAll(m_connections);
+    m_connections.clear();
+}
+
+qint32 MQTie::state() const
+{
+    return m_state;
+}
+
+void MQTie::setAreaSize(quint64 bytes)
+{
+    BaseAreaTie::setAreaSize(bytes);
+    if (bytes > MaxMemoryBytes)
+        return;
+    const int before = m_memory.size();
+    const int after = static_cast<int>(bytes);
+    m_memory.resize(after);
+    if (after > before)
+        std::memset(m_memory.data() + before, 0, static_cast<size_t>(after - before));
+}
+
+void MQTie::addUnit(BaseAreaTieUnit *unit)
+{
+    BaseAreaTie::addUnit(unit);
+    if (unit && unit->unitSize() > m_largestUnitSize)
+        m_largestUnitSize = unit->unitSize();
+    m_inAreasStale = true;
+}
+
+void MQTie::init()
+{
+    m_inAreasStale = true;
+    BaseAreaTie::init();
+}
+
+uchar *MQTie::data(BaseAreaTieUnit *unit)
+{
+    if (!unit)
+        return nullptr;
+    const quint64 memory = static_cast<quint64>(m_memory.size());
+    const quint64 offset = unit->offset();
+    if (offset > memory || unit->unitSize() > memory - offset)
+        return nullptr;
+    return reinterpret_cast<uchar *>(m_memory.data()) + offset;
+}
+
+void MQTie::addConnection(MQConnection *connection)
+{
+    if (connection)
+        connection->setParent(this);
+    m_connections.append(connection);
+}
+
+bool MQTie::openAll()
+{
+    bool all = true;
+    for (MQConnection *connection : qAsConst(m_connections)) {
+        if (connection && !connection->isOpen() && !connection->open())
+            all = false;
+    }
+    return all;
+}
+
+void MQTie::closeAll()
+{
+    for (MQConnection *connection : qAsConst(m_connections)) {
+        if (connection)
+            connection->close();
+    }
+}
+
+void MQTie::refreshInAreas()
+{
+    m_inAreas.clear();
+    for (BaseTieUnit *base : units()) {
+        auto *unit = qobject_cast<BaseAreaTieUnit *>(base);
+        if (!unit || !(unit->direction() & BaseTieUnit::dirFromThis) || !data(unit))
+            continue;
+        bool taken = false;
+        for (const InArea &in : qAsConst(m_inAreas))
+            taken = taken || in.size == unit->unitSize();
+        if (taken) {
+            GATE_DEBUG(1, "MQTie: unit %p is not read: an earlier \"in\" unit has its size (%zu bytes)",
+                       static_cast<void *>(unit), static_cast<size_t>(unit->unitSize()));
+            continue;
+        }
+        InArea in;
+        in.unit = unit;
+        in.size = unit->unitSize();
+        in.heldMessage.resize(static_cast<int>(in.size));
+        m_inAreas.append(in);
+    }
+    m_inAreasStale = false;
+}
+
+bool MQTie::pollUnitData(BaseAreaTieUnit *unit)
+{
+    GATE_DEBUG(3, "MQTie::pollUnitData(%p) was called", static_cast<void *>(unit));
+    if (!unit || !data(unit))
+        return false;
+    if (!(unit->direction() & BaseTieUnit::dirFromThis)) {
+        // An "out" unit beside the "in" ones: nothing to read, and the
+        // tie is no worse for it.
+        GATE_DEBUG(5, "MQTie::pollUnitData(%p) sending in wrong (disabled) direction", static_cast<void *>(unit));
+        return false;
+    }
+    MQConnection *queue = m_connections.isEmpty() ? nullptr : m_connections.first();
+    if (!queue || !queue->canRead()) {
+        m_state = BaseTieUnit::stDisabled;
+        return false;
+    }
+    if (m_inAreasStale)
+        refreshInAreas();
+    int index = 0;
+    while (index < m_inAreas.size() && m_inAreas.at(index).unit != unit)
+        ++index;
+    if (index == m_inAreas.size())
+        return false;
+    if (index == 0)
+        readQueue(queue);
+    InArea &in = m_inAreas[index];
+    const bool fresh = in.fresh;
+    in.fresh = false;
+    return fresh;
+}
+
+void MQTie::readQueue(MQConnection *queue)
+{
+    for (InArea &in : m_inAreas) {
+        in.taken = 0;
+        if (in.held) {
+            in.held = false;
+            take(in, in.heldMessage.constData());
+        }
+    }
+    // Every message read counts, dropped ones too, so a writer cannot keep
+    // the cycle busy.
+    int budget = MaxMessagesPerUnit * m_inAreas.size();
+    while (budget-- > 0) {
+        const qint64 length = queue->receive();
+        if (length < 0)
+            break;
+        TieCounters &count = counters();
+        ++count.framesIn;
+        count.bytesIn += static_cast<quint64>(length);
+        InArea *target = nullptr;
+        for (InArea &in : m_inAreas) {
+            if (in.size == static_cast<quint64>(length)) {
+                target = &in;
+                break;
+            }
+        }
+        if (!target) {
+            drop(length);
+            continue;
+        }
+        if (target->taken >= MaxMessagesPerUnit) {
+            std::memcpy(target->heldMessage.data(), queue->message(), static_cast<size_t>(length));
+            target->held = true;
+            break;
+        }
+        take(*target, queue->message());
+    }
+}
+
+void MQTie::take(InArea &in, const char *bytes)
+{
+    uchar *area = data(in.unit);
+    if (!area)
+        return;
+    std::memcpy(area, bytes, static_cast<size_t>(in.size));
+    in.unit->updateLastReceived(Clock::nowUtc());
+    ++in.taken;
+    in.fresh = true;
+    m_state = BaseTieUnit::stOK;
+    counters().valuesReceived += static_cast<quint64>(in.unit->params().size());
+}
+
+void MQTie::drop(qint64 length)
+{
+    ++counters().messagesDropped;
+    QStringList sizes;
+    for (const InArea &in : qAsConst(m_inAreas))
+        sizes << QString::number(in.size);
+    const QString list = sizes.join(QLatin1String(", "));
+    const bool one = sizes.size() == 1;
+    const QString unit = QString::asprintf("%p", static_cast<void *>(m_inAreas.first().unit));
+    const QString bytes = QString::number(length);
+    const char *logText = one ? "mqueue message of %1 bytes dropped: the area takes %2 bytes"
+                              : "mqueue message of %1 bytes dropped: the areas take %2 bytes";
+    m_dropReport.report(QStringLiteral("MQTie::pollUnitData(%1) received %2 bytes instead %3")
+                            .arg(unit, bytes, one ? list : QStringLiteral("one of ") + list),
+                        QCoreApplication::translate("MQTie", logText).arg(bytes, list));
+}
+
+bool MQTie::sendUnitData(BaseAreaTieUnit *unit)
+{
+    GATE_DEBUG(3, "MQTie::sendUnitData(%p) was called", static_cast<void *>(unit));
+    if (!paramsSwitch().isOpen()) {
+        GATE_DEBUG(3, "    paramsSwitch is closed. Return");
+        return false;
+    }
+    const uchar *area = data(unit);
+    if (!area)
+        return false;
+    if (!(unit->direction() & BaseTieUnit::dirToThis)) {
+        GATE_DEBUG(1, "MQTie::sendUnitData(%p) sending in wrong (disabled) direction", static_cast<void *>(unit));
+        return false;
+    }
+    const quint64 size = unit->unitSize();
+    GATE_DEBUG(3, "MQTie::sendUnitData: trying send area [0x%zX,+0x%zX) bytes to %i connections",
+               static_cast<size_t>(unit->offset()), static_cast<size_t>(size), static_cast<int>(m_connections.size()));
+    if (debugEnabled(6))
+        qDebugDumpByteArray(QByteArray(reinterpret_cast<const char *>(area), static_cast<int>(size)));
+
+    bool tried = false;
+    bool taken = false;
+    TieCounters &count = counters();
+    for (int i = 0; i < m_connections.size(); ++i) {
+        MQConnection *queue = m_connections.at(i);
+        if (!queue) {
+            GATE_DEBUG(2, "MQTie::sendUnitData: connection[%i] of unit (%p) is NULL", i, static_cast<void *>(unit));
+            continue;
+        }
+        if (!queue->canWrite()) {
+            GATE_DEBUG(4, "MQTie::sendUnitData: connection[%i] of unit (%p) is disabled for transmit", i,
+                       static_cast<void *>(unit));
+            continue;
+        }
+        tried = true;
+        if (!queue->send(reinterpret_cast<const char *>(area), static_cast<qint64>(size)))
+            continue;
+        taken = true;
+        ++count.framesOut;
+        count.bytesOut += size;
+        count.valuesSent += static_cast<quint64>(unit->params().size());
+    }
+    if (taken)
+        unit->markSent();
+    else if (tried)
+        ++count.messagesRefused;
+    return taken;
+}

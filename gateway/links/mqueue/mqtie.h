@@ -1,0 +1,108 @@
+#ifndef MQTIE_H
+#define MQTIE_H
+
+#include "core/baseareatie.h"
+#include "core/repeatedmessage.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QVector>
+
+class MQConnection;
+
+// Exchanges fixed byte areas with local processes through POSIX message
+// queues: one message carries exactly one unit's area. The units lie back to
+// back in the tie's memory.
+//
+// Incoming messages are read from the first queue only, once per poll of the
+// tie's first "in" unit (the main cycle polls every unit each tick), and go
+// to the "in" unit whose area has the message's length: each "in" unit takes
+// at most MaxMessagesPerUnit messages per poll, the newest winning. A message
+// that arrives for a unit that has had its share is kept for the next poll,
+// and reading stops there; a message of no unit's length is dropped.
+//
+// A dirty "out" unit goes as one message to every writable queue while the
+// switch is open. A unit that no queue took stays dirty and goes again, with
+// its newest area, on the next send pass; sending never waits.
+class MQTie : public BaseAreaTie
+{
+    Q_OBJECT
+public:
+    // The largest memory (all areas together) a tie keeps.
+    static constexpr quint64 MaxMemoryBytes = 64u * 1024u * 1024u;
+    // The largest message the system's queues carry.
+    static constexpr quint64 MaxMessageBytes = 16u * 1024u * 1024u;
+    // Messages one "in" unit takes per poll at the most.
+    static constexpr int MaxMessagesPerUnit = 3;
+
+    explicit MQTie(QObject *parent = nullptr);
+    // Closes and deletes every connection.
+    ~MQTie() override;
+
+    using BaseAreaTie::pollUnitData;
+    using BaseAreaTie::sendUnitData;
+
+    // 1 until a message arrived, then 0; 3 after an "in" unit was polled
+    // while the first queue cannot be read (or there is none).
+    qint32 state() const override;
+    // Initialises every unit; the "in" units are listed anew at the next poll.
+    void init() override;
+    // Also resizes the memory (new bytes zero) while the size stays within
+    // MaxMemoryBytes; beyond it the memory keeps its size and memoryFits()
+    // turns false.
+    void setAreaSize(quint64 bytes) override;
+    // Places `unit` and raises the largest unit size.
+    void addUnit(BaseAreaTieUnit *unit) override;
+    // Whether new data arrived for the "in" unit `unit`. Polling the first
+    // "in" unit reads the queue for all of them. A unit without direction
+    // bit 1 gives false and leaves the state alone.
+    bool pollUnitData(BaseAreaTieUnit *unit) override;
+    // Sends the dirty `unit` to every writable queue; true (and the unit
+    // marked sent) when at least one queue took it.
+    bool sendUnitData(BaseAreaTieUnit *unit) override;
+    // The unit's slice of the memory; null when it does not lie wholly inside.
+    uchar *data(BaseAreaTieUnit *unit) override;
+
+    // Opens every connection that is closed; true when all are open then.
+    bool openAll();
+    // Closes every connection.
+    void closeAll();
+
+    // Appends `connection` (ownership passes to the tie).
+    void addConnection(MQConnection *connection);
+    const QList<MQConnection *> &connections() const { return m_connections; }
+    // The largest area size among the units added so far.
+    quint64 largestUnitSize() const { return m_largestUnitSize; }
+    // True while the memory holds the whole area.
+    bool memoryFits() const { return static_cast<quint64>(m_memory.size()) == areaSize(); }
+
+private:
+    // An "in" unit with what the current poll brought it.
+    struct InArea {
+        BaseAreaTieUnit *unit = nullptr;
+        quint64 size = 0;
+        int taken = 0;      // messages taken in the current poll
+        bool fresh = false; // data arrived that the unit has not reported yet
+        bool held = false;  // `heldMessage` waits for the next poll
+        QByteArray heldMessage;
+    };
+
+    // Lists the "in" units by area size (the first of a size wins).
+    void refreshInAreas();
+    // Reads the first queue and hands each message to its unit.
+    void readQueue(MQConnection *queue);
+    // Copies a message into the area of `in`.
+    void take(InArea &in, const char *bytes);
+    // A message of `length` bytes that fits no "in" unit.
+    void drop(qint64 length);
+
+    qint32 m_state;
+    QByteArray m_memory;
+    QList<MQConnection *> m_connections;
+    quint64 m_largestUnitSize;
+    QVector<InArea> m_inAreas;
+    bool m_inAreasStale;
+    RepeatedMessage m_dropReport;
+};
+
+#endif // MQTIE_H

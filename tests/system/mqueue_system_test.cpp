@@ -1,0 +1,81 @@
+#include "installationtree.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <mqueue.h>
+#include <unistd.h>
+
+namespace {
+
+// Two queue names of this test, unique on the machine, unlinked afterwards.
+struct TestQueues {
+    const QString in = QStringLiteral("/ferrox-systest-%1-in").arg(::getpid());
+    const QString out = QStringLiteral("/ferrox-systest-%1-out").arg(::getpid());
+    ~TestQueues()
+    {
+        ::mq_unlink(in.toLocal8Bit().constData());
+        ::mq_unlink(out.toLocal8Bit().constData());
+    }
+};
+
+struct ToolRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs the queue tool with `arguments` and waits for it (bounded).
+ToolRun runTool(const QStringList &arguments)
+{
+    ToolRun run;
+    QProcess tool;
+    tool.start(QStringLiteral(FERROX_BINARY_DIR "/bin/ferrox-mq"), arguments);
+    if (!tool.waitForFinished(20000)) {
+        tool.kill();
+        tool.waitForFinished(5000);
+        return run;
+    }
+    run.exitCode = tool.exitCode();
+    run.out = tool.readAllStandardOutput();
+    run.err = tool.readAllStandardError();
+    return run;
+}
+
+} // namespace
+
+// An area written into one queue by the tool is read by the running
+// program, converted into another tie's area (records in another order) and
+// sent to that tie's queue, where the tool reads and decodes it.
+TEST(MQueueProgram, AreasTravelBothWaysThroughTheRunningProgram)
+{
+    TestQueues queues;
+    InstallationTree tree;
+    ASSERT_TRUE(tree.isValid());
+    ASSERT_TRUE(tree.writeConfig("in.def", "IN\n16\nT1,type_rval,0,1,1,1\nN1,type_sival,8,1,1,1\n"));
+    ASSERT_TRUE(tree.writeConfig("out.def", "OUT\n16\nN1,type_sival,0,1,1,1\nT1,type_rval,8,1,1,1\n"));
+    const QByteArray config = "<config><misc><locale lang='en'/><times/></misc>"
+                              "<mqueue><defarea file='in.def' direction='in'/><connection filename='"
+        + queues.in.toLocal8Bit() + "' direction='in'/></mqueue>"
+        + "<mqueue><defarea file='out.def' direction='out'/><connection filename='" + queues.out.toLocal8Bit()
+        + "' direction='out'/></mqueue></config>";
+    ASSERT_TRUE(tree.writeConfig("ferrox.cfg", config));
+
+    QProcess program;
+    tree.start(program, {});
+    ASSERT_TRUE(program.waitForStarted(5000));
+    ASSERT_TRUE(waitFor([&] { return tree.readLog().contains("\tApplication was started"); }, 15000))
+        << program.readAllStandardError().constData();
+
+    const ToolRun sent = runTool({"write", queues.in, "-d", tree.configPath("in.def"), "T1=12.5", "N1=-3"});
+    EXPECT_EQ(sent.exitCode, 0) << sent.err.constData();
+    const ToolRun read = runTool({"read", queues.out, "-d", tree.configPath("out.def"), "-n", "1", "-t", "10"});
+    EXPECT_EQ(read.exitCode, 0) << read.err.constData();
+    EXPECT_TRUE(read.out.contains("N1 = -3 [state 0]")) << read.out.constData();
+    EXPECT_TRUE(read.out.contains("T1 = 12.5 [valid 1]")) << read.out.constData();
+
+    EXPECT_EQ(program.state(), QProcess::Running);
+    program.kill();
+    program.waitForFinished(5000);
+}
