@@ -128,13 +128,14 @@ std::atomic<int> g_subscriberCount{0};
 
 } // namespace
 
-MqttSubscriber::MqttSubscriber()
+MqttSubscriber::MqttSubscriber(const QByteArray &clientId)
     : m_subscribed(false)
     , m_publishedMid(0)
 {
     mosquitto_lib_init();
-    const QByteArray id = "ferrox-test-subscriber-" + QByteArray::number(QCoreApplication::applicationPid()) + "-"
-        + QByteArray::number(++g_subscriberCount);
+    const QByteArray id = !clientId.isEmpty() ? clientId
+                                              : "ferrox-test-subscriber-" + QByteArray::number(QCoreApplication::applicationPid())
+            + "-" + QByteArray::number(++g_subscriberCount);
     m_mosq = mosquitto_new(id.constData(), true, this);
     mosquitto_message_callback_set(m_mosq, &MqttSubscriber::onMessage);
     // Subscribed again on every connection: the broker may be restarted.

@@ -67,7 +67,8 @@ public:
         bool retain;
     };
 
-    MqttSubscriber();
+    // `clientId`: empty for one of its own.
+    explicit MqttSubscriber(const QByteArray &clientId = QByteArray());
     ~MqttSubscriber();
 
     // Connects to 127.0.0.1:`port` and subscribes `topic`; true once the

@@ -103,6 +103,22 @@ TEST_F(MqttTieTest, ValuesReachTheSubscriberWithValidityAndTimeAndOnlyChangesFol
     EXPECT_EQ(subscriber.payloads("plant/gw1/status").last(), "offline");
 }
 
+TEST_F(MqttTieTest, TheBrokerSaysOfflineWhenTheConnectionBreaks)
+{
+    ASSERT_TRUE(startBroker());
+    setValues("T1;1\n");
+    ASSERT_TRUE(loadPublisher("index,type,kks\n1,FLOATVALID,T1\n", "clientid='gw1-client'"));
+    ASSERT_TRUE(waitConnected());
+    ASSERT_TRUE(waitPayloads("plant/gw1/status", 1));
+    // Another client with the same identifier takes the session over: the
+    // broker ends the tie's connection without a goodbye and sends its will.
+    MqttSubscriber intruder("gw1-client");
+    ASSERT_TRUE(intruder.connect(broker->plainPort(), "nothing"));
+    ASSERT_TRUE(waitPayloads("plant/gw1/status", 2));
+    EXPECT_EQ(subscriber.payloads("plant/gw1/status").last(), "offline");
+    EXPECT_TRUE(waitUntil([this] { return mqtt()->state() == 2; }));
+}
+
 TEST_F(MqttTieTest, AtQualityZeroValuesGoOutWithoutAcknowledgement)
 {
     ASSERT_TRUE(startBroker());
