@@ -80,7 +80,7 @@ public:
     // An attempt not answered within this (lookup included) is given up.
     static constexpr qint64 ConnectTimeoutMs = 15000;
     // The most quality-1 messages the library holds unacknowledged at once.
-    static constexpr int InFlightWindow = 200;
+    static constexpr int InFlightWindow = 100;
 
     // `name` names the connection in messages; `listener` (not owned) must
     // outlive the connection.
