@@ -194,7 +194,7 @@ bool MqttTie::sendUnitData(BaseTieUnit *unit)
 void MqttTie::queueValue(const QByteArray &topic, const BaseTieParam &param)
 {
     const QDateTime dataTime = param.dataTime();
-    const qint64 stamp = dataTime.isValid() ? dataTime.toMSecsSinceEpoch() : Clock::nowUtc().toMSecsSinceEpoch();
+    const qint64 stamp = dataTime.isValid() ? dataTime.toMSecsSinceEpoch() : Clock::nowMsecsSinceEpoch();
     MqttBuffer::Message message;
     message.topic = topic;
     message.payload.reserve(112);
