@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -201,8 +202,12 @@ void BM_Sustained50kPerSecond(benchmark::State &state)
         state.counters["max_late_ms"] = double(maxLateMs);
         state.counters["run_s"] = seconds;
         state.counters["cpu_us_per_value"] = cpu * 1e6 / double(total);
-        if (c.dropped > 0 || c.delivered < total || quint64(subscriber.count()) < total)
-            state.SkipWithError("values were lost");
+        if (c.dropped > 0 || c.delivered < total || quint64(subscriber.count()) < total) {
+            const std::string why = "values were lost: " + std::to_string(c.dropped) + " dropped, "
+                + std::to_string(c.delivered) + " delivered, " + std::to_string(subscriber.count()) + " received of "
+                + std::to_string(total) + " in " + std::to_string(seconds) + " s";
+            state.SkipWithError(why.c_str());
+        }
     }
 }
 

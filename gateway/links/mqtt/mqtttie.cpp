@@ -241,12 +241,6 @@ void MqttTie::pump()
     }
     if (burst)
         m_connection->endBurst();
-    // Woken when half the window is acknowledged while more waits, else
-    // when all is.
-    const quint64 inFlight = m_buffer.inFlight();
-    const quint64 half = window / 2;
-    m_connection->expectAcknowledgements(
-        int(m_buffer.waiting() > 0 && inFlight > half ? inFlight - half : inFlight));
     counters().buffered = m_buffer.count();
 }
 

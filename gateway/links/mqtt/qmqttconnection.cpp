@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <mosquitto.h>
 #include <openssl/err.h>
@@ -111,6 +112,7 @@ QMqttConnection::QMqttConnection(const MqttSettings &settings, const QString &na
     , m_sslCtx(nullptr)
     , m_readNotifier(nullptr)
     , m_writeNotifier(nullptr)
+    , m_readPause(new QTimer(this))
     , m_lookupId(-1)
     , m_nextAddress(0)
     , m_phase(phIdle)
@@ -122,10 +124,13 @@ QMqttConnection::QMqttConnection(const MqttSettings &settings, const QString &na
     , m_connackRc(-1)
     , m_disconnectRc(-1)
     , m_verifyResult(0)
-    , m_wakeBytes(1)
     , m_subscriptionsRefused(false)
 {
     initLibrary();
+    m_readPause->setSingleShot(true);
+    m_readPause->setTimerType(Qt::PreciseTimer);
+    m_readPause->setInterval(ReadGatherMs);
+    connect(m_readPause, &QTimer::timeout, this, &QMqttConnection::onReadPauseEnd);
 }
 
 QMqttConnection::~QMqttConnection()
@@ -170,12 +175,6 @@ void QMqttConnection::service()
         }
         break;
     case phConnected: {
-        // Whatever waits below the wake threshold is read at the latest now.
-        int available = 0;
-        if (ioctl(mosquitto_socket(m_mosq), FIONREAD, &available) == 0 && available > 0)
-            onReadable();
-        if (m_phase != phConnected)
-            break;
         const int rc = mosquitto_loop_misc(m_mosq);
         afterLoop(rc, errno);
         break;
@@ -231,7 +230,6 @@ void QMqttConnection::connectTo(const QString &address)
     m_phase = phConnecting;
     m_connackRc = -1;
     m_disconnectRc = -1;
-    m_wakeBytes = 1;
     m_verifyResult = X509_V_OK;
     m_libraryError.clear();
     m_mosq = mosquitto_new(m_settings.clientId.toUtf8().constData(), m_settings.cleanSession, this);
@@ -341,8 +339,7 @@ void QMqttConnection::onReadable()
 {
     if (!m_mosq)
         return;
-    // Everything that is there, so that no rest below the wake threshold
-    // stays unread (the library may stop after a packet).
+    // Everything that is there (the library may stop after a few packets).
     int rc = MOSQ_ERR_SUCCESS;
     int err = 0;
     for (int round = 0; round < 64; ++round) {
@@ -355,6 +352,17 @@ void QMqttConnection::onReadable()
             break;
     }
     afterLoop(rc, err);
+    // What arrives next is read after the pause, together.
+    if (m_phase == phConnected && m_readNotifier) {
+        m_readNotifier->setEnabled(false);
+        m_readPause->start();
+    }
+}
+
+void QMqttConnection::onReadPauseEnd()
+{
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(true);
 }
 
 void QMqttConnection::onWritable()
@@ -471,18 +479,6 @@ bool QMqttConnection::writeBacklog() const
     return m_mosq && mosquitto_want_write(m_mosq);
 }
 
-void QMqttConnection::expectAcknowledgements(int count)
-{
-    // An acknowledgement (PUBACK) is 4 bytes; anything else that arrives
-    // only wakes the connection sooner.
-    const int bytes = std::max(1, 4 * count);
-    const int fd = m_mosq ? mosquitto_socket(m_mosq) : -1;
-    if (fd < 0 || bytes == m_wakeBytes)
-        return;
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes) == 0)
-        m_wakeBytes = bytes;
-}
-
 void QMqttConnection::beginBurst()
 {
     const int fd = m_mosq ? mosquitto_socket(m_mosq) : -1;
@@ -543,6 +539,7 @@ void QMqttConnection::teardown()
             *n = nullptr;
         }
     }
+    m_readPause->stop();
     if (m_lookupId >= 0) {
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;

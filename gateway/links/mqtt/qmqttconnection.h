@@ -13,6 +13,7 @@
 
 class QHostInfo;
 class QSocketNotifier;
+class QTimer;
 struct mosquitto;
 struct mosquitto_message;
 struct ssl_ctx_st;
@@ -32,7 +33,9 @@ struct ssl_st;
 // uses a fresh library session, so nothing of an old one is sent twice.
 // With TLS the broker's certificate is verified against the CA file and
 // against the configured host name (or address), whatever address the
-// name resolved to.
+// name resolved to. Once connected, reading is gathered: after a read the
+// connection waits ReadGatherMs before it reads again, so that a stream of
+// acknowledgements is taken in bulk rather than one wake-up each.
 class QMqttConnection : public QObject
 {
     Q_OBJECT
@@ -81,6 +84,8 @@ public:
     static constexpr qint64 ConnectTimeoutMs = 15000;
     // The most quality-1 messages the library holds unacknowledged at once.
     static constexpr int InFlightWindow = 100;
+    // Least time between two reads of a connected socket.
+    static constexpr int ReadGatherMs = 1;
 
     // `name` names the connection in messages; `listener` (not owned) must
     // outlive the connection.
@@ -104,9 +109,6 @@ public:
                           QString *reason);
     // True while the library holds data the socket did not take yet.
     bool writeBacklog() const;
-    // The connection wakes for reading once `count` acknowledgements can
-    // have arrived (at the latest at the next service()); 0: at once.
-    void expectAcknowledgements(int count);
     // Between these, what is published is held back and sent in as few
     // network packets as possible.
     void beginBurst();
@@ -129,6 +131,8 @@ private slots:
     // The library's socket can be read / written.
     void onReadable();
     void onWritable();
+    // The pause after a read is over.
+    void onReadPauseEnd();
 
 private:
     void attempt();
@@ -168,6 +172,7 @@ private:
     ssl_ctx_st *m_sslCtx;
     QSocketNotifier *m_readNotifier;
     QSocketNotifier *m_writeNotifier;
+    QTimer *m_readPause; // runs while reading waits after a read
     int m_lookupId;
     QStringList m_addresses; // of the current attempt
     int m_nextAddress;
@@ -183,7 +188,6 @@ private:
     int m_connackRc;     // -1: no answer yet
     int m_disconnectRc;  // -1: still connected
     long m_verifyResult; // why the handshake refused the certificate (0: it did not)
-    int m_wakeBytes;     // the socket's receive low-water mark
     QString m_libraryError;
     QHash<int, int> m_subscribeChunks; // SUBSCRIBE message id -> first topic
     QList<QByteArray> m_refused;
