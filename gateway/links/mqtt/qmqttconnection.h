@@ -83,7 +83,7 @@ public:
     // An attempt not answered within this (lookup included) is given up.
     static constexpr qint64 ConnectTimeoutMs = 15000;
     // The most quality-1 messages the library holds unacknowledged at once.
-    static constexpr int InFlightWindow = 100;
+    static constexpr int InFlightWindow = 200;
     // Least time between two reads of a connected socket.
     static constexpr int ReadGatherMs = 1;
 
