@@ -4,6 +4,7 @@
 #include "links/calc/servicesection.h"
 #include "links/de/desection.h"
 #include "links/files/filesections.h"
+#include "links/mqtt/mqttsection.h"
 #include "links/mqueue/mqsection.h"
 
 const FerroxXmlConfig::SectionTable &ferroxSectionTable()
@@ -12,6 +13,7 @@ const FerroxXmlConfig::SectionTable &ferroxSectionTable()
     static const FerroxXmlConfig::SectionTable table = {
         {"deprotocolclient", &readDEProtocolClientSection},
         {"luacalc", &readLuaCalcSection},
+        {"mqtt", &readMqttSection},
         {"mqueue", &readMQueueSection},
         {"plottextfileout", &readPlotTextFileOutSection},
         {"service", &readServiceSection},

@@ -6,7 +6,8 @@ FERROX_BUILD_DIR=${FERROX_BUILD_DIR:-$FERROX_ROOT/build}
 
 # Debian packages the build and the tests need.
 FERROX_PACKAGES=(cmake g++ ninja-build pkg-config qtbase5-dev libluajit-5.1-dev
-                 libgtest-dev libbenchmark-dev libsystemd-dev dpkg-dev man-db)
+                 libgtest-dev libbenchmark-dev libsystemd-dev dpkg-dev man-db
+                 libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl)
 
 ferrox_install_deps() {
     local missing=()

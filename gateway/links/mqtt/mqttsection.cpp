@@ -1,0 +1,211 @@
+#include "links/mqtt/mqttsection.h"
+
+#include "config/configreport.h"
+#include "config/gatexmlconfigloadertemplate.h"
+#include "core/basetieparam.h"
+#include "core/gateconfig.h"
+#include "links/mqtt/mqttpayload.h"
+#include "links/mqtt/mqtttie.h"
+
+#include <dpdatatype.h>
+
+#include <QDomElement>
+#include <QFile>
+#include <QSysInfo>
+
+#include <memory>
+
+namespace {
+
+const char kContext[] = "FerroxXmlConfig";
+
+QString attr(const QDomElement &element, const char *name)
+{
+    return QXmlBasedObject::getXMLAttrValue(element, QLatin1String(name)).trimmed();
+}
+
+// The file named by attribute `name`, resolved against the configuration's
+// directory, into `path`; false (reported) when it is given but cannot be read.
+bool readableFile(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, const char *name, QString &path)
+{
+    const QString text = attr(section, name);
+    path = text.isEmpty() ? QString() : loader.confPath(text);
+    if (path.isEmpty())
+        return true;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        return true;
+    reportConfigError(kContext, "Error loading config: cannot read \"%1\" file %2 in section \"mqtt\" (%3)",
+                      {QString::fromLatin1(name), path, file.errorString()});
+    return false;
+}
+
+// The numeric attributes, each within its range.
+bool readNumbers(const QDomElement &section, MqttSettings &s)
+{
+    using Loader = GateXmlConfigLoaderTemplate;
+    quint64 port = 0, keepalive = 0, qos = 0, messages = 0, bytes = 0;
+    if (!Loader::readUnsignedAttr(section, "port", 1883, 1, 65535, port)
+        || !Loader::readUnsignedAttr(section, "keepalive", 30, 0, 65535, keepalive)
+        || !Loader::readUnsignedAttr(section, "qos", 1, 0, 1, qos)
+        || !Loader::readUnsignedAttr(section, "buffermessages", s.bufferMessages, 1, 0xFFFFFFFFu, messages)
+        || !Loader::readUnsignedAttr(section, "bufferbytes", s.bufferBytes, 1024, 1ull << 40, bytes))
+        return false;
+    if (keepalive > 0 && keepalive < 5) {
+        reportConfigError(kContext,
+                          "Error loading config: \"keepalive\" %1 is neither 0 nor from 5 to 65535 seconds in section "
+                          "\"mqtt\"",
+                          {QString::number(keepalive)});
+        return false;
+    }
+    s.port = quint16(port);
+    s.keepalive = quint16(keepalive);
+    s.qos = int(qos);
+    s.bufferMessages = messages;
+    s.bufferBytes = bytes;
+    return true;
+}
+
+// The login and TLS attributes.
+bool readSecurity(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, MqttSettings &s)
+{
+    s.username = attr(section, "username");
+    QString passwordFile;
+    if (!readableFile(loader, section, "passwordfile", passwordFile) || !readableFile(loader, section, "cafile", s.caFile)
+        || !readableFile(loader, section, "certfile", s.certFile) || !readableFile(loader, section, "keyfile", s.keyFile))
+        return false;
+    if (!passwordFile.isEmpty()) {
+        if (s.username.isEmpty()) {
+            reportConfigError(kContext, "Error loading config: \"passwordfile\" needs \"username\" in section \"mqtt\"");
+            return false;
+        }
+        // The password is the file's first line.
+        QFile file(passwordFile);
+        file.open(QIODevice::ReadOnly);
+        QByteArray line = file.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        s.password = QString::fromUtf8(line);
+        s.hasPassword = true;
+    }
+    if (s.certFile.isEmpty() != s.keyFile.isEmpty()) {
+        reportConfigError(kContext, "Error loading config: \"certfile\" and \"keyfile\" go together in section \"mqtt\"");
+        return false;
+    }
+    if (!s.certFile.isEmpty() && s.caFile.isEmpty()) {
+        reportConfigError(kContext, "Error loading config: \"certfile\" needs \"cafile\" in section \"mqtt\"");
+        return false;
+    }
+    return true;
+}
+
+bool readSettings(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, const QString &id, MqttSettings &s)
+{
+    s.host = attr(section, "host");
+    if (s.host.isEmpty()) {
+        reportConfigError(kContext, "Error loading config: \"host\" was not set in section \"mqtt\"");
+        return false;
+    }
+    s.topicPrefix = attr(section, "topicprefix");
+    while (s.topicPrefix.endsWith(QLatin1Char('/')))
+        s.topicPrefix.chop(1);
+    if (s.topicPrefix.isEmpty()) {
+        reportConfigError(kContext, "Error loading config: \"topicprefix\" was not set in section \"mqtt\"");
+        return false;
+    }
+    if (!MqttTie::validTopic(s.topicPrefix.toUtf8())) {
+        reportConfigError(kContext, "Error loading config: \"topicprefix\" %1 is not a topic in section \"mqtt\"",
+                          {s.topicPrefix});
+        return false;
+    }
+    s.clientId = attr(section, "clientid");
+    if (s.clientId.isEmpty())
+        s.clientId = QSysInfo::machineHostName() + QLatin1Char('-') + (id.isEmpty() ? QStringLiteral("ferrox") : id);
+    s.cleanSession = QXmlBasedObject::getXMLBoolAttrDef(section, QStringLiteral("cleansession"), true);
+    s.retain = QXmlBasedObject::getXMLBoolAttrDef(section, QStringLiteral("retain"), false);
+    return readNumbers(section, s) && readSecurity(loader, section, s);
+}
+
+// Every parameter of `unit` can travel and names a valid topic; false (reported) otherwise.
+bool checkParams(const MqttTieUnit &unit, const QString &prefix)
+{
+    for (const BaseTieParam *param : unit.params()) {
+        if (!param)
+            continue;
+        const QString level = MqttTie::topicLevel(*param);
+        if (level.isEmpty()) {
+            reportConfigError(kContext,
+                              "Error loading config: parameter %1 has no KKS, IID or index for its topic in section "
+                              "\"mqtt\"",
+                              {param->description()});
+            return false;
+        }
+        const QByteArray topic = (prefix + QLatin1Char('/') + level + QStringLiteral("/set")).toUtf8();
+        if (!MqttTie::validTopic(topic)) {
+            reportConfigError(kContext, "Error loading config: topic %1 of parameter %2 is not valid in section \"mqtt\"",
+                              {prefix + QLatin1Char('/') + level, param->description()});
+            return false;
+        }
+        if (!MqttPayload::canCarry(param->metatype())) {
+            reportConfigError(kContext,
+                              "Error loading config: parameter %1 of type %2 cannot travel by section \"mqtt\"",
+                              {param->description(), DPDataTypeToString(static_cast<int>(param->metatype()))});
+            return false;
+        }
+    }
+    return true;
+}
+
+// One `csvlist` element into `tie`; false (reported) when it fails.
+bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, MqttTie *tie)
+{
+    auto *unit = new MqttTieUnit(tie);
+    if (!loader.parseCsvlist(list, unit)) {
+        delete unit;
+        reportConfigError(kContext, "Error loading config: Error loading csvlist for section \"mqtt\"",
+                          "Error loading config: Error parsing csvlist for section \"mqtt\"");
+        return false;
+    }
+    const quint32 direction = unit->direction();
+    if (direction != BaseTieUnit::dirFromThis && direction != BaseTieUnit::dirToThis) {
+        delete unit;
+        reportConfigError(kContext,
+                          "Error loading config: a \"csvlist\" of section \"mqtt\" must have the direction in or out");
+        return false;
+    }
+    if (!checkParams(*unit, tie->settings().topicPrefix)) {
+        delete unit;
+        return false;
+    }
+    tie->addUnit(unit);
+    loader.mergeProviders(unit);
+    return true;
+}
+
+} // namespace
+
+bool readMqttSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &section)
+{
+    MqttSettings settings;
+    if (!readSettings(loader, section, attr(section, "id"), settings))
+        return false;
+    std::unique_ptr<MqttTie> tie(new MqttTie(settings));
+    if (!loader.parseTieID(section, tie.get())) {
+        reportConfigError(kContext, "Internal error: error while setting MqttTie id");
+        return false;
+    }
+    bool ok = true;
+    int lists = 0;
+    for (QDomElement child = section.firstChildElement(); ok && !child.isNull(); child = child.nextSiblingElement()) {
+        if (child.tagName() != QLatin1String("csvlist"))
+            continue;
+        ok = readList(loader, child, tie.get());
+        ++lists;
+    }
+    if (ok && lists == 0) {
+        reportConfigError(kContext, "Error loading config: one or more \"csvlist\" tag should be at start of section "
+                                    "\"mqtt\"");
+        ok = false;
+    }
+    return loader.finishSection(tie.release(), ok);
+}
