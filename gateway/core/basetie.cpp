@@ -92,6 +92,10 @@ void BaseTie::drain()
 {
 }
 
+void BaseTie::takeOver(BaseTie &)
+{
+}
+
 void BaseTie::appendUnit(BaseTieUnit *unit)
 {
     if (unit)

@@ -46,6 +46,12 @@ public:
     // that closing its connections loses none of it. Base: nothing (ties
     // that send synchronously have nothing waiting).
     virtual void drain();
+    // Called on a new tie that takes the place of `predecessor` (a tie of
+    // the same class and id that a reload replaces), after the
+    // predecessor's last send pass and before it is drained: takes over what
+    // the predecessor still has to deliver (messages waiting for their
+    // acknowledgement, say), so that this tie delivers it. Base: nothing.
+    virtual void takeOver(BaseTie &predecessor);
 
     QList<BaseTieUnit *> &units() { return m_units; }
     const QList<BaseTieUnit *> &units() const { return m_units; }

@@ -133,6 +133,17 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
 
     for (BaseTie *tie : qAsConst(leaving))
         tie->sendDirty();
+    QSet<BaseTie *> succeeding;
+    for (BaseTie *tie : qAsConst(leaving)) {
+        for (BaseTie *candidate : qAsConst(next.m_ties)) {
+            if (!candidate || kept.contains(candidate) || succeeding.contains(candidate) || candidate->id() != tie->id()
+                || qstrcmp(candidate->metaObject()->className(), tie->metaObject()->className()) != 0)
+                continue;
+            succeeding.insert(candidate);
+            candidate->takeOver(*tie);
+            break;
+        }
+    }
     for (BaseTie *tie : qAsConst(leaving))
         tie->drain();
     unbindAll();

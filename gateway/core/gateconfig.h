@@ -45,8 +45,10 @@ public:
     // Takes the ties, the provider index and the settings of `next` in place
     // of its own, between two main cycles (a reload); `next` is left empty.
     // A tie both list is kept as it is: its values, dirty units and
-    // connections stay. A tie only this one lists gets one last send pass and
-    // is drained (all of them before the first one goes), then destroyed.
+    // connections stay. A tie only this one lists gets one last send pass,
+    // hands what it still owes to its successor (the first new tie of its
+    // class and id, BaseTie::takeOver) and is drained (all of them before the
+    // first one goes), then destroyed.
     // Every consumer is then bound again with `make`, the converters of the
     // old binding freed. A consumer of a kept tie whose provider is now
     // another parameter, or none, is refreshed at once from its new source

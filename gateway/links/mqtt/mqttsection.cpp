@@ -32,6 +32,9 @@ bool readableFile(GateXmlConfigLoaderTemplate &loader, const QDomElement &sectio
     path = text.isEmpty() ? QString() : loader.confPath(text);
     if (path.isEmpty())
         return true;
+    // Read here (the password) or when connecting (keys and certificates):
+    // a reload builds the tie anew when one changed.
+    loader.noteFile(path);
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
         return true;

@@ -136,6 +136,22 @@ void MqttTie::pollAndConvert()
     BaseTie::pollAndConvert();
 }
 
+void MqttTie::takeOver(BaseTie &predecessor)
+{
+    auto *old = qobject_cast<MqttTie *>(&predecessor);
+    if (!old || old == this)
+        return;
+    old->m_buffer.requeueInFlight();
+    while (old->m_buffer.waiting() > 0) {
+        MqttBuffer::Message message = old->m_buffer.nextWaiting();
+        old->m_buffer.removeNextWaiting();
+        message.mid = 0;
+        counters().dropped += m_buffer.push(std::move(message));
+    }
+    old->counters().buffered = 0;
+    counters().buffered = m_buffer.count();
+}
+
 void MqttTie::sendDirty()
 {
     m_droppedThisSend = 0;

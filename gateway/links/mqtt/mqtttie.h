@@ -94,6 +94,11 @@ public:
     void addUnit(MqttTieUnit *unit);
     // Makes the connection and starts connecting (the first tick does).
     void start();
+    // Takes over, behind its own, every message an MQTT tie that a reload
+    // replaces still holds, those in flight first: they go to this tie's
+    // broker (those the old broker had taken may arrive twice, as after a
+    // lost connection).
+    void takeOver(BaseTie &predecessor) override;
 
     // Largest payload a "/set" topic accepts.
     static constexpr int MaxSetPayload = 64 * 1024;

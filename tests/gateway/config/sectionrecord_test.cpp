@@ -209,3 +209,16 @@ TEST_F(BesideFixture, ALuaTieIsBuiltAnewWhenAModuleItRequiredChanges)
     write("helper.lua", "return { k = 2 }\n");
     EXPECT_TRUE(beside(section)->loader.keptTies().isEmpty());
 }
+
+TEST_F(BesideFixture, AnMqttTieIsBuiltAnewWhenItsPasswordFileChanges)
+{
+    write("out.csv", "kks,index,type\nT1,1,FLOATVALID\n");
+    write("secret", "one\n");
+    const QByteArray section = "<mqtt id='m' host='127.0.0.1' topicprefix='plant' username='gate' passwordfile='secret'>"
+                               "<csvlist file='out.csv' kks='0' index='1' type='2' direction='out'/></mqtt>";
+    ASSERT_TRUE(load(section));
+    BaseTie *mqtt = config.ties().at(0);
+    EXPECT_EQ(beside(section)->loader.keptTies(), QList<BaseTie *>({mqtt}));
+    write("secret", "two\n");
+    EXPECT_TRUE(beside(section)->loader.keptTies().isEmpty());
+}

@@ -1,5 +1,8 @@
 #include "mqttfixture.h"
 
+#include "app/configreload.h"
+#include "conversion/singleproviderconverter.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -267,4 +270,51 @@ TEST_F(MqttTieTest, TheRightPasswordIsAccepted)
     write("right.pw", "right\n");
     ASSERT_TRUE(loadPublisher("index,type,kks\n1,FLOATVALID,T1\n", "username='gate' passwordfile='right.pw'"));
     EXPECT_TRUE(waitConnected()) << qPrintable(messages.warnings().join('\n'));
+}
+
+// Across reloads: an unchanged section keeps its tie with its session; a
+// changed one hands the messages it still holds to the tie that replaces
+// it, which delivers them in their order before its own.
+TEST_F(MqttTieTest, AReloadKeepsAnUnchangedSessionAndAChangedTieHandsOnWhatItHolds)
+{
+    ASSERT_TRUE(startBroker());
+    setValues("T1;0\n");
+    const QByteArray list = "index,type,kks\n1,FLOATVALID,T1\n";
+    ConfigReload reload(config, dir.filePath("ferrox.cfg"), &makeConverter);
+    loader.setRecords(&reload.records());
+    ASSERT_TRUE(loadPublisher(list, "buffermessages='30'"));
+    ASSERT_TRUE(waitConnected());
+    tick();
+    ASSERT_TRUE(waitPayloads("plant/gw1/T1", 1));
+    MqttTie *first = mqtt();
+    const QMqttConnection *session = first->connection();
+    const auto reloadWith = [&](const QByteArray &attributes) {
+        write("ferrox.cfg", "<config><misc><locale lang='en'/><times/></misc>" + inputSection(list)
+                                + mqttSection(attributes, kOutList) + "</config>");
+        bool applied = false;
+        reload.request([&](bool ok, const QStringList &) { applied = ok; });
+        return applied;
+    };
+
+    ASSERT_TRUE(reloadWith("buffermessages='30'"));
+    EXPECT_EQ(mqtt(), first);
+    EXPECT_EQ(mqtt()->connection(), session);
+    EXPECT_EQ(mqtt()->state(), 0);
+
+    broker->stop();
+    ASSERT_TRUE(waitUntil([this] { return mqtt()->state() != 0; }));
+    for (int i = 1; i <= 3; ++i) {
+        setValues("T1;" + QByteArray::number(i) + "\n");
+        tick();
+    }
+    ASSERT_EQ(counters().buffered, 3u);
+    ASSERT_TRUE(reloadWith("buffermessages='40'"));
+    ASSERT_NE(mqtt(), first);
+    EXPECT_EQ(mqtt()->buffer().count(), 3u);
+    ASSERT_TRUE(broker->start());
+    ASSERT_TRUE(subscriber.waitSubscribed());
+    ASSERT_TRUE(waitConnected());
+    tick();
+    ASSERT_TRUE(waitPayloads("plant/gw1/T1", 4));
+    EXPECT_EQ(arrivedT1().mid(0, 4), QList<int>({0, 1, 2, 3}));
 }
