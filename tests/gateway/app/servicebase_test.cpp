@@ -23,6 +23,7 @@ const char UsageText[] =
     "\t-r(esume)\t: Resume a paused service.\n"
     "\t-c(ommand) num\t: Send command code num to the service.\n"
     "\t-reload\t\t: Make the service read its configuration again and apply what changed.\n"
+    "\t-s(tatus)\t: Print the running service's state (ties, counters, cycle) as JSON.\n"
     "\t-v(ersion)\t: Print version and status information.\n"
     "\t-h(elp)   \t: Show this help\n"
     "\tNo arguments\t: Start the service.\n";
