@@ -1,5 +1,6 @@
 // The DE link's hot paths: the checksum, the receive path from bytes into
 // parameters, and one tick's outgoing packs.
+#include "allocationcount.h"
 #include "config/csvtieparam.h"
 #include "config/csvtieunit.h"
 #include "core/basetieunit.h"
@@ -20,28 +21,6 @@
 
 #include <atomic>
 #include <random>
-
-// Counts the heap allocations of this program (malloc and realloc: Qt's
-// containers allocate through them), so that the receive and send
-// benchmarks can say what a parameter costs.
-extern "C" void *__libc_malloc(size_t size);
-extern "C" void *__libc_realloc(void *p, size_t size);
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-extern "C" void *malloc(size_t size) noexcept
-{
-    ++g_allocations;
-    return __libc_malloc(size);
-}
-
-extern "C" void *realloc(void *p, size_t size) noexcept
-{
-    ++g_allocations;
-    return __libc_realloc(p, size);
-}
 
 namespace {
 
@@ -122,12 +101,12 @@ void BM_ReceiveParamPacks(benchmark::State &state)
     const int packsPerRead = static_cast<int>(state.range(0));
     ReceivingTie receiving(1000);
     const QByteArray read = floatPacks(packsPerRead, 1000);
-    const long before = g_allocations.load();
+    const long before = allocationCount();
     for (auto _ : state)
         receiving.socket->receiveBytes(read);
     const double reads = double(state.iterations());
-    state.counters["allocs_per_read"] = double(g_allocations.load() - before) / reads;
-    state.counters["allocs_per_param"] = double(g_allocations.load() - before) / (reads * packsPerRead * 1000);
+    state.counters["allocs_per_read"] = double(allocationCount() - before) / reads;
+    state.counters["allocs_per_param"] = double(allocationCount() - before) / (reads * packsPerRead * 1000);
     if (receiving.tie.counters().valuesReceived != quint64(state.iterations()) * quint64(packsPerRead) * 1000u)
         state.SkipWithError("not every parameter was taken");
     state.SetItemsProcessed(int64_t(state.iterations()) * packsPerRead * 1000);
@@ -170,13 +149,13 @@ void BM_SendTick(benchmark::State &state)
         params.append(param);
     }
     tie.addUnit(unit);
-    const long before = g_allocations.load();
+    const long before = allocationCount();
     for (auto _ : state) {
         for (CsvTieParam *param : qAsConst(params))
             tie.doPostParamConversionWork(param);
         tie.sendDirty();
     }
-    state.counters["allocs_per_tick"] = double(g_allocations.load() - before) / double(state.iterations());
+    state.counters["allocs_per_tick"] = double(allocationCount() - before) / double(state.iterations());
     state.SetItemsProcessed(int64_t(state.iterations()) * params.size());
 }
 BENCHMARK(BM_SendTick)->Unit(benchmark::kMicrosecond);

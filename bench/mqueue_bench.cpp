@@ -1,3 +1,4 @@
+#include "allocationcount.h"
 #include "config/deftieunit.h"
 #include "links/mqueue/mqconnection.h"
 #include "links/mqueue/mqtie.h"
@@ -13,28 +14,6 @@
 #include <mqueue.h>
 #include <unistd.h>
 #include <vector>
-
-// Counts the heap allocations of this program (malloc and realloc: Qt's
-// containers allocate through them), so that the receive benchmark can say
-// how many a message costs.
-extern "C" void *__libc_malloc(size_t size);
-extern "C" void *__libc_realloc(void *p, size_t size);
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-extern "C" void *malloc(size_t size) noexcept
-{
-    ++g_allocations;
-    return __libc_malloc(size);
-}
-
-extern "C" void *realloc(void *p, size_t size) noexcept
-{
-    ++g_allocations;
-    return __libc_realloc(p, size);
-}
 
 namespace {
 
@@ -134,7 +113,7 @@ void BM_Receive(benchmark::State &state)
     tie.init();
     char message[kAreaBytes] = {1};
     tie.pollAndConvert(); // first use: the list of "in" areas
-    const long before = g_allocations.load();
+    const long before = allocationCount();
     for (auto _ : state) {
         for (int i = 0; i < MQTie::MaxMessagesPerUnit; ++i)
             ::mq_send(queue.mqd, message, kAreaBytes, 0);
@@ -143,7 +122,7 @@ void BM_Receive(benchmark::State &state)
     const double messages = double(state.iterations()) * MQTie::MaxMessagesPerUnit;
     if (tie.counters().framesIn + MQTie::MaxMessagesPerUnit < messages)
         state.SkipWithError("messages were not received");
-    state.counters["allocs_per_msg"] = double(g_allocations.load() - before) / messages;
+    state.counters["allocs_per_msg"] = double(allocationCount() - before) / messages;
     state.SetItemsProcessed(static_cast<int64_t>(messages));
 }
 
@@ -163,7 +142,7 @@ void BM_Send(benchmark::State &state)
         return;
     }
     char buffer[kAreaBytes];
-    const long before = g_allocations.load();
+    const long before = allocationCount();
     for (auto _ : state) {
         unit->setDirty(true);
         tie.sendDirty();
@@ -171,7 +150,7 @@ void BM_Send(benchmark::State &state)
     }
     if (tie.counters().framesOut != static_cast<quint64>(state.iterations()))
         state.SkipWithError("messages were not sent");
-    state.counters["allocs_per_msg"] = double(g_allocations.load() - before) / double(state.iterations());
+    state.counters["allocs_per_msg"] = double(allocationCount() - before) / double(state.iterations());
     state.SetItemsProcessed(state.iterations());
 }
 
