@@ -111,23 +111,23 @@ private:
     QByteArray m_buffer;
     // Changes whenever the buffer is dropped, so a read loop notices that a
     // slot it signalled reset the connection.
-    quint64 m_bufferEpoch;
+    quint64 m_bufferEpoch = 0;
     QString m_host;
-    quint16 m_port;
+    quint16 m_port = 0;
     QString m_peer;
-    bool m_connect;
-    bool m_accepted;
-    bool m_everConnected;
-    bool m_steady;
+    bool m_connect = false;
+    bool m_accepted = false;
+    bool m_everConnected = false;
+    bool m_steady = false;
     qint64 m_lastActivity;
     qint64 m_connectedAt;
-    qint64 m_lastWrite;
-    int m_lastSeenState;
-    int m_timeout;
-    int m_keepAlive;
-    qint64 m_maxPendingWrite;
-    TieCounters *m_counters;
-    QTimer *m_timer;
+    qint64 m_lastWrite = -1;
+    int m_lastSeenState = UnconnectedState;
+    int m_timeout = DefaultTimeout;
+    int m_keepAlive = DefaultKeepAlivePeriod;
+    qint64 m_maxPendingWrite = DefaultMaxPendingWriteBytes;
+    TieCounters *m_counters = nullptr;
+    QTimer *m_timer = nullptr;
     RepeatedMessage m_connectFault;
     RepeatedMessage m_protocolFault;
 };
