@@ -2,11 +2,15 @@
 
 #include "core/clock.h"
 #include "core/diag.h"
+#include "core/regularfile.h"
 
 #include <QFile>
 #include <QTextStream>
 
 #include <climits>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <datetimefunctions.h>
 
@@ -42,9 +46,16 @@ void QGateLogger::writeLine(const QDateTime &dt, const QString &msg)
 
 bool QGateLogger::writeHeld(QString &reason)
 {
-    QFile file(m_fileName);
+    // Only a regular file, opened without waiting: a FIFO at the log path
+    // must not stall the whole gateway in open().
+    const int fd = openRegularFile(m_fileName, O_WRONLY | O_APPEND | O_CREAT, &reason);
+    if (fd < 0)
+        return false;
+    QFile file;
     // Unbuffered: each line reaches the file, or fails, as it is written.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         reason = file.errorString();
         return false;
     }

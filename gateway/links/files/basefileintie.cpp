@@ -1,6 +1,7 @@
 #include "links/files/basefileintie.h"
 
 #include "core/clock.h"
+#include "core/regularfile.h"
 
 #include <QFile>
 
@@ -50,26 +51,10 @@ BaseFileInTie::~BaseFileInTie() = default;
 
 bool BaseFileInTie::openInput(QFile &file, InputState *state, QString *reason) const
 {
-    const QByteArray path = QFile::encodeName(m_fileName);
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(fd);
+    const int fd = openRegularFile(m_fileName, O_RDONLY, reason, &st);
+    if (fd < 0)
         return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *reason = QStringLiteral("not a regular file");
-        ::close(fd);
-        return false;
-    }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         *reason = file.errorString();
         ::close(fd);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 QStringList readLines(const QString &path)
@@ -74,6 +76,17 @@ TEST(QGateLogger, UnwritableFileIsReportedOnceAndItsLinesHeldUntilItCanBeWritten
     logger.setFileName(dir.path());
     logger.Log(QStringLiteral("held again"));
     EXPECT_EQ(messages.warnings().size(), 2);
+
+    // A FIFO without a reader is refused at once instead of stalling the
+    // gateway in open().
+    logger.setFileName(path);
+    logger.Log(QStringLiteral("back again")); // ends the streak
+    const QString fifo = dir.filePath("fifo.log");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    logger.setFileName(fifo);
+    logger.Log(QStringLiteral("not into a fifo"));
+    ASSERT_EQ(messages.warnings().size(), 3);
+    EXPECT_TRUE(messages.warnings().at(2).contains(fifo)) << qPrintable(messages.warnings().at(2));
 }
 
 TEST(QGateLogger, TheProcessLoggerIsTheGatewaysLogSink)

@@ -1,0 +1,48 @@
+#include "core/regularfile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int fail(int fd, QString *reason, const QString &text)
+{
+    if (reason)
+        *reason = text;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+int openRegularFile(const QString &name, int flags, QString *reason, struct stat *st)
+{
+    const QByteArray path = QFile::encodeName(name);
+    int fd;
+    do {
+        fd = ::open(path.constData(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return fail(-1, reason, systemText(errno));
+    struct stat own;
+    struct stat &info = st ? *st : own;
+    if (::fstat(fd, &info) != 0)
+        return fail(fd, reason, systemText(errno));
+    if (!S_ISREG(info.st_mode))
+        return fail(fd, reason, QStringLiteral("not a regular file"));
+    const int fileFlags = ::fcntl(fd, F_GETFL);
+    if (fileFlags < 0 || ::fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0)
+        return fail(fd, reason, systemText(errno));
+    return fd;
+}

@@ -1,0 +1,16 @@
+#ifndef REGULARFILE_H
+#define REGULARFILE_H
+
+#include <QString>
+
+#include <sys/stat.h>
+
+// Opens `name` with the open(2) `flags` (O_CLOEXEC is added) only when it
+// is a regular file, without ever waiting: the open itself does not block
+// (a FIFO without a writer, a device), and anything but a regular file is
+// refused after it. Returns the descriptor, in blocking mode again, with
+// `st` (when given) filled from it; -1 on failure, with `reason` saying why
+// (the system's text, or "not a regular file").
+int openRegularFile(const QString &name, int flags, QString *reason, struct stat *st = nullptr);
+
+#endif // REGULARFILE_H
