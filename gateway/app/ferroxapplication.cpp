@@ -2,6 +2,7 @@
 
 #include "app/commandline.h"
 #include "app/ferroxconfig.h"
+#include "app/hangupsignal.h"
 #include "app/maincycle.h"
 #include "app/qgatelogger.h"
 #include "app/sectiontable.h"
@@ -33,6 +34,7 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
     const WarningLog::Scope startupWarnings;
     GATE_DEBUG_ALWAYS("FerroxApplication::FerroxApplication() was called");
     QGateLogger::instance();
+    new HangupSignal(this); // from the start: a slow start-up is not ended by SIGHUP either
     const QString programDir = applicationDirPath();
 
     if (!applyCommandLine(arguments(), programDir))

@@ -7,6 +7,7 @@
 #include "installationtree.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 // A `textfileout` section writing `rows` parameters fed by the service
@@ -37,9 +38,18 @@ inline int clockRecords(const QByteArray &table, int rows = 1)
 // True when `table` holds whole clock records of `rows` lines only.
 inline bool wholeClockRecords(const QByteArray &table, int rows = 1)
 {
-    const QRegularExpression record(
-        QStringLiteral("^(\\d+\\n(@CURRENT_DATETIME_UTC;\\d+\\n){%1})*$").arg(rows));
-    return record.match(QString::fromLatin1(table)).hasMatch();
+    if (!table.isEmpty() && !table.endsWith('\n'))
+        return false;
+    static const QRegularExpression seconds(QStringLiteral("^\\d+$"));
+    static const QRegularExpression clock(QStringLiteral("^@CURRENT_DATETIME_UTC;\\d+$"));
+    const QList<QByteArray> lines = table.split('\n');
+    // The last piece is the empty one after the final line end.
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QRegularExpression &expected = i % (rows + 1) == 0 ? seconds : clock;
+        if (!expected.match(QString::fromLatin1(lines.at(i))).hasMatch())
+            return false;
+    }
+    return (lines.size() - 1) % (rows + 1) == 0;
 }
 
 #endif // FAULTSUPPORT_H
