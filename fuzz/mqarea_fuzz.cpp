@@ -138,9 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (::mq_send(setup.writer, message.constData(), static_cast<size_t>(message.size()), 0) != 0)
             setup.pollAll(); // full: let the tie take some first
     }
-    // Each poll takes a few messages; ten polls empty the queue.
-    for (int i = 0; i < 10; ++i)
+    // Each poll takes a few messages: poll until the queue is empty, then
+    // once more for what a poll held back.
+    struct mq_attr attr;
+    for (int i = 0; i < 10 && ::mq_getattr(setup.writer, &attr) == 0 && attr.mq_curmsgs > 0; ++i)
         setup.pollAll();
+    setup.pollAll();
     char rest[1 << 16];
     while (::mq_receive(setup.writer, rest, sizeof rest, nullptr) >= 0) {
     }
