@@ -8,11 +8,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -40,6 +43,37 @@ bool configure(const InstallationTree &tree, const QString &table, const QString
 int records(const QByteArray &table)
 {
     return table.count("@CURRENT_DATETIME_UTC;");
+}
+
+// Everything a process wrote to standard error so far.
+struct ProcessOutput {
+    explicit ProcessOutput(QProcess &p) : process(p) {}
+    QByteArray text()
+    {
+        all += process.readAllStandardError();
+        return all;
+    }
+    QProcess &process;
+    QByteArray all;
+};
+
+// The tree's environment for a program started with an LD_PRELOAD library:
+// a sanitizer build must not insist on coming first.
+QProcessEnvironment preloadableEnvironment(const InstallationTree &tree)
+{
+    QProcessEnvironment env = tree.environment();
+    const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("verify_asan_link_order=0"));
+    return env;
+}
+
+// True when every line of a log file is whole: a time stamp, a tab, a text.
+bool wholeLogLines(const QByteArray &log)
+{
+    static const QRegularExpression line(
+        QStringLiteral("^(\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [+-]\\d{4}\\t[^\\n]*\\n)*$"));
+    return line.match(QString::fromUtf8(log)).hasMatch();
 }
 
 // True when `text` holds whole records only: a seconds line, the clock's
