@@ -57,17 +57,6 @@ struct ProcessOutput {
     QByteArray all;
 };
 
-// The tree's environment for a program started with an LD_PRELOAD library:
-// a sanitizer build must not insist on coming first.
-QProcessEnvironment preloadableEnvironment(const InstallationTree &tree)
-{
-    QProcessEnvironment env = tree.environment();
-    const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
-    env.insert(QStringLiteral("ASAN_OPTIONS"),
-               (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("verify_asan_link_order=0"));
-    return env;
-}
-
 // True when every line of a log file is whole: a time stamp, a tab, a text.
 bool wholeLogLines(const QByteArray &log)
 {
@@ -109,6 +98,9 @@ bool replaceFile(const QString &path, const QByteArray &text)
 // EIO, then short writes, on every write() of the program for a while.
 TEST(FileFaults, OutputWritesFailingWithEioKeepTheCycleAndLoseNothingWritten)
 {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "libfiu's preloaded library and AddressSanitizer do not run together";
+#endif
     const QString fiuRun = QStandardPaths::findExecutable(QStringLiteral("fiu-run"));
     const QString fiuCtrl = QStandardPaths::findExecutable(QStringLiteral("fiu-ctrl"));
     if (fiuRun.isEmpty() || fiuCtrl.isEmpty())
@@ -122,7 +114,7 @@ TEST(FileFaults, OutputWritesFailingWithEioKeepTheCycleAndLoseNothingWritten)
     // the table's and the log's alike.
     const QString control = tree.root() + QStringLiteral("/fiu");
     QProcess process;
-    process.setProcessEnvironment(preloadableEnvironment(tree));
+    process.setProcessEnvironment(tree.environment());
     process.setWorkingDirectory(tree.root());
     process.start(fiuRun, {"-x", "-f", control, tree.program(), "-e"});
     ASSERT_TRUE(process.waitForStarted(5000));
