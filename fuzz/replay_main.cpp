@@ -1,7 +1,8 @@
 // Runs a fuzz target's entry point over the files of its corpus, so that an
 // ordinary build replays the corpus as a test: each argument is a file or a
-// directory of files. Exits non-zero when an argument cannot be read; a
-// broken invariant aborts inside the target.
+// directory of files. A target's LLVMFuzzerInitialize, when it has one,
+// runs first, as under libFuzzer. Exits non-zero when an argument cannot be
+// read or no input was found; a broken invariant aborts inside the target.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <cstdio>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***argv);
 
 namespace {
 
@@ -30,6 +32,8 @@ bool replay(const QString &fileName)
 
 int main(int argc, char **argv)
 {
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
     int inputs = 0;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);

@@ -408,11 +408,12 @@ bool ServiceBase::run(bool asService, const QByteArrayList &argv, int &exitCode,
     // Started by the starter: standard error is its pipe until the service
     // is up, and carries only warnings (they tell it why a start failed).
     const bool detached = asService && qEnvironmentVariableIsSet(ServiceController::detachedVariable());
+    // A closed pipe at a standard stream must not end the gateway, as a
+    // service or in the foreground: the write that met it fails instead.
+    std::signal(SIGPIPE, SIG_IGN);
     if (asService) {
         // Processes the service starts are not started detached.
         qunsetenv(ServiceController::detachedVariable());
-        // A closed pipe at a standard stream must not end the service.
-        std::signal(SIGPIPE, SIG_IGN);
         listener.reset(new ServiceListener(m_flags));
         ::umask(027);
         lock.reset(new ServiceLock(m_controller.lockPath()));

@@ -23,8 +23,10 @@ LD_LIBRARY_PATH="$work/prefix/lib" "$work/build/consumer" | grep -qx linked
 export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
 pkg-config --exists korvadatapacket sundry5
 pkg-config --libs korvadatapacket | grep -q -- -lKORVADataPacket
-# shellcheck disable=SC2046 # the flags are meant to split
-c++ -std=c++17 -fPIC -o "$work/consumer-pc" "$source_dir/consumer/main.cpp" \
-    $(pkg-config --cflags --libs korvadatapacket sundry5)
+# CXXFLAGS and LDFLAGS as the caller set them (the sanitizer build's flags,
+# without which its libraries cannot be linked), as cmake takes them above.
+# shellcheck disable=SC2046,SC2086 # the flags are meant to split
+c++ -std=c++17 -fPIC ${CXXFLAGS:-} -o "$work/consumer-pc" "$source_dir/consumer/main.cpp" \
+    $(pkg-config --cflags --libs korvadatapacket sundry5) ${LDFLAGS:-}
 LD_LIBRARY_PATH="$work/prefix/lib" "$work/consumer-pc" | grep -qx linked
 echo "installed package OK"

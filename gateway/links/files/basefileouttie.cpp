@@ -87,19 +87,24 @@ QByteArray BaseFileOutTie::encode(const QString &text) const
 bool BaseFileOutTie::appendToFile(const QString &path, const QByteArray &bytes, QString *error, FileIdentity *identity)
 {
     const QByteArray name = QFile::encodeName(path);
+    // Without blocking: a FIFO at the path would stall the main cycle in
+    // open() until a reader came (a signal could not even stop it), and a
+    // write to it could neither be waited for nor cut back.
     int fd;
     do {
-        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        // ENXIO: a FIFO that nobody reads, or a socket.
         if (error)
-            *error = systemError(errno);
+            *error = errno == ENXIO ? QStringLiteral("not a regular file") : systemError(errno);
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
         if (error)
-            *error = systemError(errno);
+            *error = statted ? QStringLiteral("not a regular file") : systemError(errno);
         ::close(fd);
         return false;
     }

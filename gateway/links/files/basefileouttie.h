@@ -59,7 +59,8 @@ protected:
     QByteArray encode(const QString &text) const;
     // Appends `bytes` to the file at `path` (created when missing) with one
     // unbuffered write. False, with the system's reason in `error` (when not
-    // null), when the file cannot be opened or written whole (a full disk, a
+    // null), when the file cannot be opened, is not a regular file (a FIFO
+    // there is never waited for), or cannot be written whole (a full disk, a
     // size limit): the file is then cut back to its size before the write,
     // so it never ends in half a record and the next record is never glued
     // to one. `identity` (when not null) receives the file written to.

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -161,6 +162,22 @@ bool MQConnection::reopenIfDue()
     return open();
 }
 
+bool MQConnection::isRemoved() const
+{
+    // On Linux a queue descriptor is a file descriptor of the queue file system.
+    struct stat st;
+    return isOpen() && ::fstat(static_cast<int>(m_mqd), &st) == 0 && st.st_nlink == 0;
+}
+
+bool MQConnection::reopenIfRemoved()
+{
+    if (!isRemoved())
+        return isOpen();
+    report(m_removedReport, "mqueue %1 was removed while open; it is opened again under its name", m_name);
+    close();
+    return open();
+}
+
 qint64 MQConnection::receive()
 {
     GATE_DEBUG(6, "MQConnection::receiveMsg() for mqueue %s (with %lu max msg size) was called", qUtf8Printable(m_name),
@@ -181,6 +198,9 @@ qint64 MQConnection::receive()
     }
     const int error = errno;
     if (error == EAGAIN || error == EINTR) {
+        // Only an empty queue is given up: what waited in it was read first.
+        if (error == EAGAIN)
+            reopenIfRemoved();
         GATE_DEBUG(3, "%s: MQConnection::receiveMsg(): mq_receive result is %i errno: %i", qUtf8Printable(now()),
                    static_cast<int>(received), error);
         return -1;
@@ -200,7 +220,7 @@ bool MQConnection::send(const char *data, qint64 size)
 {
     GATE_DEBUG(6, "MQConnection::send() for mqueue %s and %i bytes message was called", qUtf8Printable(m_name),
                static_cast<int>(size));
-    if (!reopenIfDue()) {
+    if (!reopenIfDue() || !reopenIfRemoved()) {
         report(m_sendReport, "Cannot send message by closed mqueue (%1)", m_name);
         return false;
     }

@@ -21,6 +21,11 @@ QString mqErrorText(int errnum);
 // change) is opened again when it is next used, at most once per
 // RetryIntervalMs. Faults that persist (the failed opening, using a closed
 // queue, a full queue) are reported once per streak and then summarised.
+//
+// A queue removed (unlinked) while open would swallow every later message
+// unseen, as the other side then finds a new queue under the name: it is
+// noticed when nothing waits in it any more or before a send, reported,
+// and the name is opened (and created) again.
 class MQConnection : public QObject
 {
     Q_OBJECT
@@ -63,6 +68,8 @@ public:
     bool isOpen() const { return m_mqd != kClosed; }
     bool canRead() const { return (m_direction & 1u) != 0; }
     bool canWrite() const { return (m_direction & 2u) != 0; }
+    // True when the open queue no longer has its name (unlinked).
+    bool isRemoved() const;
     // True while a failed opening waits for its retry.
     bool retryPending() const { return m_retry; }
 
@@ -79,6 +86,10 @@ public:
     long queueMaxMessages() const { return m_queueMaxMessages; }
 
 private:
+    // Opens the name again when the open queue was removed; true when the
+    // queue is open afterwards.
+    bool reopenIfRemoved();
+
     static constexpr mqd_t kClosed = static_cast<mqd_t>(-1);
 
     mqd_t m_mqd;
@@ -92,6 +103,7 @@ private:
     RepeatedMessage m_openReport;
     RepeatedMessage m_receiveReport;
     RepeatedMessage m_sendReport;
+    RepeatedMessage m_removedReport;
 };
 
 #endif // MQCONNECTION_H

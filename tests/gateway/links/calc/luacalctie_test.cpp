@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 using Exchange = LuaCalcFixture;
@@ -270,7 +271,9 @@ TEST_F(ScriptFaults, RunTimeErrorIsReportedOnceAndConvertsNothing)
     other.addUnit(consumerUnit);
     auto *consumer = new CsvTieParam(consumerUnit, dpdtSDWordValid, 0, QString(), QString(), "R", QString());
     consumerUnit->addParam(consumer);
-    ASSERT_NE(SingleProviderConverter::makeConverter(r, consumer), nullptr);
+    // Outside a configuration the test owns the converter.
+    const std::unique_ptr<BaseConverter> converter(SingleProviderConverter::makeConverter(r, consumer));
+    ASSERT_NE(converter, nullptr);
     ASSERT_EQ(load("function calculate()\n  R = FAIL\n  if FAIL:x() > 0 then error('broken') end\nend\n"),
               LuaCalcTie::lrOk);
 
