@@ -33,8 +33,9 @@ int openRegularFile(const QString &name, int flags, QString *reason, struct stat
     do {
         fd = ::open(path.constData(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
+    // ENXIO: a FIFO that nobody reads, or a socket, opened for writing.
     if (fd < 0)
-        return fail(-1, reason, systemText(errno));
+        return fail(-1, reason, errno == ENXIO ? QStringLiteral("not a regular file") : systemText(errno));
     struct stat own;
     struct stat &info = st ? *st : own;
     if (::fstat(fd, &info) != 0)

@@ -2,6 +2,7 @@
 
 #include "core/basetieunit.h"
 #include "core/diag.h"
+#include "core/regularfile.h"
 
 #include <QFile>
 #include <QLocale>
@@ -86,26 +87,15 @@ QByteArray BaseFileOutTie::encode(const QString &text) const
 
 bool BaseFileOutTie::appendToFile(const QString &path, const QByteArray &bytes, QString *error, FileIdentity *identity)
 {
-    const QByteArray name = QFile::encodeName(path);
     // Without blocking: a FIFO at the path would stall the main cycle in
     // open() until a reader came (a signal could not even stop it), and a
     // write to it could neither be waited for nor cut back.
-    int fd;
-    do {
-        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        // ENXIO: a FIFO that nobody reads, or a socket.
-        if (error)
-            *error = errno == ENXIO ? QStringLiteral("not a regular file") : systemError(errno);
-        return false;
-    }
     struct stat st;
-    const bool statted = ::fstat(fd, &st) == 0;
-    if (!statted || !S_ISREG(st.st_mode)) {
+    QString reason;
+    const int fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, &reason, &st);
+    if (fd < 0) {
         if (error)
-            *error = statted ? QStringLiteral("not a regular file") : systemError(errno);
-        ::close(fd);
+            *error = reason;
         return false;
     }
     if (identity)
@@ -128,7 +118,7 @@ bool BaseFileOutTie::appendToFile(const QString &path, const QByteArray &bytes, 
     bool ok = done == bytes.size();
     if (!ok) {
         if (done > 0 && ::ftruncate(fd, st.st_size) != 0)
-            GATE_WARN("BaseFileOutTie::appendToFile(): cannot cut \"%s\" back to %lld bytes: %s", name.constData(),
+            GATE_WARN("BaseFileOutTie::appendToFile(): cannot cut \"%s\" back to %lld bytes: %s", qUtf8Printable(path),
                       static_cast<long long>(st.st_size), std::strerror(errno));
         if (error)
             *error = systemError(cause);
