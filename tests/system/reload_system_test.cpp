@@ -407,7 +407,14 @@ TEST_F(Running, TwoHundredReloadsGiveBackTheirDescriptorsAndMemory)
     EXPECT_TRUE(waitFor([&] { return plant.count("connected: ") == 201; }, 10000));
     EXPECT_TRUE(waitFor([&] { return descriptorCount(pid) == descriptors; }, 10000))
         << descriptorCount(pid) << " descriptors, " << descriptors << " after round 20";
+#ifndef __SANITIZE_ADDRESS__
+    // Under the address sanitizer freed memory is held back in quarantine
+    // (up to 256 MiB), so resident size says nothing there; its leak check
+    // at exit covers the same fault.
     EXPECT_LT(residentKiB(pid), resident + 2048) << "after round 20: " << resident << " KiB";
+#else
+    (void)resident;
+#endif
     EXPECT_TRUE(waitFor([&] { return readFile(tree, "table_a.txt").contains("FLOW_X;25;+"); }, 10000));
     EXPECT_EQ(tree.readLog().count("Configuration reloaded in "), 200);
 }
