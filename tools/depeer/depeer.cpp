@@ -336,7 +336,7 @@ void DEPeer::addLink(QTcpSocket *socket)
                 readFrom(*l);
         });
     if (m_options.mode == DEPeerOptions::Normal || m_options.mode == DEPeerOptions::NoRead) {
-        if (m_options.rate <= 0 && !m_options.sends.isEmpty())
+        if (m_options.rate <= 0 && !m_options.driven && !m_options.sends.isEmpty())
             sendRound(m_links.last());
         if (m_rateStart < 0)
             m_rateStart = m_clock.elapsed();
@@ -444,11 +444,39 @@ bool DEPeer::sendRound(Link &link)
     return true;
 }
 
+quint16 DEPeer::serverPort() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+bool DEPeer::sendRoundNow()
+{
+    bool any = false;
+    for (Link &link : m_links)
+        any = sendRound(link) || any;
+    if (!any)
+        return false;
+    ++m_totals.rounds;
+    if (m_options.ramp != 0) {
+        for (DEPeerOptions::Values &values : m_current) {
+            const DEValueCodec codec(values.type);
+            for (QByteArray &value : values.values)
+                codec.addStep(value.data(), m_options.ramp);
+        }
+    }
+    return true;
+}
+
+QByteArray DEPeer::lastValueReceived(quint32 type, quint32 index) const
+{
+    return m_lastValues.value((quint64(type) << 32) | index);
+}
+
 void DEPeer::pump()
 {
     const qint64 now = m_clock.elapsed();
     const bool sendsValues = m_options.mode == DEPeerOptions::Normal || m_options.mode == DEPeerOptions::NoRead;
-    if (sendsValues && m_options.rate > 0 && !m_options.sends.isEmpty() && m_rateStart >= 0 && !m_links.isEmpty()
+    if (sendsValues && !m_options.driven && m_options.rate > 0 && !m_options.sends.isEmpty() && m_rateStart >= 0 && !m_links.isEmpty()
         && (m_options.count == 0 || m_totals.rounds < m_options.count)) {
         const quint64 due = static_cast<quint64>(std::floor(double(now - m_rateStart) * m_options.rate / 1000.0)) + 1;
         const quint64 backlogLimit = static_cast<quint64>(std::ceil(m_options.rate)) + 1;
@@ -458,20 +486,9 @@ void DEPeer::pump()
             owed = backlogLimit;
         }
         while (owed > 0 && (m_options.count == 0 || m_totals.rounds < m_options.count)) {
-            bool any = false;
-            for (Link &link : m_links)
-                any = sendRound(link) || any;
-            if (!any)
+            if (!sendRoundNow())
                 break;
-            ++m_totals.rounds;
             --owed;
-            if (m_options.ramp != 0) {
-                for (DEPeerOptions::Values &values : m_current) {
-                    const DEValueCodec codec(values.type);
-                    for (QByteArray &value : values.values)
-                        codec.addStep(value.data(), m_options.ramp);
-                }
-            }
         }
     }
     if (m_options.mode != DEPeerOptions::Silent && m_options.keepAliveMsecs > 0) {
@@ -578,6 +595,8 @@ void DEPeer::printFrame(const QByteArray &frame)
             break;
         }
         ++m_totals.valuesReceived;
+        m_lastValues.insert((quint64(type) << 32) | param.index,
+                            QByteArray(reinterpret_cast<const char *>(param.value), codec.size()));
         if (show)
             print(QStringLiteral("    [%1] %2 @%3%4")
                       .arg(param.index)

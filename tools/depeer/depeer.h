@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -48,6 +49,9 @@ struct DEPeerOptions {
     int durationSecs = 0;
     quint64 exitAfterValues = 0;
     bool stats = false;
+    // For a program that embeds the peer: rounds go out only when it calls
+    // DEPeer::sendRoundNow(), none on a new connection nor at a rate.
+    bool driven = false;
 
     // Fills the options from the program's arguments (without the program
     // name); false with `error` set when they do not make a run.
@@ -87,6 +91,16 @@ public:
     // written and close, prints the totals when asked to and emits finished().
     void finish();
     const Totals &totals() const { return m_totals; }
+    // The port listened on (0 before start() or when connecting).
+    quint16 serverPort() const;
+    // Connections open now.
+    int linkCount() const { return m_links.size(); }
+    // Sends one round to every connection now and counts it, then adds the
+    // ramp; false when no connection took it (none open, or all busy).
+    bool sendRoundNow();
+    // The bytes of the last value received for (`type`, `index`); empty
+    // when none was.
+    QByteArray lastValueReceived(quint32 type, quint32 index) const;
 
 signals:
     void finished();
@@ -123,6 +137,7 @@ private:
     QVector<quint32> m_roundCounts;
     bool m_finished;
     Totals m_totals;
+    QHash<quint64, QByteArray> m_lastValues;
 };
 
 #endif // DEPEER_H
