@@ -2,6 +2,7 @@
 
 #include "depeer.h"
 
+#include "app/gatewaymonitor.h"
 #include "app/maincycle.h"
 #include "app/qgatelogger.h"
 #include "app/sectiontable.h"
@@ -306,6 +307,12 @@ SoakResult runSoak(const SoakOptions &options, QTextStream &out)
         out << "soak: the DE tie did not connect to the peer on port " << peer.serverPort() << "\n";
         return result;
     }
+    // What the program keeps of every tick: the cycle statistics, and the
+    // metrics file written every second.
+    GatewayMonitor monitor(ties, kCycleMsecs);
+    monitor.setConfigFile(dir.filePath(QStringLiteral("ferrox.cfg")));
+    monitor.setMetricsFile(dir.filePath(QStringLiteral("ferrox.prom")), 1000);
+    monitor.started();
     result.setUp = true;
 
     out << "soak: " << options.cycles << " cycles, sample every " << options.sampleEvery << ", files in "
@@ -352,7 +359,10 @@ SoakResult runSoak(const SoakOptions &options, QTextStream &out)
         }
 
         Clock::advance(kCycleMsecs);
+        QElapsedTimer tick;
+        tick.start();
         runMainCycle(ties);
+        monitor.tickDone(tick.nsecsElapsed() / 1000);
         QCoreApplication::processEvents();
 
         // The queue output carries the DE and the file number of this cycle.
@@ -387,6 +397,9 @@ SoakResult runSoak(const SoakOptions &options, QTextStream &out)
         result.cycles = cycle;
     }
     result.msecs = elapsed.elapsed();
+    monitor.stopping();
+    if (!QFile::exists(dir.filePath(QStringLiteral("ferrox.prom"))))
+        faults << QStringLiteral("no metrics file was written");
 
     // What the gateway sent back reaches the peer.
     serveUntil([&] { return peer.totals().valuesReceived >= deCounters.valuesSent; }, kDeliveryBoundMsecs);
