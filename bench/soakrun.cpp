@@ -109,12 +109,13 @@ bool writeLists(const QDir &dir)
                      "kks,index,type\nDE_SEQ,1,FLOATVALID\nMQ_SEQ,2,FLOATVALID\nFILE_SEQ,3,FLOATVALID\n");
 }
 
-float floatOf(const QByteArray &bytes)
+// The running number in a FLOATVALID value; 0 when it is invalid or none.
+quint64 numberOf(const QByteArray &bytes)
 {
     FloatValid v{0, 0};
     if (bytes.size() >= int(sizeof v))
         std::memcpy(&v, bytes.constData(), sizeof v);
-    return v.valid == 1 ? v.value : -1;
+    return v.valid == 1 && v.value >= 0 && v.value < 1e15f ? quint64(v.value) : 0;
 }
 
 // Checks the daily table files: every record's running numbers are in
@@ -423,9 +424,9 @@ SoakResult runSoak(const SoakOptions &options, QTextStream &out)
             deCounters.valuesSent);
     account(QStringLiteral("peer checksum failures"), peerTotals.checksumFailures, 0);
     account(QStringLiteral("last file number at the peer"),
-            quint64(floatOf(peer.lastValueReceived(dpdtFloatValid, kDeOutFileIndex))), n);
+            numberOf(peer.lastValueReceived(dpdtFloatValid, kDeOutFileIndex)), n);
     account(QStringLiteral("last queue number at the peer"),
-            quint64(floatOf(peer.lastValueReceived(dpdtFloatValid, kDeOutQueueIndex))), n);
+            numberOf(peer.lastValueReceived(dpdtFloatValid, kDeOutQueueIndex)), n);
     account(QStringLiteral("queue values received by the tie"), queueCounters.valuesReceived, n);
     account(QStringLiteral("queue messages dropped"), queueCounters.messagesDropped + queueCounters.messagesRefused, 0);
     account(QStringLiteral("queue output messages, one per cycle"), queueMessages, n);
