@@ -72,4 +72,30 @@ TEST(Soak, LeakedDescriptorsAndStrayMessagesFailTheRun)
         << text.toStdString();
 }
 
+// The measurements the verdict rests on: the slope of a line with noise
+// around it, and the descriptors and resident size following what the
+// process holds.
+TEST(SoakMeasures, SlopeDescriptorsAndResidentSize)
+{
+    EXPECT_DOUBLE_EQ(leastSquaresSlope({1, 2, 3, 4}, {10, 12, 14, 16}), 2.0);
+    EXPECT_NEAR(leastSquaresSlope({0, 1, 2, 3, 4, 5}, {5, 4, 6, 5, 4, 6}), 0.114, 0.001);
+    EXPECT_EQ(leastSquaresSlope({1}, {3}), 0.0);
+    EXPECT_EQ(leastSquaresSlope({2, 2, 2}, {1, 5, 9}), 0.0);
+
+    const int before = openDescriptors();
+    ASSERT_GT(before, 2);
+    {
+        QFile file(QStringLiteral("/proc/self/status"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(openDescriptors(), before + 1);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+
+    const qint64 rss = residentKiB();
+    ASSERT_GT(rss, 0);
+    std::vector<char> block(64 * 1024 * 1024, 1);
+    EXPECT_GE(residentKiB(), rss + 60 * 1024);
+    EXPECT_EQ(block.at(block.size() / 2), 1);
+}
+
 } // namespace
