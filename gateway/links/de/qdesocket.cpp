@@ -315,11 +315,18 @@ void QDESocket::slotTick()
             return;
         }
         if (m_lastActivity + m_timeout < now) {
+            // A peer that stopped in the middle of a frame is told apart
+            // from one that went silent between frames.
+            const QString closed = m_buffer.isEmpty()
+                ? tr("Connection to %1:%2 closed due timeout").arg(peerLabel()).arg(peerPort())
+                : tr("Connection to %1:%2 closed due timeout with an unfinished frame (%3 bytes of it received)")
+                      .arg(peerLabel())
+                      .arg(peerPort())
+                      .arg(m_buffer.size());
             if (m_connect && !m_accepted)
-                emit signalMsgForProtocol(
-                    tr("Connection to %1:%2 closed due timeout. Trying reconnect").arg(peerLabel()).arg(peerPort()));
+                emit signalMsgForProtocol(closed + tr(". Trying reconnect"));
             else
-                emit signalMsgForProtocol(tr("Connection to %1:%2 closed due timeout.").arg(peerLabel()).arg(peerPort()));
+                emit signalMsgForProtocol(closed + QLatin1Char('.'));
             GATE_DEBUG(1, "QDESocket (%s): Timeout during operation. Close connection.", qUtf8Printable(endpoint()));
             abort();
             return;
