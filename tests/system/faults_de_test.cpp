@@ -399,7 +399,7 @@ TEST_F(FaultsDE_, TwoThousandConnectCloseCyclesLeaveDescriptorsAndMemoryAsTheyWe
     };
     ASSERT_TRUE(cycleUntil(200));
     const int descriptors = descriptorCount(pid);
-    const qint64 resident = residentBytes(pid);
+    [[maybe_unused]] const qint64 resident = residentBytes(pid);
     ASSERT_TRUE(cycleUntil(200 + cycles)) << closed << " cycles\n" << log().constData();
     EXPECT_TRUE(waitFor([&] { return descriptorCount(pid) == descriptors; }, 5000))
         << descriptorCount(pid) << " descriptors, " << descriptors << " before";
@@ -449,7 +449,7 @@ TEST_F(FaultsDE_, APeerThatStopsReadingBoundsWhatWaitsAndCountsWhatIsDropped)
         }
     };
     ASSERT_TRUE(waitFor([&] { return packs() >= 3; }, 20000)) << log().constData();
-    const qint64 baseline = residentBytes(pid);
+    [[maybe_unused]] const qint64 baseline = residentBytes(pid);
 
     // Stalled: this connection and every later one take nothing.
     reading = false;
