@@ -181,6 +181,21 @@ QStringList wrongValues(const QByteArray &table, int count, const std::function<
     return wrong;
 }
 
+// The table tells its records apart by their second: a value updated in
+// the second of a record already written reaches the file only with the
+// next update. A marker parameter (`index`) sent over `socket` more than a
+// second after the values makes them all reach the table; true once it is
+// there.
+bool flushTable(const InstallationTree &tree, QTcpSocket *socket, int index)
+{
+    QThread::msleep(1100);
+    if (!socket)
+        return false;
+    socket->write(floatPack(static_cast<quint32>(index), {-7.5f}));
+    socket->flush();
+    return waitFor([&] { return lastValue(tableText(tree), "P" + QByteArray::number(index)) == "-7.5;+"; }, 10000);
+}
+
 qint64 residentBytes(qint64 pid)
 {
     const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
@@ -243,7 +258,7 @@ TEST_F(FaultsDE_, APeerThatDisconnectsAtEveryOffsetOfAFrameLosesNothingSentWhole
     const int rounds = (offsets + peers - 1) / peers;
     std::vector<std::unique_ptr<Peer>> servers;
     Layout layout;
-    layout.inParams = peers;
+    layout.inParams = peers + 1; // and the marker
     for (int k = 0; k < peers; ++k) {
         servers.emplace_back(new Peer);
         Peer *peer = servers.back().get();
@@ -274,6 +289,8 @@ TEST_F(FaultsDE_, APeerThatDisconnectsAtEveryOffsetOfAFrameLosesNothingSentWhole
     ASSERT_TRUE(waitFor([&] { return counter("values_received") >= frames; }, 10000)) << log().constData();
     const QJsonObject c = counters();
     EXPECT_EQ(c.value("values_received").toDouble(), frames);
+    ASSERT_FALSE(servers.front()->open().isEmpty());
+    EXPECT_TRUE(flushTable(tree, servers.front()->open().first(), peers + 1)) << tableText(tree).right(2000).constData();
     EXPECT_EQ(c.value("checksum_failures").toDouble(), 0);
     EXPECT_EQ(c.value("frames_dropped").toDouble(), 0);
     // The table ends with the last whole frame of every peer.
@@ -307,7 +324,7 @@ TEST_F(FaultsDE_, ALongStreamSentOneBytePerWriteArrivesWhole)
     };
     Layout layout;
     layout.ports = {peer.port()};
-    layout.inParams = params;
+    layout.inParams = params + 1; // and the marker
     // The peer goes quiet after the stream: no timeout meanwhile.
     layout.attributes = "protocol_timeout='60000'";
     ASSERT_NO_FATAL_FAILURE(start(layout));
@@ -329,6 +346,7 @@ TEST_F(FaultsDE_, ALongStreamSentOneBytePerWriteArrivesWhole)
     EXPECT_EQ(c.value("frames_in").toDouble(), params / perPack);
     EXPECT_EQ(c.value("bytes_in").toDouble(), stream.size());
     EXPECT_EQ(c.value("reconnects").toDouble(), 0);
+    EXPECT_TRUE(flushTable(tree, connection, params + 1));
     EXPECT_TRUE(waitFor([&] { return wrongValues(tableText(tree), params, valueOf).isEmpty(); }, 10000))
         << qPrintable(wrongValues(tableText(tree), params, valueOf).mid(0, 20).join(' '));
 }
