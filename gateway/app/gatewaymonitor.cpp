@@ -19,6 +19,8 @@ const QVector<TieCounterField> &tieCounterFields()
         {"frames_out", "Frames or messages sent.", &TieCounters::framesOut, false},
         {"bytes_in", "Bytes received.", &TieCounters::bytesIn, false},
         {"bytes_out", "Bytes sent.", &TieCounters::bytesOut, false},
+        {"bytes_unsent", "Bytes dropped unsent when a peer that took too little was cut off.", &TieCounters::bytesUnsent,
+         false},
         {"reconnects", "Connections made again after a loss.", &TieCounters::reconnects, false},
         {"checksum_failures", "Frames whose checksums failed.", &TieCounters::checksumFailures, false},
         {"frames_dropped", "Frames or packs dropped as malformed.", &TieCounters::framesDropped, false},

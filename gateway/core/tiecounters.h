@@ -19,6 +19,9 @@ struct TieCounters {
     quint64 framesOut = 0;
     quint64 bytesIn = 0;
     quint64 bytesOut = 0;
+    // Bytes written for a peer that took less than was sent, dropped unsent
+    // when its connection was cut off at the bound of what may wait for it.
+    quint64 bytesUnsent = 0;
     // Connections made again after a loss.
     quint64 reconnects = 0;
     // Frames whose checksums failed / frames or packs dropped as malformed.

@@ -66,6 +66,12 @@ int BaseDEProtocolTie::connectedCount() const
     return 0;
 }
 
+int BaseDEProtocolTie::sendFrame(const QByteArray &frame)
+{
+    emit signalSendPacket(frame);
+    return connectedCount();
+}
+
 qint32 BaseDEProtocolTie::state() const
 {
     if (m_lastReceivedMsecs < 0)
@@ -218,8 +224,8 @@ void BaseDEProtocolTie::sendDirty()
     for (const QByteArray &frame : frames) {
         GATE_DEBUG(5, "BaseDEProtocolTie::sendDirty() sending %i bytes for type %u", static_cast<int>(frame.size()),
                    deWord(frame.constData() + DEPack::OffsetDataType));
-        emit signalSendPacket(frame);
-        counters().valuesSent += static_cast<quint64>(packParamCount(frame)) * static_cast<quint64>(peers);
+        const int written = sendFrame(frame);
+        counters().valuesSent += static_cast<quint64>(packParamCount(frame)) * static_cast<quint64>(written);
     }
     m_packets.clear();
     for (BaseTieUnit *unit : qAsConst(units())) {

@@ -16,7 +16,7 @@ class BaseTieUnit;
 // from-this units are written by the parameter-pack processor as packs
 // arrive; its consumer parameters are collected, as a tick converts them,
 // into one pack per data type, and sendDirty() hands every pack to the
-// connections (signalSendPacket). Values converted while no connection is
+// connections (sendFrame()). Values converted while no connection is
 // up go to nobody. The tie's state follows the traffic: 2 before the first
 // frame and after every connection was lost, 4 after a protocol timeout
 // without frames, 0 otherwise.
@@ -93,6 +93,10 @@ public slots:
 protected:
     // Parameters carried by `frame`, a pack built by DEProtocolPackets.
     static quint32 packParamCount(const QByteArray &frame);
+    // Hands `frame` to the connections; the number it was written on (what
+    // the sent values are counted by). Base: signalSendPacket, counted as
+    // connectedCount().
+    virtual int sendFrame(const QByteArray &frame);
 
 private:
     // One kind of traffic fault reported once per streak.

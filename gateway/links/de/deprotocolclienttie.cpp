@@ -12,7 +12,6 @@ DEProtocolClientTie::DEProtocolClientTie(QObject *parent)
     m_protocol->setCounters(&counters());
     m_protocol->setTimeout(protocolTimeout());
     m_protocol->setKeepAlivePeriod(keepAlivePeriod());
-    connect(this, &BaseDEProtocolTie::signalSendPacket, m_protocol, &QDEProtocol::sendPacket);
     connect(m_protocol, &QDEProtocol::signalMsgForProtocol, this, &BaseDEProtocolTie::signalMsgForProtocol);
     connect(m_protocol, &QDEProtocol::signalLostAllConnections, this, &BaseDEProtocolTie::slotLostAllConnections);
     connect(m_protocol, &QDEProtocol::signalSomethingReceived, this, &BaseDEProtocolTie::slotSomethingReceived);
@@ -37,6 +36,16 @@ void DEProtocolClientTie::setKeepAlivePeriod(int msecs)
 {
     BaseDEProtocolTie::setKeepAlivePeriod(msecs);
     m_protocol->setKeepAlivePeriod(msecs);
+}
+
+void DEProtocolClientTie::setMaxPendingWriteBytes(qint64 bytes)
+{
+    m_protocol->setMaxPendingWriteBytes(bytes);
+}
+
+int DEProtocolClientTie::sendFrame(const QByteArray &frame)
+{
+    return m_protocol->sendPacket(frame);
 }
 
 int DEProtocolClientTie::addConnection(const QString &host, quint16 port)

@@ -21,6 +21,8 @@ public:
     // Also given to the connections made afterwards.
     void setProtocolTimeout(int msecs) override;
     void setKeepAlivePeriod(int msecs) override;
+    // Most bytes that may wait for one peer (for connections made afterwards).
+    void setMaxPendingWriteBytes(qint64 bytes);
     // A connection to `host`:`port`, connecting at once; its position.
     int addConnection(const QString &host, quint16 port) override;
     int connectionState(int index) const override;
@@ -34,6 +36,10 @@ public:
     void registerProcessor(QDEPackProcessorBase *processor, quint32 module);
 
     QDEProtocol *protocol() const { return m_protocol; }
+
+protected:
+    // Writes `frame` on every connected socket; the number it was written on.
+    int sendFrame(const QByteArray &frame) override;
 
 private slots:
     void slotConnectionMade(QDESocket *socket);

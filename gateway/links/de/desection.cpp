@@ -7,6 +7,7 @@
 #include "links/de/deprotocolclienttie.h"
 #include "links/de/deptparampackprocessor.h"
 #include "links/de/qdepackprocessor.h"
+#include "links/de/qdesocket.h"
 
 #include <QDomElement>
 #include <QVector>
@@ -30,8 +31,11 @@ const char kListWarning[] = "Error loading config: Error loading csvlist for sec
 const char kListLog[] = "Error loading config: Error parsing csvlist for section \"deprotocolclient\"";
 
 constexpr quint32 kMaxMsecs = static_cast<quint32>(std::numeric_limits<int>::max());
+// Bytes that may wait for one peer: 64 KiB to 1 GiB.
+constexpr quint64 kMinPendingBytes = 64 * 1024;
+constexpr quint64 kMaxPendingBytes = quint64(1) << 30;
 
-// The tie's identifier and its three times.
+// The tie's identifier, its three times and its bound of what may wait for a peer.
 bool readAttributes(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, DEProtocolClientTie *tie)
 {
     if (!loader.parseTieID(section, tie)) {
@@ -41,17 +45,22 @@ bool readAttributes(GateXmlConfigLoaderTemplate &loader, const QDomElement &sect
     quint32 timeout = 0;
     quint64 protocolTimeout = 0;
     quint32 keepAlive = 0;
+    quint64 pendingLimit = 0;
     if (!GateXmlConfigLoaderTemplate::readUInt32Attr(section, "timeout", 3000, timeout)
         || !GateXmlConfigLoaderTemplate::readUnsignedAttr(section, "protocol_timeout",
                                                            BaseDEProtocolTie::DefaultProtocolTimeout, 1, kMaxMsecs,
                                                            protocolTimeout)
         || !GateXmlConfigLoaderTemplate::readUInt32Attr(section, "protocol_keepalive_timeout",
                                                          BaseDEProtocolTie::DefaultKeepAlivePeriod, keepAlive,
-                                                         kMaxMsecs))
+                                                         kMaxMsecs)
+        || !GateXmlConfigLoaderTemplate::readUnsignedAttr(section, "pending_write_limit",
+                                                           QDESocket::DefaultMaxPendingWriteBytes, kMinPendingBytes,
+                                                           kMaxPendingBytes, pendingLimit))
         return false;
     tie->setTimeout(timeout);
     tie->setProtocolTimeout(static_cast<int>(protocolTimeout));
     tie->setKeepAlivePeriod(static_cast<int>(keepAlive));
+    tie->setMaxPendingWriteBytes(static_cast<qint64>(pendingLimit));
     return true;
 }
 

@@ -253,17 +253,24 @@ qint64 QDESocket::sendFrame(const QByteArray &frame)
 {
     if (state() != ConnectedState)
         return -1;
+    // A frame longer than the bound still goes when nothing waits, so a
+    // bound below the largest pack does not cut every connection.
     const qint64 pending = bytesToWrite();
-    if (pending + frame.size() > m_maxPendingWrite) {
-        protocolError(QStringLiteral("QDESocket (%1): %2 bytes wait to be written, more than %3. Close connection.")
-                          .arg(endpoint())
-                          .arg(pending + frame.size())
-                          .arg(m_maxPendingWrite)
-                          .toUtf8(),
-                      tr("Connection to %1 closed: the peer does not take what is sent (more than %2 bytes wait to "
-                         "be written)")
-                          .arg(endpoint())
-                          .arg(m_maxPendingWrite));
+    if (pending > 0 && pending + frame.size() > m_maxPendingWrite) {
+        // What waits and the frame go unsent and are counted. The message
+        // is one streak for as long as the peer stalls, across the cuts
+        // and reconnects, so a peer that never reads writes no line per cut.
+        GATE_DEBUG(1, "QDESocket (%s): %lld bytes wait to be written, more than %lld. Close connection.",
+                   qUtf8Printable(endpoint()), static_cast<long long>(pending + frame.size()),
+                   static_cast<long long>(m_maxPendingWrite));
+        if (m_counters)
+            m_counters->bytesUnsent += static_cast<quint64>(pending + frame.size());
+        m_writeFault.report(tr("Connection to %1 closed: the peer does not take what is sent (more than %2 bytes "
+                               "wait to be written)")
+                                .arg(endpoint())
+                                .arg(m_maxPendingWrite));
+        dropBuffer();
+        abort();
         return -1;
     }
     m_lastWrite = Clock::monotonicMsecs();
@@ -308,15 +315,26 @@ void QDESocket::slotTick()
             return;
         }
         if (m_lastActivity + m_timeout < now) {
+            // A peer that stopped in the middle of a frame is told apart
+            // from one that went silent between frames.
+            const QString closed = m_buffer.isEmpty()
+                ? tr("Connection to %1:%2 closed due timeout").arg(peerLabel()).arg(peerPort())
+                : tr("Connection to %1:%2 closed due timeout with an unfinished frame (%3 bytes of it received)")
+                      .arg(peerLabel())
+                      .arg(peerPort())
+                      .arg(m_buffer.size());
             if (m_connect && !m_accepted)
-                emit signalMsgForProtocol(
-                    tr("Connection to %1:%2 closed due timeout. Trying reconnect").arg(peerLabel()).arg(peerPort()));
+                emit signalMsgForProtocol(closed + tr(". Trying reconnect"));
             else
-                emit signalMsgForProtocol(tr("Connection to %1:%2 closed due timeout.").arg(peerLabel()).arg(peerPort()));
+                emit signalMsgForProtocol(closed + QLatin1Char('.'));
             GATE_DEBUG(1, "QDESocket (%s): Timeout during operation. Close connection.", qUtf8Printable(endpoint()));
             abort();
             return;
         }
+        // A stall ends with a connection that has been up for the timeout
+        // and has nothing left waiting for its peer.
+        if (m_writeFault.active() && now - m_connectedAt >= m_timeout && bytesToWrite() == 0)
+            m_writeFault.clear(tr("Connection to %1: the peer takes what is sent again").arg(endpoint()));
         if (m_lastWrite < 0 || m_lastWrite + m_keepAlive < now) {
             const qint64 result = sendFrame(deKeepAliveFrame());
             GATE_DEBUG(5, "  Send keepalive with result %lli", static_cast<long long>(result));

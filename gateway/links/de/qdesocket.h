@@ -32,7 +32,8 @@ public:
     // Period of the shared timer.
     static constexpr int TickPeriod = 1000;
     // Most bytes that may wait to be written to one peer; a peer that takes
-    // less than is sent to it is cut off past this.
+    // less than is sent to it is cut off past this (one frame longer than
+    // the bound is written when nothing waits).
     static constexpr qint64 DefaultMaxPendingWriteBytes = 64 * 1024 * 1024;
     // Bound of the framework's own read buffer.
     static constexpr qint64 ReadBufferBytes = 1024 * 1024;
@@ -49,7 +50,8 @@ public:
     void receiveBytes(const QByteArray &bytes);
     // Writes one frame; the bytes written, or -1 when the socket is not
     // connected or the frame would pass the pending-write bound (the
-    // connection is then aborted).
+    // connection is then aborted, and what waited and the frame are counted
+    // in the counters' bytesUnsent).
     qint64 sendFrame(const QByteArray &frame);
 
     QString host() const { return m_host; }
@@ -130,6 +132,8 @@ private:
     QTimer *m_timer = nullptr;
     RepeatedMessage m_connectFault;
     RepeatedMessage m_protocolFault;
+    // Cuts at the pending-write bound; ends when a connection keeps up.
+    RepeatedMessage m_writeFault;
 };
 
 #endif // QDESOCKET_H

@@ -209,6 +209,21 @@ TEST_F(DESocket_, APeerThatStopsReadingIsCutOffAtTheWriteBound)
                              + " closed: the peer does not take what is sent (more than 1048576 bytes wait to be "
                                "written)"));
     EXPECT_EQ(other->state(), QAbstractSocket::ConnectedState);
+    // What waited and the refused frame are counted as unsent.
+    EXPECT_GT(counters.bytesUnsent, quint64(1024 * 1024));
+    EXPECT_LE(counters.bytesUnsent, quint64(1024 * 1024 + frame.size()));
+}
+
+TEST_F(DESocket_, AFrameLongerThanTheWriteBoundGoesWhenNothingWaits)
+{
+    protocol.setMaxPendingWriteBytes(64 * 1024);
+    QDESocket *socket = connectSocket();
+    const QByteArray frame = buildDEFrame(7, QByteArray(256 * 1024, 'y'));
+    EXPECT_EQ(socket->sendFrame(frame), frame.size());
+    ASSERT_TRUE(waitUntil([&] { return peer.frames(0, 7).size() == 1; }));
+    EXPECT_EQ(peer.frames(0, 7).first(), frame);
+    EXPECT_EQ(socket->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(counters.bytesUnsent, 0u);
 }
 
 TEST_F(DESocket_, ASocketStuckClosingIsAbortedAfterTheTimeout)

@@ -281,7 +281,8 @@ TEST_F(DETie_, UnexpectedValuesAndDroppedPacksAreSummarisedOncePerStreak)
 
 TEST_F(DETie_, SectionAttributesReachTheConnections)
 {
-    ASSERT_TRUE(load("<deprotocolclient timeout='5000' protocol_timeout='2000' protocol_keepalive_timeout='700'>"
+    ASSERT_TRUE(load("<deprotocolclient timeout='5000' protocol_timeout='2000' protocol_keepalive_timeout='700' "
+                     "pending_write_limit='0x20000'>"
                      "<csvlist file='plant.csv' index='0' type='1' kks='2' direction='in'/>"
                      + connection(plant) + connection(control) + "</deprotocolclient>"
                      + "<deprotocolclient><csvlist file='control.csv' index='0' type='1' kks='2' direction='out'/>"
@@ -292,10 +293,12 @@ TEST_F(DETie_, SectionAttributesReachTheConnections)
     for (QDESocket *s : tie(0)->protocol()->sockets()) {
         EXPECT_EQ(s->timeout(), 2000);
         EXPECT_EQ(s->keepAlivePeriod(), 700);
+        EXPECT_EQ(s->maxPendingWriteBytes(), 0x20000);
     }
     EXPECT_EQ(tie(1)->timeout(), 3000u);
     EXPECT_EQ(socket(1)->timeout(), 3000);
     EXPECT_EQ(socket(1)->keepAlivePeriod(), 1500);
+    EXPECT_EQ(socket(1)->maxPendingWriteBytes(), QDESocket::DefaultMaxPendingWriteBytes);
     // The in list's parameters are providers, the out list's are not.
     EXPECT_NE(config.paramsHash().find("TEMP"), nullptr);
     EXPECT_EQ(tie(0)->incomingIndex().size(), 3);
@@ -334,6 +337,14 @@ const SectionError kErrors[] = {
     {"BadList", "<deprotocolclient><csvlist file='absent.csv' index='0' kks='1' typevalue='A'/>CONN</deprotocolclient>",
      "Error loading config: Error loading csvlist for section \"deprotocolclient\"",
      "Error loading config: Error parsing csvlist for section \"deprotocolclient\""},
+    {"PendingLimitBelow64KiB", "<deprotocolclient pending_write_limit='65535'>IN CONN</deprotocolclient>",
+     "Error loading config: attribute \"pending_write_limit\" of \"deprotocolclient\" is \"65535\", not a whole "
+     "number from 65536 to 1073741824",
+     nullptr},
+    {"PendingLimitPast1GiB", "<deprotocolclient pending_write_limit='1073741825'>IN CONN</deprotocolclient>",
+     "Error loading config: attribute \"pending_write_limit\" of \"deprotocolclient\" is \"1073741825\", not a "
+     "whole number from 65536 to 1073741824",
+     nullptr},
 };
 
 void PrintTo(const SectionError &row, std::ostream *os)
@@ -362,3 +373,21 @@ TEST_P(DESectionErrors, FailTheLoadWithTheirText)
 
 INSTANTIATE_TEST_SUITE_P(Rows, DESectionErrors, ::testing::ValuesIn(kErrors),
                          [](const ::testing::TestParamInfo<SectionError> &info) { return info.param.name; });
+
+TEST_F(DETie_, ValuesRefusedByAStalledPeerAreNotCountedAsSent)
+{
+    loadBoth();
+    control.stopReading();
+    // Fill what may wait for the control peer, past what the system takes.
+    socket(1)->setMaxPendingWriteBytes(64 * 1024);
+    const QByteArray filler = buildDEFrame(7, QByteArray(32 * 1024 * 1024, 'z'));
+    ASSERT_EQ(socket(1)->sendFrame(filler), filler.size());
+    QCoreApplication::processEvents();
+    ASSERT_GT(socket(1)->bytesToWrite(), 0);
+    const quint64 sent = tie(1)->counters().valuesSent;
+    sendTemp(22.5f);
+    tick();
+    EXPECT_EQ(tie(1)->counters().valuesSent, sent);
+    EXPECT_GT(tie(1)->counters().bytesUnsent, 0u);
+    EXPECT_EQ(socket(1)->state(), QAbstractSocket::UnconnectedState);
+}
