@@ -34,6 +34,12 @@ bool holds(const QDateTime &held, const QDateTime &record)
     return held.isValid() && secondOf(record) <= secondOf(held);
 }
 
+// The first whole second after `dt`, in its zone.
+QDateTime nextSecondAfter(const QDateTime &dt)
+{
+    return dt.addMSecs(1000 - dt.time().msec());
+}
+
 } // namespace
 
 TextFileOutTie::TextFileOutTie(QObject *parent)
@@ -107,7 +113,13 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
         GATE_DEBUG(2, "TextFileOutTie::sendUnitData(%p): lastUpdated is invalid (exiting)", static_cast<void *>(unit));
         return false;
     }
-    if (recordWritten(updated)) {
+    // A value updated later in the second of the newest record is not in
+    // it: it waits for the next second (see writeData) instead of being
+    // taken for written. With time points the record's second is the
+    // values' own, so there the second alone decides.
+    const bool laterInWrittenSecond = !m_syncByTimePoint && m_lastWritten.isValid() && m_lastWritten < updated
+                                      && secondOf(updated) == secondOf(m_lastWritten);
+    if (!laterInWrittenSecond && recordWritten(updated)) {
         GATE_DEBUG(7, "TextFileOutTie::sendUnitData(%p): lastUpdated <=lastWritten (exiting)", static_cast<void *>(unit));
         unit->markSent();
         return false;
@@ -117,7 +129,8 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
         // The values of a time point are complete once no update came for 3 s.
         if (!(updated.addSecs(3) < now))
             return false;
-    } else if (m_lastWritten.isValid() && secondOf(now) < secondOf(m_lastWritten) + qint64(m_minWriteInterval)) {
+    } else if (m_lastWritten.isValid()
+               && secondOf(now) < secondOf(m_lastWritten) + qint64(qMax(1u, m_minWriteInterval))) {
         // Not yet due; the unit stays dirty and the record is written once
         // the interval has passed, even when no further update comes.
         GATE_DEBUG(7, "TextFileOutTie::sendUnitData(%p): lastUpdated <lastWritten+%u (exiting)",
@@ -148,9 +161,14 @@ bool TextFileOutTie::writeData()
         GATE_DEBUG(3, "    paramsSwitch is closed. Return");
         return false;
     }
-    const QDateTime record = recordTime();
+    QDateTime record = recordTime();
     if (!record.isValid())
         return false;
+    // Records are told apart by their second: values updated after the
+    // newest record, within its second, go into a record of the next one.
+    if (!m_syncByTimePoint && m_lastWritten.isValid() && secondOf(record) == secondOf(m_lastWritten)
+        && m_lastWritten < record)
+        record = nextSecondAfter(m_lastWritten);
 
     const QStringList names = fileNames();
     m_fileWritten.resize(names.size());

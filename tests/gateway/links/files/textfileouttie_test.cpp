@@ -144,6 +144,25 @@ TEST_F(TextFileOut, PendingRecordIsWrittenOnceTheIntervalHasPassed)
     EXPECT_FALSE(out()->units().at(0)->isDirty());
 }
 
+TEST_F(TextFileOut, ValueUpdatedLaterInTheSecondOfARecordGoesIntoTheNextSecond)
+{
+    // Taken for written by its second alone, the second value was lost
+    // until some later update came.
+    ASSERT_TRUE(loadOutput());
+    writeText("values.txt", "T1;1\n");
+    const QDateTime t0 = clock.now();
+    tickAt(t0);
+    writeText("values.txt", "T1;2\n");
+    tickAt(t0.addMSecs(500));
+    EXPECT_EQ(readText("out_2024-05-01.txt"), QByteArray("43200\nT1;1\n"));
+    EXPECT_TRUE(out()->units().at(0)->isDirty());
+    stopInput();
+    tickAt(t0.addMSecs(1100));
+    tickAt(t0.addMSecs(1600));
+    EXPECT_EQ(readText("out_2024-05-01.txt"), QByteArray("43200\nT1;1\n43201\nT1;2\n"));
+    EXPECT_FALSE(out()->units().at(0)->isDirty());
+}
+
 TEST_F(TextFileOut, TwoUnitsUpdatedInOneTickGiveOneRecord)
 {
     ASSERT_TRUE(load(inputSection() + "<textfileout>" + outputList("a.csv") + outputList("b.csv") + outFile()
