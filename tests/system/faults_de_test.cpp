@@ -213,7 +213,7 @@ int descriptorCount(qint64 pid)
 }
 
 // The program as a service on its own tree, stopped at the end.
-class FaultsDE_ : public ::testing::Test
+class DeFaults : public ::testing::Test
 {
 protected:
     InstallationTree tree;
@@ -249,7 +249,7 @@ protected:
 // frame is cut, 0 (nothing sent) and the last checksum byte included. Each
 // connection's whole frame must be read as it was sent: a rest of the
 // broken one glued in front would fail a checksum or carry wrong values.
-TEST_F(FaultsDE_, APeerThatDisconnectsAtEveryOffsetOfAFrameLosesNothingSentWhole)
+TEST_F(DeFaults, APeerThatDisconnectsAtEveryOffsetOfAFrameLosesNothingSentWhole)
 {
     const int peers = 24;
     const QByteArray broken = floatPack(1, {-1.0f});
@@ -302,7 +302,7 @@ TEST_F(FaultsDE_, APeerThatDisconnectsAtEveryOffsetOfAFrameLosesNothingSentWhole
 
 // A long stream of many packs arrives one byte per write: every value is
 // taken, once, and none from a pack read in pieces is wrong.
-TEST_F(FaultsDE_, ALongStreamSentOneBytePerWriteArrivesWhole)
+TEST_F(DeFaults, ALongStreamSentOneBytePerWriteArrivesWhole)
 {
     const int params = 2000;
     const int perPack = 20;
@@ -355,7 +355,7 @@ TEST_F(FaultsDE_, ALongStreamSentOneBytePerWriteArrivesWhole)
 // the timeout closes the connection and says that a frame was left
 // unfinished, the cycle keeps its pace meanwhile, and the next connection
 // delivers.
-TEST_F(FaultsDE_, APeerHoldingAPartialHeaderIsTimedOutAndTheNextConnectionWorks)
+TEST_F(DeFaults, APeerHoldingAPartialHeaderIsTimedOutAndTheNextConnectionWorks)
 {
     Peer peer;
     peer.onConnection = [&](QTcpSocket *socket, int n) {
@@ -381,7 +381,7 @@ TEST_F(FaultsDE_, APeerHoldingAPartialHeaderIsTimedOutAndTheNextConnectionWorks)
 // Thousands of connections that the peer takes and closes at once leave
 // neither descriptors nor memory behind: the counts with every connection
 // up are the same before and after.
-TEST_F(FaultsDE_, TwoThousandConnectCloseCyclesLeaveDescriptorsAndMemoryAsTheyWere)
+TEST_F(DeFaults, TwoThousandConnectCloseCyclesLeaveDescriptorsAndMemoryAsTheyWere)
 {
     const int connections = 100;
     const int cycles = 2000;
@@ -432,7 +432,7 @@ TEST_F(FaultsDE_, TwoThousandConnectCloseCyclesLeaveDescriptorsAndMemoryAsTheyWe
 // a second: what waits for it stays within the bound, what is dropped is
 // counted and said once in the log however often the connection is cut,
 // and once the peer reads again the values flow again.
-TEST_F(FaultsDE_, APeerThatStopsReadingBoundsWhatWaitsAndCountsWhatIsDropped)
+TEST_F(DeFaults, APeerThatStopsReadingBoundsWhatWaitsAndCountsWhatIsDropped)
 {
     const qint64 limit = 1024 * 1024;
     Peer peer;
