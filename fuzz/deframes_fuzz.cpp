@@ -161,9 +161,10 @@ void writeSeeds(const QString &directory)
     badHeader[29] = char(badHeader[29] ^ 0x40);
     QByteArray badBody = pack;
     badBody[40] = char(badBody[40] ^ 1);
-    QByteArray tooLong = keepAlive.left(32);
-    dePutWord(tooLong.data() + DEFrame::OffsetBodyLength, DEFrame::MaxBodyBytes + 1);
-    dePutWord(tooLong.data() + DEFrame::OffsetHeaderChecksum, deCrc16(tooLong.constData(), 28));
+    char header[DEFrame::HeaderBytes] = {};
+    dePutWord(header + DEFrame::OffsetBodyLength, DEFrame::MaxBodyBytes + 1);
+    dePutWord(header + DEFrame::OffsetHeaderChecksum, deCrc16(header, DEFrame::OffsetHeaderChecksum));
+    const QByteArray tooLong(header, sizeof header);
     const QVector<QPair<const char *, QByteArray>> seeds = {
         {"keepalive-whole", slices("") + keepAlive},
         {"keepalive-bytewise", slices(QByteArray(35, '\0')) + keepAlive},
