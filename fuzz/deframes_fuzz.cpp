@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to DE frame reassembly over a real TCP connection
 // on 127.0.0.1: a DE socket on an accepted connection serves events while
 // the other end writes the input's stream in slices, waiting after each
-// until the DE socket has read it, so every slice reaches the reassembly as its
-// own read (or in smaller pieces). The input is a count byte c, c slice
+// until the DE socket has read it, so every slice reaches the reassembly
+// as its own read (or in smaller pieces). The input is a count byte c, c slice
 // lengths (each byte + 1), then the stream; what follows the last slice is
 // written in one piece.
 //
@@ -13,7 +13,8 @@
 // it handed on; what is left over waits in the receive buffer.
 //
 // With FERROX_FUZZ_SEEDS=<directory> the program writes its seed inputs
-// there instead and exits.
+// there instead and exits (run the replay program for that:
+// FERROX_FUZZ_SEEDS=fuzz/corpus/deframes build/tests/bin/deframes_replay /dev/null).
 #include "fuzzsupport.h"
 
 #include "core/clock.h"
@@ -210,7 +211,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto receiver = std::make_unique<QDESocket>(accepted);
     receiver->setCounters(&counters);
     QVector<QByteArray> frames;
-    QObject::connect(receiver.get(), &QDESocket::packetReceived, [&](const QByteArray &frame) { frames.append(frame); });
+    QObject::connect(receiver.get(), &QDESocket::packetReceived,
+                     [&](const QByteArray &frame) { frames.append(frame); });
     check(receiver->state() == QAbstractSocket::ConnectedState);
 
     int sent = 0;

@@ -25,7 +25,8 @@
 // and a valid time.
 //
 // With FERROX_FUZZ_SEEDS=<directory> the program writes its seed inputs
-// there instead and exits.
+// there instead and exits (run the replay program for that:
+// FERROX_FUZZ_SEEDS=fuzz/corpus/depacks build/tests/bin/depacks_replay /dev/null).
 #include "fuzzsupport.h"
 
 #include "app/sectiontable.h"
