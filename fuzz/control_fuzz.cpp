@@ -19,15 +19,6 @@
 
 namespace {
 
-void checkAt(bool condition, int line, const char *text)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "control_fuzz.cpp:%d: invariant broken: %s\n", line, text);
-    std::abort();
-}
-#define check(condition) checkAt((condition), __LINE__, #condition)
-
 // Replies are sent without terminator: counts them, false when anything
 // else came.
 bool countReplies(const QByteArray &replies, int &count)

@@ -43,15 +43,6 @@
 
 namespace {
 
-void checkAt(bool condition, int line, const char *text)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "deframes_fuzz.cpp:%d: invariant broken: %s\n", line, text);
-    std::abort();
-}
-#define check(condition) checkAt((condition), __LINE__, #condition)
-
 // What the reassembly must make of a whole stream.
 struct Expected {
     QVector<QByteArray> frames;
@@ -184,12 +175,7 @@ void writeSeeds(const QString &directory)
         {"many-small", slices("\x05\x40\x02") + keepAlive + keepAlive + pack + keepAlive + pack},
         {"garbage", slices("\x03") + QByteArray("not a frame at all, just text to reject\r\n")},
     };
-    for (const auto &seed : seeds) {
-        QFile file(directory + QLatin1Char('/') + QLatin1String(seed.first));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(seed.second) != seed.second.size())
-            std::exit(1);
-    }
-    std::exit(0);
+    fuzzWriteSeeds(directory, seeds);
 }
 
 } // namespace

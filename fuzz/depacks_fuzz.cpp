@@ -60,15 +60,6 @@
 
 namespace {
 
-void checkAt(bool condition, int line, const char *text)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "depacks_fuzz.cpp:%d: invariant broken: %s\n", line, text);
-    std::abort();
-}
-#define check(condition) checkAt((condition), __LINE__, #condition)
-
 constexpr quint32 kLargestIndex = 0x7FFFFFFF;
 // Indices an index byte chooses from: those of the lists, and one of none.
 const quint32 kIndices[] = {0, 1, 2, 3, kLargestIndex, 9};
@@ -374,12 +365,7 @@ void writeSeeds(const QString &directory)
              + wordBytes(1) + wordBytes(3) + wordBytes(0) + wordBytes(0) + wordBytes(1) + wordBytes(2)
              + wordBytes(3)},
     };
-    for (const auto &seed : seeds) {
-        QFile file(directory + QLatin1Char('/') + QLatin1String(seed.first));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(seed.second) != seed.second.size())
-            std::exit(1);
-    }
-    std::exit(0);
+    fuzzWriteSeeds(directory, seeds);
 }
 
 } // namespace

@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <unistd.h>
 
 namespace {
@@ -85,4 +88,22 @@ QByteArray FuzzInput::until(const QByteArray &separator)
     const QByteArray part(left.constData(), at);
     m_pos += static_cast<size_t>(at) + static_cast<size_t>(separator.size());
     return part;
+}
+
+void fuzzCheckAt(bool condition, const char *file, int line, const char *text)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, text);
+    std::abort();
+}
+
+void fuzzWriteSeeds(const QString &directory, const QVector<QPair<const char *, QByteArray>> &seeds)
+{
+    for (const auto &seed : seeds) {
+        QFile file(directory + QLatin1Char('/') + QLatin1String(seed.first));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(seed.second) != seed.second.size())
+            std::exit(1);
+    }
+    std::exit(0);
 }

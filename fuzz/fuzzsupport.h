@@ -7,7 +7,9 @@
 // choices of a target from the front of its input.
 
 #include <QByteArray>
+#include <QPair>
 #include <QString>
+#include <QVector>
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,16 @@ QString fuzzScratchDir();
 QString fuzzWriteFile(const QString &name, const QByteArray &bytes);
 // A name unique to this process for a message queue ("/ferroxfuzz-<pid>-<tag>").
 QByteArray fuzzQueueName(const char *tag);
+
+// Aborts, naming the broken invariant and where it was checked, when
+// `condition` does not hold: libFuzzer keeps the input as a finding.
+void fuzzCheckAt(bool condition, const char *file, int line, const char *text);
+#define check(condition) fuzzCheckAt((condition), __FILE__, __LINE__, #condition)
+
+// Seeds of a target (file name, bytes) written into `directory`; ends the
+// process, with 0 when every seed was written. A target calls it when
+// FERROX_FUZZ_SEEDS names a directory.
+[[noreturn]] void fuzzWriteSeeds(const QString &directory, const QVector<QPair<const char *, QByteArray>> &seeds);
 
 // Takes bytes from the front of a fuzz input; an exhausted input gives zeros.
 class FuzzInput

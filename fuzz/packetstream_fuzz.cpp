@@ -15,15 +15,6 @@
 
 namespace {
 
-void checkAt(bool condition, int line, const char *text)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "packetstream_fuzz.cpp:%d: invariant broken: %s\n", line, text);
-    std::abort();
-}
-#define check(condition) checkAt((condition), __LINE__, #condition)
-
 QByteArray layoutOf(const QDataPacket &packet)
 {
     return packet.getPacketStructToFile().toByteArray(-1);
