@@ -23,10 +23,13 @@
 // before any is created, so nested counts cannot exhaust memory first), and
 // any node or running offset beyond MaxBytes; a number attribute that does
 // not fit an int fails the parse as well.
-// The fuzz target builds the parser with a lower node limit, so that its
-// inputs stay fast and small under the sanitizers.
+// The fuzz target builds the parser with lower node and byte limits, so
+// that its inputs stay fast and small under the sanitizers.
 #ifndef KORVADATAPACKET_MAX_NODES
 #define KORVADATAPACKET_MAX_NODES 1000000
+#endif
+#ifndef KORVADATAPACKET_MAX_BYTES
+#define KORVADATAPACKET_MAX_BYTES (64 * 1024 * 1024)
 #endif
 
 class KORVADATAPACKET_EXPORT QDataPacketInternal : public QDataPacketNodeInternal, public QSharedData
@@ -35,7 +38,7 @@ class KORVADATAPACKET_EXPORT QDataPacketInternal : public QDataPacketNodeInterna
 public:
     static constexpr int MaxDepth = 64;
     static constexpr qint64 MaxNodes = KORVADATAPACKET_MAX_NODES;
-    static constexpr qint64 MaxBytes = 64 * 1024 * 1024;
+    static constexpr qint64 MaxBytes = KORVADATAPACKET_MAX_BYTES;
 
     // An empty tree: a root of size 0 without children.
     QDataPacketInternal();

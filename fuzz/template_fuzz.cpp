@@ -47,12 +47,14 @@ QString describe(const QDataPacketNodeInternal *n)
     return text;
 }
 
-// Resolving a path scans the siblings on each level, so only the first
-// nodes of a wide tree are looked up.
+// Resolving a path scans the siblings on each level, and reversing a field
+// copies the whole buffer, so only the first nodes of a large tree are
+// looked up and reversed.
 void visit(QDataPacket &packet, const QDataPacketNodeInternal *root, const QDataPacketNodeInternal *n, int &lookups)
 {
     const bool quotable = !(n->idName().contains(QLatin1Char('"')) && n->idName().contains(QLatin1Char('\'')));
-    if (quotable && ++lookups < 2000)
+    ++lookups;
+    if (quotable && lookups < 256)
         check(root->getNodeInternalByPath(n->fullPath()) == n);
     QDataPacketNode handle(&packet, const_cast<QDataPacketNodeInternal *>(n));
     handle.getULong();
@@ -63,7 +65,7 @@ void visit(QDataPacket &packet, const QDataPacketNodeInternal *root, const QData
     handle.setVariant(handle.getVariant());
     // Reversing one field is undone by reversing it again (whole subtrees
     // need not be: their fields may overlap).
-    if (!n->isHasChildNodes()) {
+    if (!n->isHasChildNodes() && lookups < 256) {
         const QByteArray before = packet.buffer();
         handle.reverseByteOrder(ReverseAll);
         handle.reverseByteOrder(ReverseAll);
