@@ -26,6 +26,8 @@ constexpr quint32 kResultsDirection = BaseTieUnit::dirFromThis | BaseTieUnit::di
 
 // The largest instruction budget accepted (a bound nobody reaches).
 constexpr quint64 kMaxInstructionLimit = 1000000000000000ull;
+// The largest heap bound accepted (1 TiB).
+constexpr quint64 kMaxMemoryLimit = 1ull << 40;
 
 QString attr(const QDomElement &element, const char *name)
 {
@@ -102,13 +104,17 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
     }
     quint32 timeout = 0;
     quint64 limit = 0;
+    quint64 memory = 0;
     if (!GateXmlConfigLoaderTemplate::readUInt32Attr(section, "timeout", 3000, timeout)
         || !GateXmlConfigLoaderTemplate::readUnsignedAttr(section, "instructionlimit",
                                                           LuaCalcTie::DefaultInstructionLimit, 0,
-                                                          kMaxInstructionLimit, limit))
+                                                          kMaxInstructionLimit, limit)
+        || !GateXmlConfigLoaderTemplate::readUnsignedAttr(section, "memorylimit", LuaCalcTie::DefaultMemoryLimit, 0,
+                                                          kMaxMemoryLimit, memory))
         return loader.finishSection(tie.release(), false);
     tie->setTimeout(timeout);
     tie->setInstructionLimit(limit);
+    tie->setMemoryLimit(memory);
     tie->setNameFlags(LuaCalcTie::nfAll);
     addModuleDir(*tie, loader.confDir().absolutePath());
 

@@ -14,7 +14,9 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -105,6 +107,15 @@ QString errorObjectText(lua_State *L)
     return QStringLiteral("(error object is a %1 value)").arg(QString::fromLatin1(lua_typename(L, type)));
 }
 
+// Only a call outside every protected frame gets here; all of this tie's
+// calls into the interpreter are protected.
+int panic(lua_State *L)
+{
+    std::fprintf(stderr, "LuaCalcTie: unprotected error in the Lua interpreter: %s\n",
+                 lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "(no message)");
+    return 0;
+}
+
 bool isValuedType(quint32 type)
 {
     return type == dpdtFloatValid || type == dpdtSDWordValid;
@@ -153,6 +164,7 @@ LuaCalcTie::LuaCalcTie(QObject *parent)
     , m_functionKey("calculate")
     , m_instructionLimit(DefaultInstructionLimit)
     , m_activeLimit(0)
+    , m_memoryLimit(DefaultMemoryLimit)
     , m_functionDefined(false)
     , m_chunkCompiled(false)
     , m_bindingsStale(true)
@@ -212,6 +224,27 @@ void LuaCalcTie::closeState()
     m_types = LuaValidTypes();
 }
 
+void *LuaCalcTie::allocate(void *heap, void *block, size_t oldSize, size_t newSize)
+{
+    Heap &h = *static_cast<Heap *>(heap);
+    const size_t held = block ? oldSize : 0;
+    if (newSize == 0) {
+        std::free(block);
+        h.used -= held;
+        return nullptr;
+    }
+    if (h.limit > 0 && newSize > held && newSize - held > h.limit - std::min<quint64>(h.used, h.limit)) {
+        h.refused = true;
+        return nullptr;
+    }
+    void *moved = std::realloc(block, newSize);
+    if (moved)
+        h.used = h.used - held + newSize;
+    else if (newSize > held)
+        h.refused = true;
+    return moved;
+}
+
 int LuaCalcTie::loadCalcFile(const QString &file, const QString &functionName)
 {
     closeState();
@@ -224,7 +257,21 @@ int LuaCalcTie::loadCalcFile(const QString &file, const QString &functionName)
     m_functionKey = functionName.toUtf8();
     m_activeLimit = m_instructionLimit;
 
-    m_state = luaL_newstate();
+    m_heap = Heap();
+    m_heap.limit = m_memoryLimit;
+    m_state = lua_newstate(&LuaCalcTie::allocate, &m_heap);
+    if (m_state) {
+        lua_atpanic(m_state, &panic);
+    } else if (m_heap.refused) {
+        m_errorText = QStringLiteral("no Lua interpreter could be created within %1 bytes (memorylimit)")
+                          .arg(m_heap.limit);
+        return lrNoState;
+    } else {
+        // An interpreter built for 32-bit addresses takes no allocator of ours.
+        m_state = luaL_newstate();
+        if (m_state)
+            GATE_DEBUG(1, "LuaCalcTie::loadCalcFile(): memorylimit not applied: this LuaJIT keeps its own allocator");
+    }
     if (!m_state) {
         m_errorText = QStringLiteral("no Lua interpreter could be created (out of memory)");
         return lrNoState;
@@ -389,14 +436,21 @@ bool LuaCalcTie::runProtected(int (*body)(lua_State *), QString &error, bool &ab
 {
     const int top = lua_gettop(m_state);
     bool ok = false;
+    m_heap.refused = false;
     {
         CallScope scope(*this);
-        ok = lua_cpcall(m_state, body, this) == 0;
+        const int status = lua_cpcall(m_state, body, this);
+        ok = status == 0;
         aborted = scope.aborted();
-        if (aborted)
+        if (aborted) {
             error = scope.message();
-        else if (!ok)
+        } else if (status == LUA_ERRMEM && m_heap.refused) {
+            aborted = true;
+            error = QStringLiteral("the calculation was aborted: it needed more than %1 bytes of memory (memorylimit)")
+                        .arg(m_heap.limit);
+        } else if (!ok) {
             error = errorObjectText(m_state);
+        }
     }
     lua_settop(m_state, top);
     return ok && !aborted;

@@ -53,6 +53,11 @@ public:
     // within its instruction budget (slow instructions, long library calls
     // between instructions are not interrupted).
     static constexpr qint64 CallTimeLimitMs = 2000;
+    // Bytes the interpreter's heap may hold (the script's data, its code,
+    // the libraries): a script that keeps growing a table or builds one huge
+    // string gets "not enough memory" at the bound instead of taking the
+    // machine's memory from the gateway.
+    static constexpr quint64 DefaultMemoryLimit = 256ull * 1024 * 1024;
 
     explicit LuaCalcTie(QObject *parent = nullptr);
     ~LuaCalcTie() override;
@@ -86,6 +91,10 @@ public:
     // keeps the JIT compiler on). Takes effect with the next loadCalcFile().
     quint64 instructionLimit() const { return m_instructionLimit; }
     void setInstructionLimit(quint64 limit) { m_instructionLimit = limit; }
+    // Heap bound of the interpreter in bytes; 0 leaves it unbounded. Takes
+    // effect with the next loadCalcFile().
+    quint64 memoryLimit() const { return m_memoryLimit; }
+    void setMemoryLimit(quint64 limit) { m_memoryLimit = limit; }
 
     // The module files the script had loaded (`require`) when its main chunk
     // ended in the last loadCalcFile(), found in the module directories.
@@ -162,6 +171,15 @@ private:
     QStringList m_moduleFiles;
     quint64 m_instructionLimit;
     quint64 m_activeLimit; // the limit the interpreter was loaded with
+    quint64 m_memoryLimit;
+    // The heap of the running interpreter, counted by its allocator.
+    struct Heap {
+        quint64 limit = 0; // 0: unbounded
+        quint64 used = 0;
+        bool refused = false; // an allocation was refused since the flag was cleared
+    };
+    static void *allocate(void *heap, void *block, size_t oldSize, size_t newSize);
+    Heap m_heap;
     QString m_errorText;
     bool m_functionDefined;
     bool m_chunkCompiled;

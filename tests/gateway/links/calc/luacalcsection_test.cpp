@@ -131,7 +131,7 @@ TEST_F(LuaCalcSection, CalculatesBetweenTwoRealTies)
     const QByteArray output = dir.filePath("out_%1.txt").toUtf8();
     ASSERT_TRUE(load("<textfilein id='in'><csvlist file='in.csv' index='0' type='1' kks='2' direction='in'/>"
                      "<infile filename='" + input + "'/></textfilein>"
-                     "<luacalc id='calc' timeout='4000' instructionlimit='5000000'>" + lists()
+                     "<luacalc id='calc' timeout='4000' instructionlimit='5000000' memorylimit='33554432'>" + lists()
                      + "<calcfile file='scripts/calc.lua'/></luacalc>"
                      "<textfileout id='out' outfields='kks,value,validity' writeinvalid='true'>"
                        "<csvlist file='results.csv' index='0' type='1' kks='2' direction='out'/>"
@@ -143,6 +143,7 @@ TEST_F(LuaCalcSection, CalculatesBetweenTwoRealTies)
     EXPECT_EQ(calc->id(), "calc");
     EXPECT_EQ(calc->timeout(), 4000u);
     EXPECT_EQ(calc->instructionLimit(), 5000000u);
+    EXPECT_EQ(calc->memoryLimit(), 33554432u);
     EXPECT_EQ(calc->nameFlags(), static_cast<quint32>(LuaCalcTie::nfAll));
     EXPECT_EQ(calc->moduleDirs(), QStringList({dir.path(), dir.filePath("scripts")}));
     EXPECT_EQ(calc->units().at(0)->direction(), 6u);

@@ -397,6 +397,41 @@ TEST_F(Bounds, EndlessLoopsAreAborted)
     EXPECT_TRUE(tie.errorText().contains("the main chunk was aborted")) << qPrintable(tie.errorText());
 }
 
+// A script that outgrows the heap bound, with a table grown step by step or
+// with one huge string, is aborted with the bound named; what it built is
+// collected and the interpreter goes on. A bound too small for the
+// libraries fails the load with the same reason.
+TEST_F(Bounds, AScriptOverTheMemoryLimitIsAbortedAndTheInterpreterGoesOn)
+{
+    tie.setMemoryLimit(8 * 1024 * 1024);
+    CsvTieParam *mode = input(dpdtSDWordValid, "MODE");
+    CsvTieParam *r = result(dpdtSDWordValid, "R");
+    ASSERT_EQ(load("function calculate()\n"
+                   "  local m = MODE:x()\n"
+                   "  if m == 1 then local t = {} for i = 1, 1e7 do t[i] = i end end\n"
+                   "  if m == 2 then local s = string.rep('x', 64 * 1024 * 1024) end\n"
+                   "  R = m\n"
+                   "end\n"),
+              LuaCalcTie::lrOk);
+    for (int m = 1; m <= 2; ++m) {
+        set(mode, m);
+        run();
+        EXPECT_TRUE(tie.failing()) << m;
+        EXPECT_EQ(tie.counters().scriptAborts, static_cast<quint64>(m));
+        EXPECT_LE(tie.memoryKBytes(), 8 * 1024);
+        set(mode, 0);
+        run();
+        EXPECT_FALSE(tie.failing()) << m;
+        EXPECT_EQ(intOf(r), 0);
+    }
+    EXPECT_TRUE(messages.containsPart("it needed more than 8388608 bytes of memory (memorylimit)"))
+        << qPrintable(messages.texts().join('\n'));
+
+    tie.setMemoryLimit(16 * 1024);
+    EXPECT_NE(load("R = 1"), LuaCalcTie::lrOk);
+    EXPECT_TRUE(tie.errorText().contains("(memorylimit)")) << qPrintable(tie.errorText());
+}
+
 TEST_F(Bounds, OnlyAnUnboundedInterpreterKeepsTheCompiler)
 {
     input(dpdtSDWordValid, "IN");
