@@ -12,6 +12,7 @@ SystemdNotifier::SystemdNotifier()
 {
     uint64_t usec = 0;
     if (m_enabled && sd_watchdog_enabled(0, &usec) > 0 && usec > 0) {
+        m_watchdogUsec = usec;
         m_watchdogMs = qMax<qint64>(1, qint64(usec / 1000));
         m_petIntervalMs = qMax<qint64>(1, m_watchdogMs / 4);
     }
@@ -45,7 +46,16 @@ QByteArray statusField(QString status)
 
 bool SystemdNotifier::ready(const QString &status)
 {
-    return notify("READY=1\n" + statusField(status));
+    QByteArray state = "READY=1\n" + statusField(status);
+    const bool restore = m_widened;
+    if (restore)
+        state += "\nWATCHDOG=1\nWATCHDOG_USEC=" + QByteArray::number(m_watchdogUsec);
+    const bool sent = notify(state);
+    if (restore) {
+        m_widened = !sent;
+        m_lastPetMs = Clock::monotonicMsecs();
+    }
+    return sent;
 }
 
 bool SystemdNotifier::status(const QString &status)
@@ -63,7 +73,14 @@ bool SystemdNotifier::reloading()
     timespec now = {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     const quint64 usec = quint64(now.tv_sec) * 1000000u + quint64(now.tv_nsec) / 1000u;
-    return notify("RELOADING=1\nMONOTONIC_USEC=" + QByteArray::number(usec));
+    QByteArray state = "RELOADING=1\nMONOTONIC_USEC=" + QByteArray::number(usec);
+    const bool widen = m_watchdogMs > 0 && m_watchdogMs < ReloadWatchdogMs;
+    if (widen)
+        state += "\nWATCHDOG=1\nWATCHDOG_USEC=" + QByteArray::number(quint64(ReloadWatchdogMs) * 1000u);
+    const bool sent = notify(state);
+    if (widen && sent)
+        m_widened = true;
+    return sent;
 }
 
 void SystemdNotifier::petWatchdog()

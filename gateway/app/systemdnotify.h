@@ -32,8 +32,13 @@ public:
     bool status(const QString &status);
     // STOPPING=1.
     bool stopping();
-    // RELOADING=1 with the monotonic time it began (READY=1 ends it).
+    // RELOADING=1 with the monotonic time it began (READY=1 ends it). A
+    // reload is done between ticks and may take longer than the watchdog's
+    // timeout (scripts run, connections drain): while the watchdog runs, the
+    // same message pets it and widens its timeout to ReloadWatchdogMs, and
+    // the READY=1 that ends the reload sets the unit's timeout again.
     bool reloading();
+    static constexpr qint64 ReloadWatchdogMs = 90000;
     // WATCHDOG=1 when the pet interval has passed since the last pet (on the
     // gateway clock's monotonic count). Called from every tick: does nothing
     // else, so a tick that stops coming stops the pets.
@@ -47,6 +52,8 @@ private:
     qint64 m_petIntervalMs = 0;
     qint64 m_lastPetMs = 0;
     bool m_petted = false;
+    quint64 m_watchdogUsec = 0;   // the unit's timeout, as systemd gave it
+    bool m_widened = false;       // the timeout is ReloadWatchdogMs now
     RepeatedMessage m_fault;
 };
 

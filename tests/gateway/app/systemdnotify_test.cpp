@@ -40,6 +40,27 @@ TEST(SystemdNotifier, PetsTheWatchdogAtMostEveryQuarterOfItsTimeout)
     EXPECT_EQ(socket.received(), (QByteArrayList{"WATCHDOG=1", "WATCHDOG=1"}));
 }
 
+// A reload may outlast the watchdog's timeout: the timeout is widened while
+// it runs and set back with the READY=1 that ends it.
+TEST(SystemdNotifier, AReloadWidensTheWatchdogUntilItEnds)
+{
+    Notify notify;
+    NotifySocket &socket = notify.socket;
+    ASSERT_TRUE(socket.isValid());
+    const ScopedEnvironment timeout("WATCHDOG_USEC", "10000000");
+    const ScopedEnvironment pid("WATCHDOG_PID", QByteArray::number(qint64(::getpid())));
+    SystemdNotifier notifier;
+    ASSERT_TRUE(notifier.reloading());
+    ASSERT_TRUE(notifier.ready(QStringLiteral("running")));
+    ASSERT_TRUE(notifier.ready(QStringLiteral("running")));
+    const QByteArrayList received = socket.received();
+    ASSERT_EQ(received.size(), 3);
+    EXPECT_TRUE(received[0].startsWith("RELOADING=1\nMONOTONIC_USEC=")) << received[0].constData();
+    EXPECT_TRUE(received[0].endsWith("\nWATCHDOG=1\nWATCHDOG_USEC=90000000")) << received[0].constData();
+    EXPECT_EQ(received[1], "READY=1\nSTATUS=running\nWATCHDOG=1\nWATCHDOG_USEC=10000000");
+    EXPECT_EQ(received[2], "READY=1\nSTATUS=running");
+}
+
 TEST(SystemdNotifier, AWatchdogOfAnotherProcessIsNotPetted)
 {
     Notify notify;
