@@ -6,28 +6,17 @@
 // - both written forms and the stream form parse back to the same layout;
 // - every node's full path leads back to the node;
 // - reading every node is harmless, and reversing a field twice restores it.
+#include "fuzzsupport.h"
+
 #include <datapacketwithblobs.h>
 #include <qdatapacket.h>
 
-#include <QCoreApplication>
 #include <QDataStream>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
-
-// Aborts, naming the broken invariant, when `condition` does not hold.
-void checkAt(bool condition, int line, const char *text)
-{
-    if (condition)
-        return;
-    std::fprintf(stderr, "template_fuzz.cpp:%d: invariant broken: %s\n", line, text);
-    std::abort();
-}
-#define check(condition) checkAt((condition), __LINE__, #condition)
 
 QString describe(const QDataPacketNodeInternal *n)
 {
@@ -86,11 +75,6 @@ QString layoutOf(const QByteArray &xml)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static int argc = 1;
-    static char name[] = "template_fuzz";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-
     const QByteArray input(reinterpret_cast<const char *>(data), static_cast<int>(size));
     const int nul = input.indexOf('\0');
     const QByteArray xml = nul < 0 ? input : input.left(nul);
