@@ -518,12 +518,19 @@ bool write(const QByteArray &payload, BaseTieParam &param, QString *reason)
     if (!parseInput(payload, c, in, reason))
         return false;
     const bool valid = in.valid && in.kind != Input::Null;
-    if (!valid && c.extra == Extra::None) {
-        param.reset(); // no sign: the type's invalid pattern
-        return true;
-    }
     uchar element[16];
     std::memcpy(element, storage, static_cast<size_t>(need));
+    if (!valid && c.extra == Extra::None) {
+        param.reset(); // no sign: the type's invalid pattern
+        if (param.isValid(0)) {
+            // The type has none (a time, a bool): the value would stand as
+            // valid, refreshed by the command that meant to void it.
+            std::memcpy(storage, element, static_cast<size_t>(need));
+            *reason = QStringLiteral("%1 has no invalid value").arg(typeName(type));
+            return false;
+        }
+        return true;
+    }
     if (in.kind == Input::Null)
         std::memset(element, 0xFF, static_cast<size_t>(valueBytes(c.form)));
     else if (!encodeValue(in, c.form, type, element, reason))
@@ -534,6 +541,16 @@ bool write(const QByteArray &payload, BaseTieParam &param, QString *reason)
     else if (c.extra != Extra::None)
         put(element, 4, sign);
     std::memcpy(storage, element, static_cast<size_t>(need));
+    if (!valid && in.hasSign && param.isValid(0)) {
+        // Marked invalid (or null): a sign that reads as valid does not
+        // make it so. The gateway's own messages carry such pairs, e.g. a
+        // value of no number with state 0.
+        const quint32 invalid = signFor(c.extra, false);
+        if (c.extra == Extra::Code16)
+            put(storage, 2, static_cast<quint16>(invalid));
+        else
+            put(storage, 4, invalid);
+    }
     return true;
 }
 

@@ -302,20 +302,26 @@ void MqttTie::mqttMessage(const QByteArray &topic, const QByteArray &payload)
     const QDateTime now = Clock::nowUtc();
     RepeatedMessage &fault = m_payloadFaults[it.key()];
     const QString topicText = QString::fromUtf8(it.key());
+    // Parameters sharing the topic may take the payload differently (their
+    // types differ): one verdict per message, the first refusal's reason.
+    QString refusal;
     for (const Target &target : it.value()) {
         QString reason;
         if (payload.size() > MaxSetPayload)
             reason = QStringLiteral("%1 bytes are too many").arg(payload.size());
         if (!reason.isEmpty() || !MqttPayload::write(payload, *target.param, &reason)) {
             ++counters().messagesDropped;
-            report(fault, kBadPayload, name(), topicText, reason);
+            if (refusal.isEmpty())
+                refusal = reason;
             continue;
         }
         target.param->setDataTime(now);
         target.unit->updateLastReceived(now);
         target.unit->setNewData();
         ++counters().valuesReceived;
-        if (fault.active())
-            recover(fault, kGoodPayload, name(), topicText);
     }
+    if (!refusal.isEmpty())
+        report(fault, kBadPayload, name(), topicText, refusal);
+    else if (fault.active())
+        recover(fault, kGoodPayload, name(), topicText);
 }

@@ -112,6 +112,16 @@ const std::vector<Written> kWritten = {
     {"StateGivenWins", dpdtFloatState, "{\"value\":1,\"valid\":true,\"state\":6}", f32(1) + u32(6), ""},
     {"InvalidGivesStateSeven", dpdtSDWordState, "{\"value\":1,\"valid\":false}", s32(1) + u32(7), ""},
     {"CodeGiven", dpdtFloatErrCode, "{\"value\":2,\"code\":4}", f32(2) + u32(4), ""},
+    // An invalid mark is not undone by a sign that reads as valid (the
+    // gateway publishes a value of no number as null, invalid, state 0).
+    {"InvalidWithValidStateStaysInvalid", dpdtFloatState, "{\"value\":null,\"valid\":false,\"state\":0}",
+     u32(0xFFFFFFFF) + u32(7), ""},
+    {"InvalidWithCodeZeroStaysInvalid", dpdtSWordErrCode, "{\"value\":3,\"valid\":false,\"code\":0}",
+     le<qint16>(3) + le<quint16>(1), ""},
+    // A type without an invalid pattern refuses to be voided instead of
+    // keeping its old value as if it were new.
+    {"NullIntoTimeSpecIsRefused", dpdtTimeSpec, "null", kRefused, "TIMESPEC has no invalid value"},
+    {"InvalidIntoBoolIsRefused", dpdtBool, "{\"value\":true,\"valid\":false}", kRefused, "has no invalid value"},
     {"TrueIntoBool", dpdtBool, "true", le<quint8>(1), ""},
     {"QuotedTimeIntoTimeSpec", dpdtTimeSpec, "\"2026-12-08T04:33:25.500Z\"", u32(1796704405) + u32(500000000), ""},
     {"BareTimeWithoutZoneIsUtc", dpdtTimeSpec, "2026-12-08T04:33:25", u32(1796704405) + u32(0), ""},

@@ -194,6 +194,26 @@ TEST_F(MqttTieTest, ASetMessageReachesAConsumerOfAnotherTieAndABadOneChangesNoth
     EXPECT_EQ(word(sp1, 1), 1);
 }
 
+// Two parameters on one topic whose types take a payload differently: one
+// verdict per message, so a payload one of them refuses is reported once,
+// not once and recovered by the other on every message.
+TEST_F(MqttTieTest, APayloadRefusedByOneOfTwoParametersOnATopicIsReportedOnce)
+{
+    ASSERT_TRUE(startBroker());
+    write("a.csv", "index,type,kks\n1,SWORD,SP3\n");
+    write("b.csv", "index,type,kks\n1,WORD,SP3\n");
+    ASSERT_TRUE(load(mqttSection("", "<csvlist file='a.csv' index='0' type='1' kks='2' direction='in'/>"
+                                     "<csvlist file='b.csv' index='0' type='1' kks='2' direction='in'/>")));
+    ASSERT_TRUE(waitUntil([this] { return connection()->subscribed(); }));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(subscriber.publish("plant/gw1/SP3/set", "-1"));
+    ASSERT_TRUE(waitUntil([this] { return counters().messagesDropped == 3; }));
+    EXPECT_EQ(counters().valuesReceived, 3u);
+    EXPECT_EQ(messages.count("MQTT tie \"gw1\": payload on topic plant/gw1/SP3/set ignored: -1 does not fit WORD"), 1)
+        << qPrintable(messages.warnings().join('\n'));
+    EXPECT_FALSE(log.contains("takes values again"));
+}
+
 TEST_F(MqttTieTest, ABrokerOutageWithinTheBoundLosesNothingAndKeepsTheOrder)
 {
     ASSERT_TRUE(startBroker());
