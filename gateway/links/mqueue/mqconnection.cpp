@@ -226,8 +226,8 @@ bool MQConnection::send(const char *data, qint64 size)
     }
     // The queue's own message size is what the system enforces.
     if (size < 0 || static_cast<quint64>(size) > queueMessageSize()) {
-        report(m_sendReport, "Cannot send %1 bytes by mqueue %2: max message is %3", QString::number(size), m_name,
-               QString::number(queueMessageSize()));
+        report(m_tooLongReports[size], "Cannot send %1 bytes by mqueue %2: max message is %3", QString::number(size),
+               m_name, QString::number(queueMessageSize()));
         return false;
     }
     if (::mq_send(m_mqd, data, static_cast<size_t>(size), 0) != 0) {
@@ -239,5 +239,12 @@ bool MQConnection::send(const char *data, qint64 size)
     GATE_DEBUG(4, "%s: MQConnection::sendMsg() %i bytes was sent to mqueue %s", qUtf8Printable(now()),
                static_cast<int>(size), qUtf8Printable(m_name));
     recover(m_sendReport, "mqueue %1 takes messages again", m_name);
+    if (!m_tooLongReports.isEmpty()) {
+        const auto fault = m_tooLongReports.find(size);
+        if (fault != m_tooLongReports.end()) {
+            recover(*fault, "mqueue %1 takes messages again", m_name);
+            m_tooLongReports.erase(fault);
+        }
+    }
     return true;
 }

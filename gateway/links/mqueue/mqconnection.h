@@ -4,6 +4,7 @@
 #include "core/repeatedmessage.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -103,6 +104,10 @@ private:
     RepeatedMessage m_openReport;
     RepeatedMessage m_receiveReport;
     RepeatedMessage m_sendReport;
+    // Messages too long for the queue, one streak per length (the lengths
+    // are the tie's unit sizes, so few): a unit that never fits does not
+    // report and recover on every tick beside one that does.
+    QHash<qint64, RepeatedMessage> m_tooLongReports;
     RepeatedMessage m_removedReport;
 };
 

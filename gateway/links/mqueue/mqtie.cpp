@@ -204,6 +204,14 @@ void MQTie::take(InArea &in, const char *bytes)
 void MQTie::drop(qint64 length)
 {
     ++counters().messagesDropped;
+    // The lengths come from the writer and may change with every message:
+    // while a streak runs, a drop of any length counts as a repeat of its
+    // first line, and each drop's own line goes to the debug output.
+    const bool first = !m_dropReport.active();
+    if (!first && !debugEnabled(1)) {
+        m_dropReport.report(m_dropWarning, m_dropLog);
+        return;
+    }
     QStringList sizes;
     for (const InArea &in : qAsConst(m_inAreas))
         sizes << QString::number(in.size);
@@ -211,11 +219,18 @@ void MQTie::drop(qint64 length)
     const bool one = sizes.size() == 1;
     const QString unit = QString::asprintf("%p", static_cast<void *>(m_inAreas.first().unit));
     const QString bytes = QString::number(length);
+    const QString warning = QStringLiteral("MQTie::pollUnitData(%1) received %2 bytes instead %3")
+                                .arg(unit, bytes, one ? list : QStringLiteral("one of ") + list);
+    if (!first) {
+        GATE_DEBUG(1, "%s", qUtf8Printable(warning));
+        m_dropReport.report(m_dropWarning, m_dropLog);
+        return;
+    }
     const char *logText = one ? "mqueue message of %1 bytes dropped: the area takes %2 bytes"
                               : "mqueue message of %1 bytes dropped: the areas take %2 bytes";
-    m_dropReport.report(QStringLiteral("MQTie::pollUnitData(%1) received %2 bytes instead %3")
-                            .arg(unit, bytes, one ? list : QStringLiteral("one of ") + list),
-                        QCoreApplication::translate("MQTie", logText).arg(bytes, list));
+    m_dropWarning = warning;
+    m_dropLog = QCoreApplication::translate("MQTie", logText).arg(bytes, list);
+    m_dropReport.report(m_dropWarning, m_dropLog);
 }
 
 bool MQTie::sendUnitData(BaseAreaTieUnit *unit)

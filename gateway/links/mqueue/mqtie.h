@@ -103,6 +103,8 @@ private:
     QVector<InArea> m_inAreas;
     bool m_inAreasStale;
     RepeatedMessage m_dropReport;
+    QString m_dropWarning; // the first line of the running drop streak
+    QString m_dropLog;
 };
 
 #endif // MQTIE_H
