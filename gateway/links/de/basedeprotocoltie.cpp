@@ -221,17 +221,22 @@ void BaseDEProtocolTie::sendDirty()
     }
     const int peers = connectedCount();
     const QVector<QByteArray> frames = m_packets.takeFrames();
+    bool delivered = frames.isEmpty();
     for (const QByteArray &frame : frames) {
         GATE_DEBUG(5, "BaseDEProtocolTie::sendDirty() sending %i bytes for type %u", static_cast<int>(frame.size()),
                    deWord(frame.constData() + DEPack::OffsetDataType));
         const int written = sendFrame(frame);
+        if (written > 0)
+            delivered = true;
         counters().valuesSent += static_cast<quint64>(packParamCount(frame)) * static_cast<quint64>(written);
     }
     m_packets.clear();
+    // Units count as sent when a peer took their frames; frames every peer
+    // refused (a stalled peer past its bound) went nowhere.
     for (BaseTieUnit *unit : qAsConst(units())) {
         if (!unit || !unit->isDirty())
             continue;
-        if (peers > 0) {
+        if (peers > 0 && delivered) {
             unit->markSent();
             ++counters().unitsSent;
         } else {

@@ -385,9 +385,11 @@ TEST_F(DETie_, ValuesRefusedByAStalledPeerAreNotCountedAsSent)
     QCoreApplication::processEvents();
     ASSERT_GT(socket(1)->bytesToWrite(), 0);
     const quint64 sent = tie(1)->counters().valuesSent;
+    const quint64 unitsSent = tie(1)->counters().unitsSent;
     sendTemp(22.5f);
     tick();
     EXPECT_EQ(tie(1)->counters().valuesSent, sent);
+    EXPECT_EQ(tie(1)->counters().unitsSent, unitsSent);
     EXPECT_GT(tie(1)->counters().bytesUnsent, 0u);
     EXPECT_EQ(socket(1)->state(), QAbstractSocket::UnconnectedState);
 }
