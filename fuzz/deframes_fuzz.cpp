@@ -38,6 +38,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -110,21 +111,54 @@ struct Setup {
         }
     }
 
+    // Accepts connections until the one whose peer is `writer`.
+    bool acceptPeerOf(int writer, int &accepted) const
+    {
+        sockaddr_in mine{};
+        socklen_t length = sizeof mine;
+        if (::getsockname(writer, reinterpret_cast<sockaddr *>(&mine), &length) != 0)
+            return false;
+        for (int stale = 0; stale < 16; ++stale) {
+            accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (accepted < 0)
+                return false;
+            sockaddr_in peer{};
+            length = sizeof peer;
+            if (::getpeername(accepted, reinterpret_cast<sockaddr *>(&peer), &length) == 0
+                && peer.sin_port == mine.sin_port)
+                return true;
+            ::close(accepted);
+        }
+        return false;
+    }
+
     // The accepted end in `accepted` and the connecting end in `writer`.
-    // A connect the kernel turns down now and then on a busy loopback
-    // (it happened once in some 10^5) is tried again; each refusal is
-    // printed with its reason.
+    // libFuzzer's alarm signal may interrupt the connect, which the kernel
+    // then completes on its own: the accepted end must be this writer's
+    // peer, so stale connections left in the queue are closed and skipped.
+    // Each refusal is printed with its reason.
     bool connectPair(int &accepted, int &writer) const
     {
         for (int attempt = 0;; ++attempt) {
             writer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (writer >= 0
-                && ::connect(writer, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
-                && (accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0)
-                break;
-            const int error = errno;
-            if (writer >= 0)
+            int error = errno;
+            if (writer >= 0) {
+                int rc = ::connect(writer, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+                error = errno;
+                if (rc != 0 && error == EINTR) {
+                    pollfd ready{writer, POLLOUT, 0};
+                    int soError = 0;
+                    socklen_t length = sizeof soError;
+                    rc = ::poll(&ready, 1, 1000) == 1
+                            && ::getsockopt(writer, SOL_SOCKET, SO_ERROR, &soError, &length) == 0 && soError == 0
+                        ? 0
+                        : -1;
+                    error = soError ? soError : EINTR;
+                }
+                if (rc == 0 && acceptPeerOf(writer, accepted))
+                    break;
                 ::close(writer);
+            }
             std::fprintf(stderr, "deframes_fuzz: no connection: %s\n", std::strerror(error));
             if (attempt == 100)
                 return false;
