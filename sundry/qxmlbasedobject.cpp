@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -191,8 +192,10 @@ bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &
     };
     // The stream reader keeps no stack of its own beyond the element names,
     // so it measures any depth safely; well-formedness is left to the DOM
-    // parser below, which reports it with its own words.
+    // parser below, which reports it with its own words. Namespaces are not
+    // checked, as the DOM parser does not check them.
     QXmlStreamReader scan(data);
+    scan.setNamespaceProcessing(false);
     int depth = 0;
     while (!scan.atEnd()) {
         const QXmlStreamReader::TokenType token = scan.readNext();
@@ -203,6 +206,17 @@ bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &
         } else if (token == QXmlStreamReader::EndElement) {
             --depth;
         }
+    }
+    // Where the scan stopped at an error the DOM parser may still go on
+    // (the two differ in what they accept): it gets the text only when what
+    // follows cannot nest past the limit, each "<" opening at most one
+    // level. The character offset is at most the byte offset, so the count
+    // covers all that follows.
+    if (scan.hasError()) {
+        const qint64 from = qBound<qint64>(0, scan.characterOffset(), data.size());
+        const qint64 opens = std::count(data.constBegin() + from, data.constEnd(), '<');
+        if (depth + opens > maxDepth)
+            return fail(scan.errorString(), scan.lineNumber(), scan.columnNumber());
     }
     QString message;
     int line = 0;

@@ -213,6 +213,17 @@ TEST(QXmlBasedObject, NestingBeyondTheLimitIsRefusedBeforeParsing)
     EXPECT_TRUE(QXmlBasedObject::setXMLContentChecked(doc, nested(QXmlBasedObject::MaxXMLNestingDepth), &reason));
     EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, nested(100000), &reason));
     EXPECT_EQ(reason, QStringLiteral("elements nested deeper than 256 levels at line 1, column 771"));
+
+    // An undeclared prefix once stopped the scan early, and the DOM parser,
+    // which does not check namespaces, went on into the depth unmeasured.
+    EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, "<packet><p:q/>" + nested(100000) + "</packet>", &reason));
+    EXPECT_EQ(reason, QStringLiteral("elements nested deeper than 256 levels at line 1, column 782"));
+    EXPECT_TRUE(QXmlBasedObject::setXMLContentChecked(doc, "<packet><p:q/></packet>", &reason));
+    // Any other error the scan stops at: the deep rest is refused with the
+    // scan's reason, a shallow one still gets the DOM parser's words.
+    EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, "<packet><q a='1' a='2'/>" + nested(100000) + "</packet>", &reason));
+    EXPECT_TRUE(reason.startsWith(QStringLiteral("Attribute 'a' redefined.")));
+    EXPECT_TRUE(QXmlBasedObject::setXMLContentChecked(doc, "<packet><q a='1' a='2'/></packet>", &reason));
 }
 
 } // namespace
