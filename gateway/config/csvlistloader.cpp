@@ -138,19 +138,27 @@ bool loadCsvList(CsvTieUnit *unit, const QString &path, const CsvListColumns &co
             return false;
         }
         const quint32 type = columns.type >= 0 ? csvTypeFromCode(fields.at(columns.type)) : typeValue;
+        // A type without an element size gives no storage, and the parameter
+        // takes type 0: it is never bound, and it is indexed under 0.
+        const bool sized = DPDataTypeElementSize(static_cast<int>(type)) > 0;
+        const quint32 heldType = sized ? type : 0;
         if (type == 0) {
-            // The parameter would get no storage and never be bound.
             reportConfigError(kContext,
                               "Warning loading cvs file: unknown data type \"%1\" in %2, line %3; the parameter has "
                               "no value and is never bound",
                               {fields.at(columns.type), path, QString::number(lineNo)});
+        } else if (!sized) {
+            reportConfigError(kContext,
+                              "Warning loading cvs file: data type %1 in %2, line %3 has no element size; the "
+                              "parameter has no value and is never bound",
+                              {DPDataTypeToString(static_cast<int>(type)), path, QString::number(lineNo)});
         }
         qint32 index = -1;
         if (columns.index >= 0 && !parseIndex(fields.at(columns.index), &index)) {
             reportConfigError(kContext, "Error loading cvs file (wrong id: \"%1\")", {fields.at(columns.index)});
             return false;
         }
-        if (unit->csvParamsHash().contains(index, type)) {
+        if (unit->csvParamsHash().contains(index, heldType)) {
             reportConfigError(kContext, "Error loading cvs file (parameter with type: %1 id: %2 already exist)",
                               "Error loading cvs file (parameter with type: %1 and id: %2 already exist)",
                               {DPDataTypeToString(static_cast<int>(type)), QString::number(index)});

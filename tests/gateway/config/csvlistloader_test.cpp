@@ -124,6 +124,23 @@ TEST_F(ListFixture, TypeColumnOverridesTheTypeValueAndUnknownNamesGetNoStorage)
     EXPECT_EQ(log.lines().size(), 1);
 }
 
+// A known type without an element size is held as type 0: it is warned
+// about like an unknown name, and a second row of the same type and index
+// is a duplicate, not a silent replacement in the type index.
+TEST_F(ListFixture, TypeWithoutElementSizeIsWarnedAndItsDuplicatesRefused)
+{
+    const QString path = write("type,id,kks\nSWORDERRCODE,1,K1\nSWORDERRCODE,1,K2\n");
+    EXPECT_FALSE(loadCsvList(unit, path, typedColumns(), 0, nullptr));
+    ASSERT_EQ(unit->params().size(), 1);
+    EXPECT_EQ(param(0)->metatype(), 0u);
+    EXPECT_EQ(messages.warnings(),
+              (QStringList{"Warning loading cvs file: data type SWORDERRCODE in " + path
+                               + ", line 2 has no element size; the parameter has no value and is never bound",
+                           "Warning loading cvs file: data type SWORDERRCODE in " + path
+                               + ", line 3 has no element size; the parameter has no value and is never bound",
+                           "Error loading cvs file (parameter with type: SWORDERRCODE id: 1 already exist)"}));
+}
+
 TEST_F(ListFixture, EmptyLastColumnAfterTheFinalSeparatorIsPresent)
 {
     const QString path = write("kks,id,type,ext\nI1,2,SDWORDVALID,\nI2,3,SDWORDVALID,\"E,3\",\nI3,4,SDWORDVALID,E4\n");
