@@ -103,7 +103,9 @@ public:
 
     // True when the packet has no template.
     bool isNull() const { return !m_template; }
-    QDataPacketInternal *templateInternal() const { return m_template.data(); }
+    // The template tree, shared with the packet's copies; read only, as the
+    // packet's texts and handles refer to its nodes.
+    const QDataPacketInternal *templateInternal() const { return m_template.data(); }
 
 protected:
     void setErrorText(const QString &text) { m_errorText = text; }
