@@ -84,7 +84,8 @@ bool QDataPacketInternal::fail(const QString &reason, int line, int column)
 QString QDataPacketInternal::errorText() const
 {
     if (m_errorLine > 0)
-        return QStringLiteral("%1 at line %2, column %3").arg(m_errorReason).arg(m_errorLine).arg(m_errorColumn);
+        return QStringLiteral("%1 at line %2, column %3")
+            .arg(m_errorReason, QString::number(m_errorLine), QString::number(m_errorColumn));
     return m_errorReason;
 }
 

@@ -174,7 +174,7 @@ bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &
     if (setXMLContentChecked(doc, data, &reason, &line, &column, maxDepth))
         return true;
     if (errorText)
-        *errorText = QStringLiteral("%1 at line %2, column %3").arg(reason).arg(line).arg(column);
+        *errorText = QStringLiteral("%1 at line %2, column %3").arg(reason, QString::number(line), QString::number(column));
     return false;
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 QString summaryText(const QString &text, quint64 repeats)
 {
-    return QStringLiteral("%1 (repeated %2 times)").arg(text).arg(repeats);
+    return QStringLiteral("%1 (repeated %2 times)").arg(text, QString::number(repeats));
 }
 
 } // namespace

@@ -143,7 +143,7 @@ bool DEPeerOptions::parse(const QStringList &arguments, QString &error)
             bool ok = false;
             out = text.toDouble(&ok);
             if (!ok || out < min || !std::isfinite(out)) {
-                error = QStringLiteral("%1 %2: a number of at least %3 expected").arg(arg, text).arg(min);
+                error = QStringLiteral("%1 %2: a number of at least %3 expected").arg(arg, text, QString::number(min));
                 return false;
             }
             return true;

@@ -132,7 +132,7 @@ bool DEValueCodec::parse(const QString &text, QByteArray &bytes, QString *error)
     if (text.startsWith(QLatin1String("hex:"))) {
         const QByteArray raw = QByteArray::fromHex(text.mid(4).toLatin1());
         if (raw.size() != m_size)
-            return fail(QStringLiteral("\"%1\" is not %2 bytes in hex").arg(text).arg(m_size));
+            return fail(QStringLiteral("\"%1\" is not %2 bytes in hex").arg(text, QString::number(m_size)));
         bytes = raw;
         return true;
     }

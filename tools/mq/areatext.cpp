@@ -223,7 +223,7 @@ bool AreaText::load(const QString &path)
     m_path = path;
     const int result = m_unit->defStruct().loadFile(path, QTextCodec::codecForName("KOI8-R"));
     if (result != QDefFileStruct::dfrOk) {
-        m_error = QStringLiteral("cannot read the definition file %1 (%2)").arg(path).arg(result);
+        m_error = QStringLiteral("cannot read the definition file %1 (%2)").arg(path, QString::number(result));
         return false;
     }
     if (m_unit->unitSize() > MQTie::MaxMessageBytes) {

@@ -55,7 +55,7 @@ int fail(const QString &text, int code = exFailed)
 QString systemError(const QString &what, const QString &queue)
 {
     const int error = errno;
-    return QStringLiteral("%1 %2: %3 (%4)").arg(what, queue).arg(error).arg(mqErrorText(error));
+    return QStringLiteral("%1 %2: %3 (%4)").arg(what, queue, QString::number(error), mqErrorText(error));
 }
 
 // The absolute CLOCK_REALTIME instant `seconds` from now, for the timed calls.

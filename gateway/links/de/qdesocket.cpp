@@ -155,7 +155,7 @@ void QDESocket::slotError(QAbstractSocket::SocketError)
     if (!m_connect || m_lastSeenState == ConnectedState)
         return;
     GATE_DEBUG(1, "QDESocket (%s:%u): %s", qUtf8Printable(m_host), m_port, qUtf8Printable(errorString()));
-    m_connectFault.report(tr("Cannot connect to %1:%2: %3").arg(m_host).arg(m_port).arg(errorString()));
+    m_connectFault.report(tr("Cannot connect to %1:%2: %3").arg(m_host, QString::number(m_port), errorString()));
 }
 
 void QDESocket::protocolError(const QByteArray &debug, const QString &operatorText)

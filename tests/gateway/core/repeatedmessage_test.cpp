@@ -48,6 +48,12 @@ TEST_F(Repeats, ADifferentTextIsWrittenAtOnceAfterTheSummaryOfTheOldOne)
                                         "cannot open: permission denied"}));
     EXPECT_TRUE(messages.warnings().isEmpty());
     EXPECT_EQ(logOnly.streakReports(), 3u);
+
+    // Texts quote what came from outside: a placeholder in them is text.
+    logOnly.report("payload \"%1\" refused");
+    logOnly.report("payload \"%1\" refused");
+    logOnly.clear();
+    EXPECT_EQ(log.lines().last(), QStringLiteral("payload \"%1\" refused (repeated 1 times)"));
 }
 
 TEST(Clock, MonotonicReadingIgnoresWallClockStepsAndFollowsAdvance)
