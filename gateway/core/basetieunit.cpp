@@ -152,7 +152,11 @@ void BaseTieUnit::updateLastUpdated(const QDateTime &dt)
     if (!dt.isValid())
         return;
     const qint64 msecs = dt.toMSecsSinceEpoch();
-    if (m_lastStampedMsecs != kNoTime && msecs <= m_lastStampedMsecs)
+    // Older data times are refused, but only behind a mark that is not
+    // ahead of the clock: one future time (a peer's wrong clock, a reset
+    // value read as a time) would otherwise freeze the stamp until then.
+    if (m_lastStampedMsecs != kNoTime && msecs <= m_lastStampedMsecs
+        && m_lastStampedMsecs <= Clock::nowMsecsSinceEpoch())
         return;
     m_lastStampedMsecs = msecs;
     if (m_lastUpdatedMsecs == kNoTime || m_lastUpdatedMsecs < msecs) {
@@ -170,7 +174,11 @@ void BaseTieUnit::updateLastReceived(const QDateTime &dt)
     if (!dt.isValid())
         return;
     const qint64 msecs = dt.toMSecsSinceEpoch();
-    if (m_lastReceivedMsecs == kNoTime || m_lastReceivedMsecs < msecs) {
+    // Never backwards, unless the stored time is ahead of the clock: the
+    // clock was stepped back, and the unit's age must follow it, or a
+    // source that stops would read as fresh until the clock caught up.
+    if (m_lastReceivedMsecs == kNoTime || m_lastReceivedMsecs < msecs
+        || m_lastReceivedMsecs > Clock::nowMsecsSinceEpoch()) {
         m_lastReceived = dt;
         m_lastReceivedMsecs = msecs;
     }

@@ -143,6 +143,30 @@ TEST_F(UnitFixture, TimePointFollowsAProviderWhoseTimesTrailTheClock)
     }
 }
 
+// A wall clock stepped back an hour: the unit's times must not stay an
+// hour ahead, or a source that stops reads as fresh and a stamp freezes.
+TEST_F(UnitFixture, TimesAheadOfTheClockDoNotHoldAfterAStepBack)
+{
+    unit->setDirection(BaseTieUnit::dirFromThis);
+    unit->updateLastReceived(clock.now());
+    clock.set(clock.now().addSecs(-3600));
+    unit->updateLastReceived(clock.now());
+    EXPECT_EQ(unit->lastReceived(), clock.now());
+    clock.advance(5000); // the source stopped
+    EXPECT_EQ(unit->state(), BaseTieUnit::stStale);
+
+    auto *stamp = new MemoryParam(unit, 6, 2, 4);
+    unit->addParam(stamp);
+    unit->timePoint().setParam(stamp);
+    unit->timePoint().setType(TimePoint::tptUTmsecUTC);
+    unit->updateLastUpdated(clock.now().addDays(365)); // one wrong future time
+    const QDateTime right = clock.now().addMSecs(-800);
+    unit->updateLastUpdated(right);
+    EXPECT_EQ(unit->timePoint().toDT(), right);
+    unit->updateLastUpdated(right.addMSecs(-100)); // behind a sound mark: refused
+    EXPECT_EQ(unit->timePoint().toDT(), right);
+}
+
 TEST_F(UnitFixture, InitResetsEveryParameterSkipsNullsAndClearsDirty)
 {
     auto *param = new MemoryParam(unit, 9, 2, 4);
