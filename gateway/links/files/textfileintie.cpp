@@ -80,6 +80,7 @@ TextFileInTie::TextFileInTie(QObject *parent)
     , m_openFault(RepeatedMessage::Both)
     , m_noPassNote(RepeatedMessage::Warning)
     , m_overLongFault(RepeatedMessage::Both)
+    , m_openLastLineFault(RepeatedMessage::Both)
     , m_emptyIdNote(RepeatedMessage::Warning)
     , m_unknownIdNote(RepeatedMessage::Warning)
     , m_noTextFormNote(RepeatedMessage::Warning)
@@ -155,20 +156,23 @@ bool TextFileInTie::readPass()
 
 bool TextFileInTie::readLines(QFile &file, const InputState &state)
 {
-    if (lastLineUnsettled(file, state)) {
-        noteNoPass(2, "TextFileInTie::pollAndConvert(): last line of input file \"%1\" is not complete yet");
-        return false;
-    }
+    // An unsettled last line is left unread; the complete lines before it are read.
+    const bool unsettled = lastLineUnsettled(file, state);
+    reportOpenLastLine(unsettled);
     if (state.size <= 0) {
         noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty input file \"%1\"");
         setReadPosition(0);
         return false;
     }
     TextLineReader reader(&file, 0, codec());
+    reader.setEnd(state.size, !unsettled);
     qint64 start = 0;
     QStringList fields = startOfPass(file, state, reader, &start);
     if (fields.isEmpty()) {
-        noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty line in input file \"%1\"");
+        if (reader.openLineLeft())
+            noteNoPass(2, "TextFileInTie::pollAndConvert(): last line of input file \"%1\" is not complete yet");
+        else
+            noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty line in input file \"%1\"");
         return false;
     }
     if (m_noPassNote.active())
@@ -189,8 +193,28 @@ bool TextFileInTie::readLines(QFile &file, const InputState &state)
             storeValue(fields.at(0), fields.at(1), faults);
         fields = reader.nextFields(dialect());
     }
+    // The pass ran into the unfinished last line: the next poll reads the
+    // whole pass again, that line then finished or settled.
+    if (fields.isEmpty() && reader.openLineLeft())
+        setReadPosition(start);
     reportPassFaults(faults);
     return true;
+}
+
+void TextFileInTie::reportOpenLastLine(bool unsettled)
+{
+    if (!unsettled) {
+        if (m_openLastLineFault.active())
+            m_openLastLineFault.clear();
+        return;
+    }
+    if (unsettledForMs() < static_cast<qint64>(timeout()))
+        return;
+    m_openLastLineFault.report(QStringLiteral("TextFileInTie::pollAndConvert(): the last line of input file \"%1\" has "
+                                              "had no line end for more than %2 ms while the file kept changing; it "
+                                              "is read once it ends or the file stands still")
+                                   .arg(fileName())
+                                   .arg(timeout()));
 }
 
 QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start)
