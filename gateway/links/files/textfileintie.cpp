@@ -285,16 +285,17 @@ void TextFileInTie::skipOverLongLine(const QStringList &fields, qint64 lineStart
     const QString id = fields.size() >= 2 ? fields.at(0) : QString();
     if (!id.isEmpty())
         storeValue(id, QString(), faults);
+    // The warning is the same for every over-long line of the file, so that
+    // a streak of them is written once; where they are is a debug note.
     addFault(faults.overLong, [&] {
-        QString text = QStringLiteral("TextFileInTie::pollAndConvert(): the line at byte %1 of input file \"%2\" is "
-                                      "longer than %3 bytes and was skipped")
-                           .arg(lineStart)
-                           .arg(fileName())
-                           .arg(TextLineReader::MaxLineBytes);
-        if (!id.isEmpty())
-            text += QStringLiteral("; parameter \"%1\" is invalid").arg(shown(id));
-        return text;
+        return QStringLiteral("TextFileInTie::pollAndConvert(): input file \"%1\" has lines longer than %2 bytes; "
+                              "they are skipped and their parameters are invalid")
+            .arg(fileName())
+            .arg(TextLineReader::MaxLineBytes);
     });
+    GATE_DEBUG(1, "TextFileInTie::pollAndConvert(): skipped the line at byte %lld of input file \"%s\"%s",
+               static_cast<long long>(lineStart), qUtf8Printable(fileName()),
+               qUtf8Printable(id.isEmpty() ? QString() : QStringLiteral(" of parameter \"%1\"").arg(shown(id))));
 }
 
 void TextFileInTie::reportPassFaults(const PassFaults &faults)
@@ -302,7 +303,11 @@ void TextFileInTie::reportPassFaults(const PassFaults &faults)
     reportLineFault(m_emptyIdNote, faults.emptyId);
     reportLineFault(m_unknownIdNote, faults.unknownId);
     reportLineFault(m_noTextFormNote, faults.noTextForm);
-    reportLineFault(m_overLongFault, faults.overLong);
+    // One text for the streak, without the count of the pass's lines.
+    if (faults.overLong.count > 0)
+        m_overLongFault.report(faults.overLong.first);
+    else if (m_overLongFault.active())
+        m_overLongFault.clear();
 }
 
 void TextFileInTie::noteNoPass(quint32 level, const char *text)
