@@ -338,7 +338,6 @@ TEST_F(TextFileIn, LastLineWithoutLineEndIsTakenOnlyOnceTheFileStoodStillForTheT
     EXPECT_FALSE(provider("T4")->isValid(0));
     appendText("values.txt", "7\n");
     poll();
-    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 5.0f);
     EXPECT_TRUE(provider("T1")->isValid(0));
     EXPECT_EQ(intValue(provider("T4")), 67);
 
