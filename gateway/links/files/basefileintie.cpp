@@ -44,6 +44,8 @@ BaseFileInTie::BaseFileInTie(QObject *parent)
     , m_codec(nullptr)
     , m_seenValid(false)
     , m_changedAtMs(0)
+    , m_unsettledSinceMs(-1)
+    , m_unsettledForMs(0)
 {
 }
 
@@ -104,6 +106,17 @@ bool BaseFileInTie::lastLineUnsettled(QFile &file, const InputState &state)
         m_changedAtMs = now;
     }
     char last = '\n';
-    const bool open = state.size > 0 && byteAt(file, state.size - 1, &last) && last != '\n';
-    return open && now - m_changedAtMs < static_cast<qint64>(timeout());
+    bool unsettled = false;
+    if (state.size > 0 && !byteAt(file, state.size - 1, &last)) {
+        m_changedAtMs = now; // shorter than just now: it is being rewritten
+        unsettled = true;
+    } else {
+        unsettled = last != '\n' && now - m_changedAtMs < static_cast<qint64>(timeout());
+    }
+    if (!unsettled)
+        m_unsettledSinceMs = -1;
+    else if (m_unsettledSinceMs < 0)
+        m_unsettledSinceMs = now;
+    m_unsettledForMs = unsettled ? now - m_unsettledSinceMs : 0;
+    return unsettled;
 }

@@ -77,11 +77,15 @@ protected:
     void rememberPosition(QFile &file, const InputState &state);
     // True when the last line of `file` has no line end yet and the file
     // changed less than the tie's data timeout ago: its writer may still be
-    // writing it, so this poll leaves the file alone. Such a line is taken
+    // writing it, so this poll leaves that line unread. Such a line is taken
     // once the file has stood unchanged for the data timeout, never while it
-    // keeps changing. Called once per poll that opened the file; it also
-    // notes when the file last changed.
+    // keeps changing. A last byte that cannot be read (the file got shorter
+    // since `state` was taken) counts as unsettled too. Called once per poll
+    // that opened the file; it also notes when the file last changed.
     bool lastLineUnsettled(QFile &file, const InputState &state);
+    // How long, at the last lastLineUnsettled(), the last line had been
+    // found unsettled at every poll in a row; 0 when it was not unsettled.
+    qint64 unsettledForMs() const { return m_unsettledForMs; }
 
 private:
     QString m_fileName;
@@ -97,6 +101,9 @@ private:
     InputState m_seen;
     bool m_seenValid;
     qint64 m_changedAtMs;
+    // Since when (monotonic) the last line is unsettled, -1 when it is not.
+    qint64 m_unsettledSinceMs;
+    qint64 m_unsettledForMs;
 };
 
 #endif // BASEFILEINTIE_H

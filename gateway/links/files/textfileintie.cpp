@@ -80,6 +80,7 @@ TextFileInTie::TextFileInTie(QObject *parent)
     , m_openFault(RepeatedMessage::Both)
     , m_noPassNote(RepeatedMessage::Warning)
     , m_overLongFault(RepeatedMessage::Both)
+    , m_openLastLineFault(RepeatedMessage::Both)
     , m_emptyIdNote(RepeatedMessage::Warning)
     , m_unknownIdNote(RepeatedMessage::Warning)
     , m_noTextFormNote(RepeatedMessage::Warning)
@@ -155,20 +156,23 @@ bool TextFileInTie::readPass()
 
 bool TextFileInTie::readLines(QFile &file, const InputState &state)
 {
-    if (lastLineUnsettled(file, state)) {
-        noteNoPass(2, "TextFileInTie::pollAndConvert(): last line of input file \"%1\" is not complete yet");
-        return false;
-    }
+    // An unsettled last line is left unread; the complete lines before it are read.
+    const bool unsettled = lastLineUnsettled(file, state);
+    reportOpenLastLine(unsettled);
     if (state.size <= 0) {
         noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty input file \"%1\"");
         setReadPosition(0);
         return false;
     }
     TextLineReader reader(&file, 0, codec());
+    reader.setEnd(state.size, !unsettled);
     qint64 start = 0;
     QStringList fields = startOfPass(file, state, reader, &start);
     if (fields.isEmpty()) {
-        noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty line in input file \"%1\"");
+        if (reader.openLineLeft())
+            noteNoPass(2, "TextFileInTie::pollAndConvert(): last line of input file \"%1\" is not complete yet");
+        else
+            noteNoPass(1, "TextFileInTie::pollAndConvert(): Empty line in input file \"%1\"");
         return false;
     }
     if (m_noPassNote.active())
@@ -189,8 +193,28 @@ bool TextFileInTie::readLines(QFile &file, const InputState &state)
             storeValue(fields.at(0), fields.at(1), faults);
         fields = reader.nextFields(dialect());
     }
+    // The pass ran into the unfinished last line: the next poll reads the
+    // whole pass again, that line then finished or settled.
+    if (fields.isEmpty() && reader.openLineLeft())
+        setReadPosition(start);
     reportPassFaults(faults);
     return true;
+}
+
+void TextFileInTie::reportOpenLastLine(bool unsettled)
+{
+    if (!unsettled) {
+        if (m_openLastLineFault.active())
+            m_openLastLineFault.clear();
+        return;
+    }
+    if (unsettledForMs() < static_cast<qint64>(timeout()))
+        return;
+    m_openLastLineFault.report(QStringLiteral("TextFileInTie::pollAndConvert(): the last line of input file \"%1\" has "
+                                              "had no line end for more than %2 ms while the file kept changing; it "
+                                              "is read once it ends or the file stands still")
+                                   .arg(fileName())
+                                   .arg(timeout()));
 }
 
 QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start)
@@ -261,16 +285,17 @@ void TextFileInTie::skipOverLongLine(const QStringList &fields, qint64 lineStart
     const QString id = fields.size() >= 2 ? fields.at(0) : QString();
     if (!id.isEmpty())
         storeValue(id, QString(), faults);
+    // The warning is the same for every over-long line of the file, so that
+    // a streak of them is written once; where they are is a debug note.
     addFault(faults.overLong, [&] {
-        QString text = QStringLiteral("TextFileInTie::pollAndConvert(): the line at byte %1 of input file \"%2\" is "
-                                      "longer than %3 bytes and was skipped")
-                           .arg(lineStart)
-                           .arg(fileName())
-                           .arg(TextLineReader::MaxLineBytes);
-        if (!id.isEmpty())
-            text += QStringLiteral("; parameter \"%1\" is invalid").arg(shown(id));
-        return text;
+        return QStringLiteral("TextFileInTie::pollAndConvert(): input file \"%1\" has lines longer than %2 bytes; "
+                              "they are skipped and their parameters are invalid")
+            .arg(fileName())
+            .arg(TextLineReader::MaxLineBytes);
     });
+    GATE_DEBUG(1, "TextFileInTie::pollAndConvert(): skipped the line at byte %lld of input file \"%s\"%s",
+               static_cast<long long>(lineStart), qUtf8Printable(fileName()),
+               qUtf8Printable(id.isEmpty() ? QString() : QStringLiteral(" of parameter \"%1\"").arg(shown(id))));
 }
 
 void TextFileInTie::reportPassFaults(const PassFaults &faults)
@@ -278,7 +303,11 @@ void TextFileInTie::reportPassFaults(const PassFaults &faults)
     reportLineFault(m_emptyIdNote, faults.emptyId);
     reportLineFault(m_unknownIdNote, faults.unknownId);
     reportLineFault(m_noTextFormNote, faults.noTextForm);
-    reportLineFault(m_overLongFault, faults.overLong);
+    // One text for the streak, without the count of the pass's lines.
+    if (faults.overLong.count > 0)
+        m_overLongFault.report(faults.overLong.first);
+    else if (m_overLongFault.active())
+        m_overLongFault.clear();
 }
 
 void TextFileInTie::noteNoPass(quint32 level, const char *text)

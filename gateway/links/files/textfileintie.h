@@ -21,9 +21,13 @@ class TextLineReader;
 // understood; a record whose value does not parse ("ID;" included) stores
 // the invalid form of its type.
 //
+// A last line without line end is left unread while the file keeps
+// changing (its writer may be in the middle of it) and taken once the file
+// stood still for the data timeout; the complete lines before it are read.
+//
 // Faults that persist from poll to poll (the file missing, unreadable or not
-// a regular file; an over-long line) are warned about and logged once per
-// streak, and so are the debug notes of each pass (unknown identifiers,
+// a regular file; over-long lines; a last line that never ends) are warned
+// about and logged once per streak, and so are the debug notes of each pass (unknown identifiers,
 // types without a text form, why no pass was read), at their debug levels.
 class TextFileInTie : public BaseFileInTie
 {
@@ -35,9 +39,9 @@ public:
     // Reads the lines added since the last poll (or the last pass again, or
     // the whole file) into the parameters and converts every unit. When no
     // pass can be read (the file missing or not a regular file, empty,
-    // without a record, its last line still being written) nothing is
-    // converted, except units that went stale, whose consumers are
-    // invalidated.
+    // without a record, or nothing but a last line still being written)
+    // nothing is converted, except units that went stale, whose consumers
+    // are invalidated.
     void pollAndConvert() override;
     // Always 0 (OK).
     qint32 state() const override;
@@ -80,6 +84,10 @@ private:
     // A marker at the start is stepped over. Returns the first line's
     // fields (empty when the pass has no line) and sets `start`.
     QStringList startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start);
+    // Warns, once per streak, about a last line that has stayed without
+    // line end for longer than the data timeout while the file kept
+    // changing (`unsettled`); a settled or finished last line ends the streak.
+    void reportOpenLastLine(bool unsettled);
     // Stores the text `value` into the parameter named `id`.
     void storeValue(const QString &id, const QString &value, PassFaults &faults);
     // A line of the reader's that was longer than the reader keeps: its
@@ -97,6 +105,7 @@ private:
     RepeatedMessage m_openFault;
     RepeatedMessage m_noPassNote;
     RepeatedMessage m_overLongFault;
+    RepeatedMessage m_openLastLineFault;
     RepeatedMessage m_emptyIdNote;
     RepeatedMessage m_unknownIdNote;
     RepeatedMessage m_noTextFormNote;

@@ -59,7 +59,10 @@ TextLineReader::TextLineReader(QIODevice *device, qint64 start, QTextCodec *code
     , m_lineBytes(0)
     , m_pos(0)
     , m_lineStart(0)
+    , m_end(-1)
+    , m_takeOpenLine(true)
     , m_cut(false)
+    , m_openLeft(false)
 {
     restart(start);
 }
@@ -68,6 +71,7 @@ bool TextLineReader::restart(qint64 start)
 {
     m_lineBytes = 0;
     m_cut = false;
+    m_openLeft = false;
     if (!m_device || !m_device->seek(start)) {
         m_pos = m_device ? m_device->pos() : 0;
         m_lineStart = m_pos;
@@ -78,14 +82,48 @@ bool TextLineReader::restart(qint64 start)
     return true;
 }
 
+void TextLineReader::setEnd(qint64 end, bool takeOpenLine)
+{
+    m_end = qMax<qint64>(0, end);
+    m_takeOpenLine = takeOpenLine;
+}
+
+qint64 TextLineReader::readPiece(char *to, qint64 space, bool *ended)
+{
+    if (m_end >= 0) {
+        const qint64 left = m_end - m_pos;
+        if (left <= 0) {
+            *ended = true;
+            return 0;
+        }
+        space = qMin(space, left + 1);
+    }
+    const qint64 n = m_device->readLine(to, space);
+    *ended = n < space - 1 || (m_end >= 0 && m_pos + n >= m_end);
+    return n;
+}
+
+bool TextLineReader::takeOpenLine()
+{
+    if (m_pos > m_lineStart && m_takeOpenLine && (m_end < 0 || m_pos == m_end))
+        return true; // the data end without a line end
+    m_openLeft = m_pos > m_lineStart;
+    m_pos = m_lineStart;
+    m_lineBytes = 0;
+    m_cut = false;
+    m_device->seek(m_lineStart);
+    return false;
+}
+
 bool TextLineReader::readRawLine()
 {
     m_lineBytes = 0;
     m_lineStart = m_pos;
     m_cut = false;
+    m_openLeft = false;
     if (!m_device)
         return false;
-    bool any = false;
+    bool ended = false;
     while (true) {
         if (m_buffer.size() - m_lineBytes < 2) {
             if (m_buffer.size() < MaxLineBytes + 1) {
@@ -95,27 +133,27 @@ bool TextLineReader::readRawLine()
                 m_cut = true;
                 char scratch[kInitialBufferBytes];
                 qint64 n;
-                while ((n = m_device->readLine(scratch, sizeof scratch)) > 0) {
+                while ((n = readPiece(scratch, sizeof scratch, &ended)) > 0) {
                     m_pos += n;
                     if (scratch[n - 1] == '\n')
+                        return true;
+                    if (ended)
                         break;
                 }
-                return true;
+                return takeOpenLine();
             }
         }
-        const qint64 space = m_buffer.size() - m_lineBytes;
-        const qint64 n = m_device->readLine(m_buffer.data() + m_lineBytes, space);
+        const qint64 n = readPiece(m_buffer.data() + m_lineBytes, m_buffer.size() - m_lineBytes, &ended);
         if (n <= 0)
-            return any;
-        any = true;
+            return takeOpenLine();
         m_pos += n;
         m_lineBytes += static_cast<int>(n);
         if (m_buffer.at(m_lineBytes - 1) == '\n') {
             --m_lineBytes;
             return true;
         }
-        if (n < space - 1)
-            return true; // the data end without a line end
+        if (ended)
+            return takeOpenLine();
     }
 }
 

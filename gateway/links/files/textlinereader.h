@@ -22,6 +22,12 @@ class QTextCodec;
 // field. A line longer than MaxLineBytes is consumed whole, but only its
 // first MaxLineBytes bytes are split; lastLineCut() tells the caller that
 // the fields it got are those of a cut line.
+//
+// Without an end the reader reads to the end of the data and takes a last
+// line without line end as a line. With an end (setEnd()) it never reads
+// past it, and a line without line end is taken only when it reaches the
+// end and the caller allowed it; otherwise it is left unread and
+// openLineLeft() says so.
 class TextLineReader
 {
 public:
@@ -34,6 +40,11 @@ public:
 
     // Moves to byte `start`; false when the device cannot seek there.
     bool restart(qint64 start);
+    // Reads no byte at or past `end` (the size the caller checked). A last
+    // line without line end that reaches `end` is taken only when
+    // `takeOpenLine` is set; one that stops short of it (the data got
+    // shorter since the check) never is.
+    void setEnd(qint64 end, bool takeOpenLine);
     // Reads lines until one yields at least one field in dialect `type` and
     // returns its fields; an empty list once the data end.
     QStringList nextFields(LoadSaveTableFileType type);
@@ -44,10 +55,19 @@ public:
     // True when the line of the last fields returned was longer than
     // MaxLineBytes: its fields come from its first MaxLineBytes bytes only.
     bool lastLineCut() const { return m_cut; }
+    // True when the last nextFields() stopped at a line without line end
+    // that it did not take; pos() is then that line's start.
+    bool openLineLeft() const { return m_openLeft; }
 
 private:
     // Reads one raw line into m_buffer (without its "\n"); false at the end.
     bool readRawLine();
+    // Reads at most `space` - 1 bytes of the current line to `to`, none at
+    // or past the end; `ended` tells whether the line can have no more bytes.
+    qint64 readPiece(char *to, qint64 space, bool *ended);
+    // The line read so far has no line end and nothing follows it: true when
+    // it is taken, else the reader goes back to its start.
+    bool takeOpenLine();
 
     QIODevice *m_device;
     QTextCodec *m_codec;
@@ -55,7 +75,10 @@ private:
     int m_lineBytes;
     qint64 m_pos;
     qint64 m_lineStart;
+    qint64 m_end; // -1: no end
+    bool m_takeOpenLine;
     bool m_cut;
+    bool m_openLeft;
 };
 
 #endif // TEXTLINEREADER_H

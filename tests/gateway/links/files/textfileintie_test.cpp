@@ -317,16 +317,29 @@ TEST_F(TextFileIn, LastLineWithoutLineEndIsTakenOnlyOnceTheFileStoodStillForTheT
     ASSERT_TRUE(loadInput());
     writeText("values.txt", "T1;1\nT4;2");
     poll();
-    EXPECT_FALSE(inputUnit()->lastReceived().isValid()); // the writer is still at it: no pass
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 1.0f); // the complete lines are read
+    EXPECT_FALSE(provider("T4")->isValid(0)); // the writer is still at it
     clock.advance(2000);
     appendText("values.txt", "3");
     poll();
     clock.advance(2000);
     poll();
-    EXPECT_FALSE(inputUnit()->lastReceived().isValid()); // still growing 2 s ago
+    EXPECT_FALSE(provider("T4")->isValid(0)); // still growing 2 s ago
     appendText("values.txt", "5\n");
     poll();
     EXPECT_EQ(intValue(provider("T4")), 235);
+    EXPECT_TRUE(provider("T1")->isValid(0));
+
+    // A block after a marker, its last line unfinished: once that ends, the
+    // whole block is read again, not that line alone.
+    appendText("values.txt", "--\nT1;5\nT4;6");
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 5.0f);
+    EXPECT_FALSE(provider("T4")->isValid(0));
+    appendText("values.txt", "7\n");
+    poll();
+    EXPECT_TRUE(provider("T1")->isValid(0));
+    EXPECT_EQ(intValue(provider("T4")), 67);
 
     // A file that stays without a final line end is read once it has not
     // changed for the data timeout (3 s).
@@ -334,10 +347,56 @@ TEST_F(TextFileIn, LastLineWithoutLineEndIsTakenOnlyOnceTheFileStoodStillForTheT
     poll();
     clock.advance(2500);
     poll();
-    EXPECT_EQ(intValue(provider("T4")), 235);
+    EXPECT_FALSE(provider("T4")->isValid(0));
     clock.advance(500);
     poll();
     EXPECT_EQ(intValue(provider("T4")), 7);
+}
+
+TEST_F(TextFileIn, FileRewrittenFasterThanTheTimeoutGivesItsCompleteLinesAndOneWarning)
+{
+    ASSERT_TRUE(loadInput());
+    for (int i = 0; i < 10; ++i) {
+        writeText("values.txt", "T1;1\nT4;2");
+        // The time a writer rewriting every 500 ms leaves; within one test
+        // the writes may share the file system's time stamp.
+        QFile f(path("values.txt"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(utc(2024, 1, 1).addMSecs(500 * i), QFileDevice::FileModificationTime));
+        f.close();
+        poll();
+        EXPECT_EQ(inputUnit()->lastReceived(), clock.now()) << i;
+        EXPECT_TRUE(consumer(0)->isValid(0)) << i;
+        EXPECT_FALSE(provider("T4")->isValid(0)) << i; // never the partial value
+        clock.advance(500);
+    }
+    const QString text = "TextFileInTie::pollAndConvert(): the last line of input file \"" + path("values.txt")
+        + "\" has had no line end for more than 3000 ms while the file kept changing; it is read once it ends or "
+          "the file stands still";
+    EXPECT_EQ(messages.warnings().count(text), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_EQ(log.lines().count(text), 1);
+
+    appendText("values.txt", "3\n");
+    poll();
+    EXPECT_EQ(intValue(provider("T4")), 23);
+    EXPECT_TRUE(log.contains(text + " (repeated 3 times)")); // the streak ended with its summary
+}
+
+TEST_F(TextFileIn, LastByteGoneSinceTheSizeWasTakenMeansTheFileIsBeingRewritten)
+{
+    struct Probe : TextFileInTie {
+        using TextFileInTie::InputState;
+        using TextFileInTie::lastLineUnsettled;
+        using TextFileInTie::openInput;
+    } probe;
+    probe.setFileName(path("values.txt"));
+    writeText("values.txt", "T1;1\nT4;2\n");
+    QFile file;
+    Probe::InputState state;
+    QString reason;
+    ASSERT_TRUE(probe.openInput(file, &state, &reason)) << qPrintable(reason);
+    writeText("values.txt", "T1;1"); // truncated and being written again
+    EXPECT_TRUE(probe.lastLineUnsettled(file, state));
 }
 
 TEST_F(TextFileIn, OverLongLineIsSkippedWholeAndItsParameterIsInvalid)
@@ -352,8 +411,17 @@ TEST_F(TextFileIn, OverLongLineIsSkippedWholeAndItsParameterIsInvalid)
         poll();
     EXPECT_FALSE(provider("T4")->isValid(0)); // not the cut prefix's value
     EXPECT_EQ(intValue(provider("T2")), 3);
-    const QString text = "TextFileInTie::pollAndConvert(): the line at byte 5 of input file \"" + path("values.txt")
-        + "\" is longer than 1048576 bytes and was skipped; parameter \"T4\" is invalid";
+    const QString text = "TextFileInTie::pollAndConvert(): input file \"" + path("values.txt")
+        + "\" has lines longer than 1048576 bytes; they are skipped and their parameters are invalid";
+    EXPECT_EQ(messages.warnings().count(text), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_EQ(log.lines().count(text), 1);
+
+    // A writer appending a block with such a line before every poll: the
+    // lines lie elsewhere each time, the warning stays one.
+    for (int i = 0; i < 3; ++i) {
+        appendText("values.txt", "--\nT1;2\nT4;" + value + "\n");
+        poll();
+    }
     EXPECT_EQ(messages.warnings().count(text), 1) << qPrintable(messages.texts().join('\n'));
     EXPECT_EQ(log.lines().count(text), 1);
 }

@@ -73,3 +73,28 @@ TEST(TextLineReader, OnlyALineWithoutAnUnquotedSeparatorHasOneField)
     EXPECT_EQ(r.next(), QStringList({"marker"}));
     EXPECT_EQ(r.next(), QStringList({"a;b"})); // the separator is quoted
 }
+
+TEST(TextLineReader, NothingPastTheEndIsReadAndAnOpenLineOnlyWhenAllowedAndAtTheEnd)
+{
+    // The data grew after the size was checked: nothing past it is a line.
+    Reader r("A;1\nB;12.5\n");
+    r.reader.setEnd(6, false);
+    EXPECT_EQ(r.next(), QStringList({"A", "1"}));
+    EXPECT_TRUE(r.next().isEmpty());
+    EXPECT_EQ(r.reader.pos(), 4);
+    EXPECT_TRUE(r.reader.openLineLeft());
+
+    // Allowed, an open line that reaches the end is taken.
+    ASSERT_TRUE(r.reader.restart(4));
+    r.reader.setEnd(6, true);
+    EXPECT_EQ(r.next(), QStringList({"B", ""}));
+    EXPECT_EQ(r.reader.pos(), 6);
+    EXPECT_FALSE(r.reader.openLineLeft());
+
+    // The data got shorter than the end: the line they end in is never taken.
+    Reader shrunk("A;1\nB;1");
+    shrunk.reader.setEnd(11, true);
+    EXPECT_EQ(shrunk.next(), QStringList({"A", "1"}));
+    EXPECT_TRUE(shrunk.next().isEmpty());
+    EXPECT_EQ(shrunk.reader.pos(), 4);
+}
