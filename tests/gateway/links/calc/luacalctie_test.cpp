@@ -104,6 +104,9 @@ TEST_F(ValuedTypes, EveryLuaValueKindBecomesAResult)
         {"{}", 0, false, 0, false}, // tables, functions, threads alike
         {"io.stdout", 0, false, 0, false}, // foreign userdata
         {"newproxy(true)", 0, false, 0, false},
+        // A file handle given our metatables: as big as our blocks, but none of ours.
+        {"forge(io.stdout, intvalid.new(1))", 0, false, 0, false},
+        {"forge(io.stderr, floatvalid.new(1))", 0, false, 0, false},
         {"1e300", 0, false, 0, false}, // beyond float and 32 bits
         {"0/0", 0, false, 0, false},
         {"1e10", big, true, 0, false}, // not 1410065408
@@ -114,7 +117,8 @@ TEST_F(ValuedTypes, EveryLuaValueKindBecomesAResult)
         {"floatvalid.new(1e300)", 0, false, 0, false},
     };
     input(dpdtSDWordValid, "IN");
-    QByteArray script = "function calculate()\n";
+    QByteArray script = "local function forge(u, v) debug.setmetatable(u, getmetatable(v)) return u end\n"
+                        "function calculate()\n";
     std::vector<std::pair<CsvTieParam *, CsvTieParam *>> outs;
     for (size_t k = 0; k < rows.size(); ++k) {
         const QByteArray n = QByteArray::number(static_cast<int>(k));
