@@ -94,6 +94,26 @@ int refuseJitOn(lua_State *L)
                          "(instructionlimit=\"0\" runs them unbounded, with the compiler on)");
 }
 
+// debug.sethook() of a bounded interpreter: the interpreter has one hook,
+// and it carries the bound.
+int refuseSetHook(lua_State *L)
+{
+    return luaL_error(L, "debug.sethook: the hook stays with the bound while calculations are bounded "
+                         "(instructionlimit=\"0\" runs them unbounded)");
+}
+
+// Sets the field `name` of the library table `library` (when there is one)
+// to `function`.
+void replaceFunction(lua_State *L, const char *library, const char *name, lua_CFunction function)
+{
+    lua_getfield(L, LUA_GLOBALSINDEX, library);
+    if (lua_istable(L, -1)) {
+        lua_pushcfunction(L, function);
+        lua_setfield(L, -2, name);
+    }
+    lua_pop(L, 1);
+}
+
 // The text of the error object on top of the stack, without running any
 // of the script's metamethods.
 QString errorObjectText(lua_State *L)
@@ -136,13 +156,12 @@ public:
         m_budget.interval = hookInterval(tie.m_activeLimit);
         m_budget.startMs = Clock::monotonicMsecs();
         t_budget = tie.m_activeLimit > 0 ? &m_budget : nullptr;
-    }
-    ~CallScope()
-    {
-        if (m_budget.aborted)
+        // Installed at every entry: a hook the script replaced anyhow holds
+        // no longer than the call that replaced it.
+        if (tie.m_activeLimit > 0)
             lua_sethook(m_state, &boundHook, LUA_MASKCOUNT, m_budget.interval);
-        t_budget = m_previous;
     }
+    ~CallScope() { t_budget = m_previous; }
     CallScope(const CallScope &) = delete;
     CallScope &operator=(const CallScope &) = delete;
 
@@ -283,9 +302,6 @@ int LuaCalcTie::loadCalcFile(const QString &file, const QString &functionName)
         closeState();
         return lrNoState;
     }
-    if (m_activeLimit > 0)
-        lua_sethook(m_state, &boundHook, LUA_MASKCOUNT, hookInterval(m_activeLimit));
-
     if (!m_moduleDirs.isEmpty()) {
         GATE_DEBUG(4, "LuaCalcTie::preInit(): str is \"%s\"", packagePath().constData());
         const bool pathSet = runProtected(&LuaCalcTie::packagePathBody, error, aborted);
@@ -332,12 +348,8 @@ int LuaCalcTie::setupBody(lua_State *L)
         // Compiled traces do not call the count hook: the bound holds only
         // in the interpreter.
         luaJIT_setmode(L, 0, LUAJIT_MODE_ENGINE | LUAJIT_MODE_OFF);
-        lua_getfield(L, LUA_GLOBALSINDEX, "jit");
-        if (lua_istable(L, -1)) {
-            lua_pushcfunction(L, &refuseJitOn);
-            lua_setfield(L, -2, "on");
-        }
-        lua_pop(L, 1);
+        replaceFunction(L, "jit", "on", &refuseJitOn);
+        replaceFunction(L, "debug", "sethook", &refuseSetHook);
     }
     return 0;
 }

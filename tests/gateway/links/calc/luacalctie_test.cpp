@@ -362,7 +362,8 @@ TEST_F(ScriptFaults, StackStaysEmptyOverManyCalls)
 
 // Endless loops are aborted although the library compiles hot loops (which
 // then no longer call the count hook): in the calculation, behind the
-// script's own pcall, in a coroutine, and in the main chunk.
+// script's own pcall, in a coroutine, after the script tried to replace the
+// hook, and in the main chunk.
 TEST_F(Bounds, EndlessLoopsAreAborted)
 {
     tie.setInstructionLimit(1000000);
@@ -374,14 +375,16 @@ TEST_F(Bounds, EndlessLoopsAreAborted)
                    "  if m == 2 then while true do pcall(function() while true do end end) end end\n"
                    "  if m == 3 then coroutine.wrap(function() while true do end end)() end\n"
                    "  if m == 4 then jit.on() end\n"
+                   "  if m == 5 then pcall(debug.sethook); while true do end end\n"
                    "  R = m\n"
                    "end\n"),
               LuaCalcTie::lrOk);
-    for (int m = 1; m <= 3; ++m) {
+    quint64 aborts = 0;
+    for (int m : {1, 2, 3, 5}) {
         set(mode, m);
         run();
         EXPECT_TRUE(tie.failing()) << m;
-        EXPECT_EQ(tie.counters().scriptAborts, static_cast<quint64>(m));
+        EXPECT_EQ(tie.counters().scriptAborts, ++aborts) << m;
         EXPECT_EQ(tie.stackTop(), 0);
         set(mode, 0);
         run();
@@ -399,6 +402,13 @@ TEST_F(Bounds, EndlessLoopsAreAborted)
     tie.setInstructionLimit(LuaCalcTie::DefaultInstructionLimit);
     EXPECT_EQ(load("while true do end"), LuaCalcTie::lrRunFile);
     EXPECT_TRUE(tie.errorText().contains("the main chunk was aborted")) << qPrintable(tie.errorText());
+
+    // The hook that carries the bound cannot be replaced while the script loads either.
+    ASSERT_EQ(load("pcall(debug.sethook)\nfunction calculate() while true do end end"), LuaCalcTie::lrOk);
+    run();
+    EXPECT_TRUE(tie.failing());
+    EXPECT_EQ(tie.counters().scriptAborts, aborts + 1);
+    EXPECT_EQ(tie.stackTop(), 0);
 }
 
 // A script that outgrows the heap bound, with a table grown step by step or
