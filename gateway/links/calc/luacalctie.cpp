@@ -102,6 +102,13 @@ int refuseSetHook(lua_State *L)
                          "(instructionlimit=\"0\" runs them unbounded)");
 }
 
+// os.exit(): a calculation does not end the gateway (nor close its own
+// interpreter while it runs).
+int refuseExit(lua_State *L)
+{
+    return luaL_error(L, "os.exit is not available in calculations");
+}
+
 // Sets the field `name` of the library table `library` (when there is one)
 // to `function`.
 void replaceFunction(lua_State *L, const char *library, const char *name, lua_CFunction function)
@@ -344,6 +351,7 @@ int LuaCalcTie::setupBody(lua_State *L)
     auto *self = static_cast<LuaCalcTie *>(lua_touserdata(L, 1));
     luaL_openlibs(L);
     luaValidOpenLibraries(L, self->m_types);
+    replaceFunction(L, "os", "exit", &refuseExit);
     if (self->m_activeLimit > 0) {
         // Compiled traces do not call the count hook: the bound holds only
         // in the interpreter.

@@ -344,6 +344,19 @@ TEST_F(ScriptFaults, ErrorsOutsideTheCallAreCaughtToo)
     EXPECT_EQ(tie.stackTop(), 0);
 }
 
+// A calculation cannot end the gateway: os.exit fails the call like any error.
+TEST_F(ScriptFaults, ExitIsRefused)
+{
+    input(dpdtSDWordValid, "IN");
+    result(dpdtSDWordValid, "R");
+    ASSERT_EQ(load("function calculate() os.exit(3) end"), LuaCalcTie::lrOk);
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(tie.failing());
+    ASSERT_EQ(messages.warnings().size(), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_TRUE(messages.warnings().at(0).contains("os.exit is not available in calculations"))
+        << qPrintable(messages.warnings().at(0));
+}
+
 TEST_F(ScriptFaults, StackStaysEmptyOverManyCalls)
 {
     CsvTieParam *in = input(dpdtFloatValid, "IN");
