@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <algorithm>
@@ -141,6 +142,16 @@ int panic(lua_State *L)
     std::fprintf(stderr, "LuaCalcTie: unprotected error in the Lua interpreter: %s\n",
                  lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "(no message)");
     return 0;
+}
+
+// What identifies a script's fault across calls: the position Lua's
+// message starts with ("calc.lua:12:"), as the text after it may carry
+// changing values; the whole text when it has no position.
+QString faultPosition(const QString &error)
+{
+    static const QRegularExpression position(QStringLiteral("^[^\\n]*?:\\d+: "));
+    const QRegularExpressionMatch match = position.match(error);
+    return match.hasMatch() ? match.captured(0) : error;
 }
 
 bool isValuedType(quint32 type)
@@ -748,7 +759,8 @@ void LuaCalcTie::reportFailure(const QString &error, bool aborted)
                                   : QT_TRANSLATE_NOOP("LuaCalcTie", "Lua calculation \"%1\" failed: %2");
     m_fault.report(QStringLiteral("LuaCalcTie::calulate(): Lua calculation \"%1\" %2: %3")
                        .arg(label(), aborted ? QStringLiteral("aborted") : QStringLiteral("failed"), error),
-                   QCoreApplication::translate("LuaCalcTie", logText).arg(label(), error));
+                   QCoreApplication::translate("LuaCalcTie", logText).arg(label(), error),
+                   (aborted ? QStringLiteral("aborted ") : QStringLiteral("failed ")) + faultPosition(error));
 }
 
 QString LuaCalcTie::label() const

@@ -313,6 +313,16 @@ TEST_F(ScriptFaults, RunTimeErrorIsReportedOnceAndConvertsNothing)
     EXPECT_FALSE(tie.failing());
     EXPECT_EQ(log.lines().count("Lua calculation \"calc\" runs cleanly again"), 1)
         << qPrintable(log.lines().join('\n'));
+
+    // One fault is one streak, though its message carries a changing value.
+    log.clear();
+    ASSERT_EQ(load("function calculate()\n  error('v=' .. FAIL:x())\nend\n"), LuaCalcTie::lrOk);
+    for (int k = 1; k <= 10; ++k) {
+        set(fail, k);
+        run();
+    }
+    ASSERT_EQ(log.lines().size(), 1) << qPrintable(log.lines().join('\n'));
+    EXPECT_TRUE(log.lines().at(0).endsWith("calc.lua:2: v=1")) << qPrintable(log.lines().at(0));
 }
 
 // No error of a script reaches the interpreter's panic handler: metamethods
