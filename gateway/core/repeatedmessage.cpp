@@ -30,9 +30,14 @@ bool RepeatedMessage::report(const QString &text)
 
 bool RepeatedMessage::report(const QString &warningText, const QString &logText)
 {
+    return report(warningText, logText, warningText);
+}
+
+bool RepeatedMessage::report(const QString &warningText, const QString &logText, const QString &key)
+{
     const qint64 now = Clock::monotonicMsecs();
     ++m_streak;
-    if (m_active && warningText == m_warningText) {
+    if (m_active && key == m_key) {
         ++m_pending;
         if (now - m_lastWrittenMs >= m_intervalMs) {
             writeSummary();
@@ -45,6 +50,7 @@ bool RepeatedMessage::report(const QString &warningText, const QString &logText)
     else
         m_streak = 1;
     m_active = true;
+    m_key = key;
     m_warningText = warningText;
     m_logText = logText;
     write(warningText, logText);
@@ -65,6 +71,7 @@ bool RepeatedMessage::clear(const QString &warningRecovery, const QString &logRe
     if (!warningRecovery.isEmpty() || !logRecovery.isEmpty())
         write(warningRecovery, logRecovery);
     m_active = false;
+    m_key.clear();
     m_warningText.clear();
     m_logText.clear();
     m_streak = 0;

@@ -9,7 +9,7 @@
 // tick does not write the same line every 500 ms for days.
 //
 // The first report of a streak is written at once. Identical reports after
-// it are counted, and at most one summary per interval says how often the
+// it (or reports of the same key, where the caller gives one) are counted, and at most one summary per interval says how often the
 // text came again ("<text> (repeated N times)"). A different text is written
 // at once, after the summary of the one it replaces. clear() ends the streak:
 // a last summary of what was still counted, then the recovery text, once.
@@ -38,6 +38,10 @@ public:
     // The same where the warning and the log line differ (an English warning
     // and a translated log text); repeats are recognised by the warning.
     bool report(const QString &warningText, const QString &logText);
+    // The same where repeats are recognised by `key` (what identifies the
+    // fault, such as its position) while the texts may change: the first
+    // texts of a streak are written, and its summaries count under them.
+    bool report(const QString &warningText, const QString &logText, const QString &key);
     // Ends the streak, if one is active: writes the summary still owed and
     // then `recovery` (nothing when empty). Without an active streak it
     // writes nothing. Returns true when a streak ended.
@@ -59,6 +63,7 @@ private:
     int m_channels;
     qint64 m_intervalMs;
     bool m_active;
+    QString m_key;
     QString m_warningText;
     QString m_logText;
     quint64 m_pending;

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <algorithm>
@@ -94,6 +95,33 @@ int refuseJitOn(lua_State *L)
                          "(instructionlimit=\"0\" runs them unbounded, with the compiler on)");
 }
 
+// debug.sethook() of a bounded interpreter: the interpreter has one hook,
+// and it carries the bound.
+int refuseSetHook(lua_State *L)
+{
+    return luaL_error(L, "debug.sethook: the hook stays with the bound while calculations are bounded "
+                         "(instructionlimit=\"0\" runs them unbounded)");
+}
+
+// os.exit(): a calculation does not end the gateway (nor close its own
+// interpreter while it runs).
+int refuseExit(lua_State *L)
+{
+    return luaL_error(L, "os.exit is not available in calculations");
+}
+
+// Sets the field `name` of the library table `library` (when there is one)
+// to `function`.
+void replaceFunction(lua_State *L, const char *library, const char *name, lua_CFunction function)
+{
+    lua_getfield(L, LUA_GLOBALSINDEX, library);
+    if (lua_istable(L, -1)) {
+        lua_pushcfunction(L, function);
+        lua_setfield(L, -2, name);
+    }
+    lua_pop(L, 1);
+}
+
 // The text of the error object on top of the stack, without running any
 // of the script's metamethods.
 QString errorObjectText(lua_State *L)
@@ -116,6 +144,16 @@ int panic(lua_State *L)
     return 0;
 }
 
+// What identifies a script's fault across calls: the position Lua's
+// message starts with ("calc.lua:12:"), as the text after it may carry
+// changing values; the whole text when it has no position.
+QString faultPosition(const QString &error)
+{
+    static const QRegularExpression position(QStringLiteral("^[^\\n]*?:\\d+: "));
+    const QRegularExpressionMatch match = position.match(error);
+    return match.hasMatch() ? match.captured(0) : error;
+}
+
 bool isValuedType(quint32 type)
 {
     return type == dpdtFloatValid || type == dpdtSDWordValid;
@@ -136,13 +174,12 @@ public:
         m_budget.interval = hookInterval(tie.m_activeLimit);
         m_budget.startMs = Clock::monotonicMsecs();
         t_budget = tie.m_activeLimit > 0 ? &m_budget : nullptr;
-    }
-    ~CallScope()
-    {
-        if (m_budget.aborted)
+        // Installed at every entry: a hook the script replaced anyhow holds
+        // no longer than the call that replaced it.
+        if (tie.m_activeLimit > 0)
             lua_sethook(m_state, &boundHook, LUA_MASKCOUNT, m_budget.interval);
-        t_budget = m_previous;
     }
+    ~CallScope() { t_budget = m_previous; }
     CallScope(const CallScope &) = delete;
     CallScope &operator=(const CallScope &) = delete;
 
@@ -283,9 +320,6 @@ int LuaCalcTie::loadCalcFile(const QString &file, const QString &functionName)
         closeState();
         return lrNoState;
     }
-    if (m_activeLimit > 0)
-        lua_sethook(m_state, &boundHook, LUA_MASKCOUNT, hookInterval(m_activeLimit));
-
     if (!m_moduleDirs.isEmpty()) {
         GATE_DEBUG(4, "LuaCalcTie::preInit(): str is \"%s\"", packagePath().constData());
         const bool pathSet = runProtected(&LuaCalcTie::packagePathBody, error, aborted);
@@ -328,16 +362,13 @@ int LuaCalcTie::setupBody(lua_State *L)
     auto *self = static_cast<LuaCalcTie *>(lua_touserdata(L, 1));
     luaL_openlibs(L);
     luaValidOpenLibraries(L, self->m_types);
+    replaceFunction(L, "os", "exit", &refuseExit);
     if (self->m_activeLimit > 0) {
         // Compiled traces do not call the count hook: the bound holds only
         // in the interpreter.
         luaJIT_setmode(L, 0, LUAJIT_MODE_ENGINE | LUAJIT_MODE_OFF);
-        lua_getfield(L, LUA_GLOBALSINDEX, "jit");
-        if (lua_istable(L, -1)) {
-            lua_pushcfunction(L, &refuseJitOn);
-            lua_setfield(L, -2, "on");
-        }
-        lua_pop(L, 1);
+        replaceFunction(L, "jit", "on", &refuseJitOn);
+        replaceFunction(L, "debug", "sethook", &refuseSetHook);
     }
     return 0;
 }
@@ -728,7 +759,8 @@ void LuaCalcTie::reportFailure(const QString &error, bool aborted)
                                   : QT_TRANSLATE_NOOP("LuaCalcTie", "Lua calculation \"%1\" failed: %2");
     m_fault.report(QStringLiteral("LuaCalcTie::calulate(): Lua calculation \"%1\" %2: %3")
                        .arg(label(), aborted ? QStringLiteral("aborted") : QStringLiteral("failed"), error),
-                   QCoreApplication::translate("LuaCalcTie", logText).arg(label(), error));
+                   QCoreApplication::translate("LuaCalcTie", logText).arg(label(), error),
+                   (aborted ? QStringLiteral("aborted ") : QStringLiteral("failed ")) + faultPosition(error));
 }
 
 QString LuaCalcTie::label() const

@@ -9,8 +9,10 @@
 #include <QString>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 static_assert(sizeof(IntValidUserData) == 16, "an intvalid block is 16 bytes");
 static_assert(sizeof(FloatValidUserData) == 16, "a floatvalid block is 16 bytes");
@@ -38,6 +40,19 @@ float narrowToFloat(double number)
 bool fitsSDWord(qint64 v)
 {
     return v >= std::numeric_limits<qint32>::min() && v <= std::numeric_limits<qint32>::max();
+}
+
+// True when `block` begins with the word every block built as `Block`
+// begins with: its vtable pointer. Metatable and size do not prove a block
+// ours: debug.setmetatable gives our metatable to any userdata, and a file
+// handle is as big as our blocks. Its first word is no vtable of ours, so
+// it is never called through.
+template<typename Block>
+bool builtAs(const void *block)
+{
+    static_assert(std::is_polymorphic<Block>::value, "the first word of a block is its vtable pointer");
+    static const Block reference(0, 0);
+    return std::memcmp(block, &reference, sizeof(void *)) == 0;
 }
 
 // ---- construction -------------------------------------------------------
@@ -360,9 +375,9 @@ BaseLuaUserData *luaValidAt(lua_State *L, int idx, const LuaValidTypes &types)
     lua_pop(L, 1);
     const size_t bytes = lua_objlen(L, idx);
     void *block = lua_touserdata(L, idx);
-    if (meta == types.intMeta && bytes == sizeof(IntValidUserData))
+    if (meta == types.intMeta && bytes == sizeof(IntValidUserData) && builtAs<IntValidUserData>(block))
         return static_cast<IntValidUserData *>(block);
-    if (meta == types.floatMeta && bytes == sizeof(FloatValidUserData))
+    if (meta == types.floatMeta && bytes == sizeof(FloatValidUserData) && builtAs<FloatValidUserData>(block))
         return static_cast<FloatValidUserData *>(block);
     return nullptr;
 }

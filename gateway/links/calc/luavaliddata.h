@@ -56,8 +56,8 @@ private:
 };
 
 // The two metatables of one interpreter as the C++ side knows them. A Lua
-// value is one of ours only when its metatable is one of these and its block
-// has our size; anything else a script holds (a file handle, a proxy, a
+// value is one of ours only when its metatable is one of these, its block
+// has our size and was built as that type; anything else a script holds (a file handle, a proxy, a
 // light userdata) is foreign. The references anchor the metatables in the
 // registry.
 struct LuaValidTypes {
@@ -74,7 +74,8 @@ struct LuaValidTypes {
 void luaValidOpenLibraries(lua_State *L, LuaValidTypes &types);
 
 // Our value at stack index `idx`, or null for anything else. Nothing of the
-// block is read before its metatable and size identified it.
+// block is read before its metatable and size identified it, and nothing of
+// it is called before its first word showed it built as that type.
 BaseLuaUserData *luaValidAt(lua_State *L, int idx, const LuaValidTypes &types);
 
 // Pushes a new intvalid / floatvalid, created with the metatable the C++

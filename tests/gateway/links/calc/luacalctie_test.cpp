@@ -104,6 +104,9 @@ TEST_F(ValuedTypes, EveryLuaValueKindBecomesAResult)
         {"{}", 0, false, 0, false}, // tables, functions, threads alike
         {"io.stdout", 0, false, 0, false}, // foreign userdata
         {"newproxy(true)", 0, false, 0, false},
+        // A file handle given our metatables: as big as our blocks, but none of ours.
+        {"forge(io.stdout, intvalid.new(1))", 0, false, 0, false},
+        {"forge(io.stderr, floatvalid.new(1))", 0, false, 0, false},
         {"1e300", 0, false, 0, false}, // beyond float and 32 bits
         {"0/0", 0, false, 0, false},
         {"1e10", big, true, 0, false}, // not 1410065408
@@ -114,7 +117,8 @@ TEST_F(ValuedTypes, EveryLuaValueKindBecomesAResult)
         {"floatvalid.new(1e300)", 0, false, 0, false},
     };
     input(dpdtSDWordValid, "IN");
-    QByteArray script = "function calculate()\n";
+    QByteArray script = "local function forge(u, v) debug.setmetatable(u, getmetatable(v)) return u end\n"
+                        "function calculate()\n";
     std::vector<std::pair<CsvTieParam *, CsvTieParam *>> outs;
     for (size_t k = 0; k < rows.size(); ++k) {
         const QByteArray n = QByteArray::number(static_cast<int>(k));
@@ -309,6 +313,16 @@ TEST_F(ScriptFaults, RunTimeErrorIsReportedOnceAndConvertsNothing)
     EXPECT_FALSE(tie.failing());
     EXPECT_EQ(log.lines().count("Lua calculation \"calc\" runs cleanly again"), 1)
         << qPrintable(log.lines().join('\n'));
+
+    // One fault is one streak, though its message carries a changing value.
+    log.clear();
+    ASSERT_EQ(load("function calculate()\n  error('v=' .. FAIL:x())\nend\n"), LuaCalcTie::lrOk);
+    for (int k = 1; k <= 10; ++k) {
+        set(fail, k);
+        run();
+    }
+    ASSERT_EQ(log.lines().size(), 1) << qPrintable(log.lines().join('\n'));
+    EXPECT_TRUE(log.lines().at(0).endsWith("calc.lua:2: v=1")) << qPrintable(log.lines().at(0));
 }
 
 // No error of a script reaches the interpreter's panic handler: metamethods
@@ -340,6 +354,19 @@ TEST_F(ScriptFaults, ErrorsOutsideTheCallAreCaughtToo)
     EXPECT_EQ(tie.stackTop(), 0);
 }
 
+// A calculation cannot end the gateway: os.exit fails the call like any error.
+TEST_F(ScriptFaults, ExitIsRefused)
+{
+    input(dpdtSDWordValid, "IN");
+    result(dpdtSDWordValid, "R");
+    ASSERT_EQ(load("function calculate() os.exit(3) end"), LuaCalcTie::lrOk);
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(tie.failing());
+    ASSERT_EQ(messages.warnings().size(), 1) << qPrintable(messages.texts().join('\n'));
+    EXPECT_TRUE(messages.warnings().at(0).contains("os.exit is not available in calculations"))
+        << qPrintable(messages.warnings().at(0));
+}
+
 TEST_F(ScriptFaults, StackStaysEmptyOverManyCalls)
 {
     CsvTieParam *in = input(dpdtFloatValid, "IN");
@@ -358,7 +385,8 @@ TEST_F(ScriptFaults, StackStaysEmptyOverManyCalls)
 
 // Endless loops are aborted although the library compiles hot loops (which
 // then no longer call the count hook): in the calculation, behind the
-// script's own pcall, in a coroutine, and in the main chunk.
+// script's own pcall, in a coroutine, after the script tried to replace the
+// hook, and in the main chunk.
 TEST_F(Bounds, EndlessLoopsAreAborted)
 {
     tie.setInstructionLimit(1000000);
@@ -370,14 +398,16 @@ TEST_F(Bounds, EndlessLoopsAreAborted)
                    "  if m == 2 then while true do pcall(function() while true do end end) end end\n"
                    "  if m == 3 then coroutine.wrap(function() while true do end end)() end\n"
                    "  if m == 4 then jit.on() end\n"
+                   "  if m == 5 then pcall(debug.sethook); while true do end end\n"
                    "  R = m\n"
                    "end\n"),
               LuaCalcTie::lrOk);
-    for (int m = 1; m <= 3; ++m) {
+    quint64 aborts = 0;
+    for (int m : {1, 2, 3, 5}) {
         set(mode, m);
         run();
         EXPECT_TRUE(tie.failing()) << m;
-        EXPECT_EQ(tie.counters().scriptAborts, static_cast<quint64>(m));
+        EXPECT_EQ(tie.counters().scriptAborts, ++aborts) << m;
         EXPECT_EQ(tie.stackTop(), 0);
         set(mode, 0);
         run();
@@ -395,6 +425,13 @@ TEST_F(Bounds, EndlessLoopsAreAborted)
     tie.setInstructionLimit(LuaCalcTie::DefaultInstructionLimit);
     EXPECT_EQ(load("while true do end"), LuaCalcTie::lrRunFile);
     EXPECT_TRUE(tie.errorText().contains("the main chunk was aborted")) << qPrintable(tie.errorText());
+
+    // The hook that carries the bound cannot be replaced while the script loads either.
+    ASSERT_EQ(load("pcall(debug.sethook)\nfunction calculate() while true do end end"), LuaCalcTie::lrOk);
+    run();
+    EXPECT_TRUE(tie.failing());
+    EXPECT_EQ(tie.counters().scriptAborts, aborts + 1);
+    EXPECT_EQ(tie.stackTop(), 0);
 }
 
 // A script that outgrows the heap bound, with a table grown step by step or
