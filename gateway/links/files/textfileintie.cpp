@@ -69,7 +69,8 @@ void reportLineFault(RepeatedMessage &message, const Fault &fault)
     }
     message.report(fault.count == 1
                        ? fault.first
-                       : QStringLiteral("%1 (and %2 more lines of this pass)").arg(fault.first).arg(fault.count - 1));
+                       : QStringLiteral("%1 (and %2 more lines of this pass)")
+                             .arg(fault.first, QString::number(fault.count - 1)));
 }
 
 } // namespace
