@@ -208,6 +208,42 @@ TEST_F(Gateway, MetricsFileIsReplacedWholeReadableByAllAndRewrittenEveryInterval
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("ferrox.prom")});
 }
 
+TEST_F(Gateway, AReloadThatMovesOrDropsTheMetricsFileRemovesTheOldOneWhileItIsOurs)
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.prom"));
+    const QString b = dir.filePath(QStringLiteral("b.prom"));
+    monitor.setMetricsFile(a, 1000);
+    monitor.started();
+    ASSERT_TRUE(QFile::exists(a));
+    monitor.setMetricsFile(b, 1000);
+    monitor.reloadEnded();
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_TRUE(readFile(b).contains("ferrox_cycle_ticks_total 2\n"));
+
+    // Another writer's file put at the path since is not ours to remove.
+    const QString other = dir.filePath(QStringLiteral("other"));
+    QFile file(other);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("foreign 1\n");
+    file.close();
+    ASSERT_TRUE(QFile::rename(b, dir.filePath(QStringLiteral("b.old"))) && QFile::rename(other, b));
+    monitor.setMetricsFile(QString(), 1000);
+    monitor.reloadEnded();
+    EXPECT_EQ(readFile(b), QByteArray("foreign 1\n"));
+
+    // Dropped, our file goes; a stop leaves its last one.
+    monitor.setMetricsFile(a, 1000);
+    monitor.reloadEnded();
+    ASSERT_TRUE(QFile::exists(a));
+    monitor.setMetricsFile(QString(), 1000);
+    EXPECT_FALSE(QFile::exists(a));
+    monitor.setMetricsFile(a, 1000);
+    monitor.reloadEnded();
+    monitor.stopping();
+    EXPECT_TRUE(readFile(a).contains("ferrox_cycle_ticks_total 2\n"));
+}
+
 TEST(MetricsFile, AFailingWriteKeepsNothingHalfAndIsReportedOncePerStreak)
 {
     QTemporaryDir dir;
