@@ -3,6 +3,7 @@
 #include "app/configreload.h"
 #include "app/gatewaymonitor.h"
 #include "core/basetie.h"
+#include "core/diag.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -11,6 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -175,6 +179,27 @@ QByteArray metricsText(const GatewayMonitor &monitor)
 
 MetricsFile::MetricsFile() = default;
 
+void MetricsFile::setPath(const QString &path)
+{
+    if (path == m_path)
+        return;
+    if (m_writtenInode != 0) {
+        const QByteArray old = QFile::encodeName(m_path);
+        struct stat st;
+        struct stat target;
+        const bool ours = ::lstat(old.constData(), &st) == 0 && quint64(st.st_dev) == m_writtenDevice
+                          && quint64(st.st_ino) == m_writtenInode;
+        const bool kept = !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &target) == 0
+                          && target.st_dev == st.st_dev && target.st_ino == st.st_ino;
+        // Left behind, its figures would stand still for ever.
+        if (ours && !kept && ::unlink(old.constData()) != 0)
+            GATE_WARN("Cannot remove the metrics file %s: %s", qUtf8Printable(m_path), std::strerror(errno));
+    }
+    m_writtenDevice = 0;
+    m_writtenInode = 0;
+    m_path = path;
+}
+
 bool MetricsFile::write(const QByteArray &text)
 {
     if (m_path.isEmpty())
@@ -187,11 +212,18 @@ bool MetricsFile::write(const QByteArray &text)
               && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                                      | QFileDevice::ReadOther);
     QString error = file.errorString();
+    struct stat st;
+    if (ok && ::fstat(file.handle(), &st) != 0) {
+        ok = false;
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    }
     if (ok && ::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(m_path).constData()) != 0) {
         ok = false;
         error = QString::fromLocal8Bit(std::strerror(errno));
     }
     if (ok) {
+        m_writtenDevice = quint64(st.st_dev);
+        m_writtenInode = quint64(st.st_ino);
         file.setAutoRemove(false);
         m_error.clear();
         m_fault.clear(QCoreApplication::translate("MetricsFile", "Metrics file %1 is written again").arg(m_path));

@@ -28,8 +28,10 @@ public:
     MetricsFile();
 
     QString path() const { return m_path; }
-    // Where write() writes; empty for nowhere.
-    void setPath(const QString &path) { m_path = path; }
+    // Where write() writes; empty for nowhere. When the path changes, the
+    // file written at the old one is removed, unless it is no longer the
+    // file this object wrote there (or is the same file under the new path).
+    void setPath(const QString &path);
 
     // Replaces the file by `text`. False when it could not; the old file
     // then stays as it was, and errorText() says why.
@@ -38,6 +40,9 @@ public:
 
 private:
     QString m_path;
+    // Identity of the file the last write() put at m_path; 0 when none.
+    quint64 m_writtenDevice = 0;
+    quint64 m_writtenInode = 0;
     QString m_error;
     RepeatedMessage m_fault;
 };

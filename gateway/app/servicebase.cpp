@@ -373,7 +373,7 @@ void ServiceBase::printVersion()
     std::fprintf(stdout, "The service\n\t%s\n\t%s\n\n", m_name.toLatin1().constData(),
                  m_rawArgs.value(0).constData());
     std::fprintf(stdout, "is %s", m_controller.isInstalled() ? "installed" : "not installed");
-    const char *state = "not running";
+    QByteArray state = "not running";
     switch (m_controller.state()) {
     case ServiceController::Running:
         state = "running";
@@ -381,10 +381,13 @@ void ServiceBase::printVersion()
     case ServiceController::NotResponding:
         state = "not responding";
         break;
+    case ServiceController::Inaccessible:
+        state = "in a state this user cannot tell (" + m_controller.lastError().toUtf8() + ")";
+        break;
     case ServiceController::NotRunning:
         break;
     }
-    say(stdout, " and %s\n\n", state);
+    say(stdout, " and %s\n\n", state.constData());
 }
 
 void ServiceBase::printUsage()

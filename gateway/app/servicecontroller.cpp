@@ -318,12 +318,27 @@ bool ServiceController::fail(Failure failure, const QString &reason) const
     return false;
 }
 
-bool ServiceController::failUnconnected(const QString &reason) const
+bool ServiceController::failUnconnected(const QString &reason, bool accessDenied) const
 {
-    if (ServiceLock::probe(lockPath()) == ServiceLock::Held)
+    const ServiceLock::State lock = ServiceLock::probe(lockPath());
+    // Without access nothing tells that no instance runs: such a failure is
+    // never taken for "not running".
+    if (accessDenied)
+        return fail(NoAccess, lock == ServiceLock::Held
+                                  ? QStringLiteral("an instance of the service runs, but this user may not use its "
+                                                   "control socket (%1)")
+                                        .arg(reason)
+                                  : QStringLiteral("cannot tell whether the service runs: this user may not use its "
+                                                   "control socket (%1)")
+                                        .arg(reason));
+    if (lock == ServiceLock::Held)
         return fail(NoReply, QStringLiteral("an instance of the service runs, but its control socket does not "
                                             "answer (%1)")
                                  .arg(reason));
+    if (lock == ServiceLock::Unknown)
+        return fail(NoAccess, QStringLiteral("cannot tell whether the service runs: its lock file %1 cannot be "
+                                             "read, and the control socket does not answer (%2)")
+                                  .arg(lockPath(), reason));
     return fail(Unreachable, reason);
 }
 
@@ -339,6 +354,8 @@ ServiceController::State ServiceController::state() const
             return Running;
         if (m_failure == Unreachable)
             return NotRunning;
+        if (m_failure == NoAccess)
+            return Inaccessible;
         if (timer.elapsed() + StateRetryMs >= m_replyTimeoutMs)
             return NotResponding;
         QThread::msleep(StateRetryMs);
@@ -355,7 +372,7 @@ bool ServiceController::exchange(const QString &command, bool (*complete)(const 
     reply.clear();
     UnixSocket socket;
     if (!socket.connectToPath(socketPath(), m_replyTimeoutMs))
-        return failUnconnected(socket.errorString());
+        return failUnconnected(socket.errorString(), socket.error() == QLocalSocket::SocketAccessError);
 
     QElapsedTimer timer;
     timer.start();
@@ -508,6 +525,8 @@ bool ServiceController::start(const QString &programPath, const QStringList &arg
     case NotResponding:
         return fail(StartFailed, QStringLiteral("an instance of the service runs already, but does not answer: %1")
                                      .arg(m_lastError));
+    case Inaccessible:
+        return fail(StartFailed, m_lastError);
     case NotRunning:
         break;
     }

@@ -41,7 +41,9 @@ public:
     enum State {
         NotRunning,   // no instance: nothing answers and no lock is held
         Running,      // the control socket answers "alive"
-        NotResponding // an instance holds the lock or accepts the connection, but no answer comes in time
+        NotResponding, // an instance holds the lock or accepts the connection, but no answer comes in time
+        Inaccessible   // this user may not use the control socket or read the lock: whether an instance
+                       // runs cannot be told (lastError() says why)
     };
 
     // Why the last control operation failed.
@@ -49,6 +51,7 @@ public:
         NoFailure,
         Unreachable, // no instance runs: no connection and no lock held
         NoReply,     // an instance runs but did not answer in time
+        NoAccess,    // this user may not use the control socket, or cannot read the lock
         Refused,     // the service answered something other than "true"
         NotEnded,    // it accepted "terminate" but did not end in time
         StartFailed  // start(): the program could not be started or did not come up
@@ -166,9 +169,11 @@ private:
     bool writable(const QSettings &settings, const char *action) const;
     bool settingsGroupUsable() const;
     bool fail(Failure failure, const QString &reason) const;
-    // A failed connection: Unreachable, or NoReply when an instance holds the
-    // lock (its socket is gone or it does not accept).
-    bool failUnconnected(const QString &reason) const;
+    // A failed connection: NoAccess when the socket refused this user
+    // (`accessDenied`) or the lock cannot be probed, NoReply when an
+    // instance holds the lock (its socket is gone or it does not accept),
+    // Unreachable otherwise.
+    bool failUnconnected(const QString &reason, bool accessDenied) const;
     // Connects, sends `command` with its "\r\n" and reads the reply into
     // `reply` until `complete` says that more cannot change it, the service
     // closes the connection, `maxBytes` arrived or the reply timeout (or

@@ -3,6 +3,7 @@
 #include "app/unixsocket.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
@@ -17,9 +18,29 @@ namespace {
 // How long the check for a live socket at the listening path may wait.
 constexpr int ProbeTimeoutMs = 1000;
 
+// Names tried for the temporary binding before giving up.
+constexpr int BindAttempts = 8;
+
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// A short name not in use yet in the directory of `path`, which must fit a
+// Unix-domain address; `path` itself when none fits.
+QByteArray temporaryName(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    QByteArray name = path.left(slash + 1) + ".fx"
+                      + QByteArray::number(QRandomGenerator::global()->generate64() % 2176782336u, 36);
+    return name.size() <= UnixSocket::MaxPathBytes ? name : path;
+}
+
+// True when the file at `path` is the one `st` describes.
+bool sameFile(const QByteArray &path, const struct stat &st)
+{
+    struct stat now;
+    return ::lstat(path.constData(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
 }
 
 } // namespace
@@ -69,11 +90,25 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
     if (fd < 0)
         return fail(QStringLiteral("cannot create a socket: %1").arg(systemError()));
 
-    sockaddr_un addr;
-    std::memset(&addr, 0, sizeof(addr));
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, encoded.constData(), size_t(encoded.size()));
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+    // The socket is bound under a temporary name beside the path and then
+    // linked to the path. The server takes the bound name from the socket and
+    // removes the file of that name when it closes; so it only ever removes
+    // the temporary name, and the file at the path is removed by
+    // closeSocket() alone, while it is ours. Linking fails when a file has
+    // come to the path meanwhile.
+    QByteArray bound;
+    for (int attempt = 0; attempt < BindAttempts && bound.isEmpty(); ++attempt) {
+        const QByteArray name = temporaryName(encoded);
+        sockaddr_un addr;
+        std::memset(&addr, 0, sizeof(addr));
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, name.constData(), size_t(name.size()));
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0)
+            bound = name;
+        else if (errno != EADDRINUSE || name == encoded)
+            break;
+    }
+    if (bound.isEmpty()) {
         const QString reason = systemError();
         ::close(fd);
         return fail(QStringLiteral("cannot bind to %1: %2").arg(address, reason));
@@ -81,8 +116,17 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
     if (::listen(fd, backlog) != 0) {
         const QString reason = systemError();
         ::close(fd);
-        ::unlink(encoded.constData());
+        ::unlink(bound.constData());
         return fail(QStringLiteral("cannot listen at %1: %2").arg(address, reason));
+    }
+    if (bound != encoded) {
+        const bool linked = ::link(bound.constData(), encoded.constData()) == 0;
+        const QString reason = systemError();
+        ::unlink(bound.constData());
+        if (!linked) {
+            ::close(fd);
+            return fail(QStringLiteral("cannot bind to %1: %2").arg(address, reason));
+        }
     }
     if (::lstat(encoded.constData(), &st) != 0) {
         const QString reason = systemError();
@@ -92,7 +136,8 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
     if (!QLocalServer::listen(qintptr(fd))) {
         const QString reason = errorString();
         ::close(fd);
-        ::unlink(encoded.constData());
+        if (sameFile(encoded, st))
+            ::unlink(encoded.constData());
         return fail(QStringLiteral("cannot listen at %1: %2").arg(address, reason));
     }
     m_path = address;

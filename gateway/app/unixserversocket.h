@@ -26,7 +26,10 @@ public:
     // `backlog` connections not yet accepted. An old socket file at the path
     // is removed first; a file that is no socket, or a socket at which some
     // process still accepts connections, is left alone and listening fails.
-    // False on failure; the reason is then in errorText().
+    // False on failure; the reason is then in errorText(). The socket is
+    // bound under a temporary name in the same directory and then linked to
+    // the path, so that nothing but closeSocket() removes the file at the
+    // path (only a directory too long for that name binds the path itself).
     bool listenAt(const QString &path, int backlog = DefaultBacklog);
 
     // The path listened at; empty when not listening.

@@ -208,6 +208,35 @@ TEST_F(Gateway, MetricsFileIsReplacedWholeReadableByAllAndRewrittenEveryInterval
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("ferrox.prom")});
 }
 
+TEST_F(Gateway, AReloadThatMovesOrDropsTheMetricsFileRemovesTheOldOneWhileItIsOurs)
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.prom"));
+    const QString b = dir.filePath(QStringLiteral("b.prom"));
+    monitor.setMetricsFile(a, 1000);
+    monitor.started();
+    monitor.setMetricsFile(b, 1000);
+    monitor.reloadEnded();
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_TRUE(readFile(b).contains("ferrox_cycle_ticks_total 2\n"));
+    monitor.setMetricsFile(QString(), 1000);
+    EXPECT_FALSE(QFile::exists(b));
+
+    // Another writer's file put at the path since is not ours to remove;
+    // a stop leaves its last file.
+    monitor.setMetricsFile(a, 1000);
+    monitor.reloadEnded();
+    QFile file(b);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("foreign 1\n") == 10);
+    file.close();
+    ASSERT_TRUE(QFile::remove(a) && QFile::rename(b, a));
+    monitor.setMetricsFile(b, 1000);
+    monitor.reloadEnded();
+    monitor.stopping();
+    EXPECT_EQ(readFile(a), QByteArray("foreign 1\n"));
+    EXPECT_TRUE(readFile(b).contains("ferrox_cycle_ticks_total 2\n"));
+}
+
 TEST(MetricsFile, AFailingWriteKeepsNothingHalfAndIsReportedOncePerStreak)
 {
     QTemporaryDir dir;

@@ -456,3 +456,44 @@ TEST_F(ServiceRunFixture, RemovedSocketFileIsListenedAgainAndLogged)
     EXPECT_TRUE(log.contains(QStringLiteral("Control socket %1 was lost (its file was removed or replaced); listening again").arg(path)))
         << qPrintable(log.lines().join(QLatin1Char('\n')));
 }
+
+TEST_F(ServiceRunFixture, FileSwappedInAtTheSocketPathIsLeftAloneThenAndAtStop)
+{
+    RecordingService service({Program}, m_name);
+    MessageCapture messages;
+    LogCapture log;
+    const QString path = ServiceController::socketPath(m_name);
+    const QString moved = path + QStringLiteral(".moved");
+    bool swapped = false;
+    bool oldSocketClosed = false;
+    runServiceWithClient(
+        service,
+        [&] {
+            // The socket moved away and a file of someone else's put in its
+            // place; housekeeping closes the moved socket when it sees it.
+            swapped = ::rename(QFile::encodeName(path).constData(), QFile::encodeName(moved).constData()) == 0;
+            QFile file(path);
+            swapped = swapped && file.open(QIODevice::WriteOnly) && file.write("precious") == 8;
+            file.close();
+            const QDeadlineTimer deadline(10000);
+            while (!oldSocketClosed && !deadline.hasExpired()) {
+                UnixSocket probe;
+                oldSocketClosed = !probe.connectToPath(moved, 1000);
+                QThread::msleep(20);
+            }
+        },
+        false);
+    QFile file(path);
+    const bool opened = file.open(QIODevice::ReadOnly);
+    const QByteArray content = file.readAll();
+    file.close();
+    QFile::remove(moved);
+    ASSERT_TRUE(swapped);
+    EXPECT_TRUE(oldSocketClosed);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(content, QByteArray("precious"));
+    EXPECT_TRUE(messages.containsPart(QStringLiteral("Control socket %1 was lost and cannot listen again yet: %1 exists "
+                                                     "and is not a socket")
+                                          .arg(path)))
+        << qPrintable(messages.texts().join(QLatin1Char('\n')));
+}

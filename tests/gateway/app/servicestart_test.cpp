@@ -12,9 +12,32 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // The detached start of a real service program and its control from the
 // command line of further runs of that program.
 namespace {
+
+// The user and group of the runs made as another user: outside every group
+// of the service.
+constexpr uid_t OtherUser = 65534;
+
+// A process that, when `asOtherUser`, drops to OtherUser before the program
+// runs (exit status 126 when it cannot).
+class ProgramProcess : public QProcess
+{
+public:
+    bool asOtherUser = false;
+
+protected:
+    void setupChildProcess() override
+    {
+        if (asOtherUser && (::setgroups(0, nullptr) != 0 || ::setgid(OtherUser) != 0 || ::setuid(OtherUser) != 0))
+            ::_exit(126);
+    }
+};
 
 class ServiceProgramFixture : public ::testing::Test
 {
@@ -54,12 +77,17 @@ protected:
         return environment;
     }
 
-    Result runProgram(const QStringList &args, int flags = 0)
+    // With `asOtherUser` the run is made as OtherUser, controlling this
+    // user's service.
+    Result runProgram(const QStringList &args, int flags = 0, bool asOtherUser = false)
     {
-        const QProcessEnvironment environment = programEnvironment(flags);
+        QProcessEnvironment environment = programEnvironment(flags);
+        if (asOtherUser)
+            environment.insert(QLatin1String(ServiceController::serviceUserVariable()), ServiceController::serviceUser());
         const QString out = m_dir.filePath(QStringLiteral("out%1").arg(++m_runs));
         const QString err = m_dir.filePath(QStringLiteral("err%1").arg(m_runs));
-        QProcess process;
+        ProgramProcess process;
+        process.asOtherUser = asOtherUser;
         process.setProcessEnvironment(environment);
         process.setStandardOutputFile(out);
         process.setStandardErrorFile(err);
@@ -147,6 +175,39 @@ TEST_F(ServiceProgramFixture, StartDetachedRefuseSecondStartAndTerminate)
     const Result again = runProgram({QStringLiteral("-terminate")});
     EXPECT_EQ(again.code, 0);
     EXPECT_TRUE(again.err.contains("The service could not be stopped.")) << again.err.constData();
+}
+
+TEST_F(ServiceProgramFixture, UserWithoutAccessIsNeverToldTheServiceIsNotRunning)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the controller as another user";
+    ASSERT_EQ(runProgram({}).code, 0);
+    ASSERT_TRUE(waitUntil([&] { return logHas(QStringLiteral("start in / with []")); }));
+    ServiceController c(m_name);
+    // Neither the socket nor the lock file is open to others.
+    struct stat socketStat;
+    struct stat lockStat;
+    ASSERT_EQ(::stat(QFile::encodeName(c.socketPath()).constData(), &socketStat), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(c.lockPath()).constData(), &lockStat), 0);
+    ASSERT_EQ(socketStat.st_mode & 07, 0u);
+    ASSERT_EQ(lockStat.st_mode & 07, 0u);
+    ASSERT_NE(socketStat.st_gid, OtherUser);
+    ASSERT_NE(lockStat.st_gid, OtherUser);
+
+    const Result terminated = runProgram({QStringLiteral("-t")}, 0, true);
+    if (terminated.code == 126 || terminated.code == -1000)
+        GTEST_SKIP() << "the test program cannot be run as user " << OtherUser;
+    EXPECT_EQ(terminated.code, 255);
+    EXPECT_TRUE(terminated.err.startsWith("The service could not be stopped.")) << terminated.err.constData();
+    EXPECT_TRUE(terminated.err.contains("Permission denied")) << terminated.err.constData();
+
+    const Result version = runProgram({QStringLiteral("-v")}, 0, true);
+    EXPECT_EQ(version.code, 0);
+    EXPECT_FALSE(version.out.contains("not running")) << version.out.constData();
+    EXPECT_TRUE(version.out.contains(" and in a state this user cannot tell (cannot tell whether the service runs: "))
+        << version.out.constData();
+    EXPECT_TRUE(c.isRunning());
+    EXPECT_EQ(logLines(), QStringList{QStringLiteral("start in / with []")});
 }
 
 TEST_F(ServiceProgramFixture, PauseWithoutCanBeSuspendedChangesNothing)

@@ -4,7 +4,9 @@
 #include "app/unixserversocket.h"
 #include "app/unixsocket.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -100,6 +102,9 @@ TEST_F(UnixServerFixture, ClosingAndDestroyingRemoveTheFile)
         UnixServerSocket server;
         ASSERT_TRUE(server.listenAt(m_path));
         EXPECT_TRUE(isSocketFile());
+        // Nothing is left of the name it was bound under first.
+        const QFileInfo info(m_path);
+        EXPECT_EQ(info.dir().entryList({QStringLiteral(".fx*")}, QDir::System | QDir::Hidden), QStringList());
         server.closeSocket();
         EXPECT_FALSE(QFile::exists(m_path));
         EXPECT_TRUE(server.socketPath().isEmpty());
