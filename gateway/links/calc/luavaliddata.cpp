@@ -52,7 +52,7 @@ bool builtAs(const void *block)
 {
     static_assert(std::is_polymorphic<Block>::value, "the first word of a block is its vtable pointer");
     static const Block reference(0, 0);
-    return std::memcmp(block, &reference, sizeof(void *)) == 0;
+    return std::memcmp(block, static_cast<const void *>(&reference), sizeof(void *)) == 0;
 }
 
 // ---- construction -------------------------------------------------------
