@@ -71,6 +71,104 @@ bool parseCInteger(const QString &text, bool allowMinus, qlonglong *value, qulon
     return true;
 }
 
+// Where the depth scan of `data` stopped and how deep it was then.
+struct DepthScan {
+    int depth = 0;          // open elements when the scan ended
+    bool tooDeep = false;   // an element opened past the limit
+    bool failed = false;    // the text is not well-formed for the scanner
+    qint64 offset = 0;      // character offset where the scan ended
+    qint64 line = 0;
+    qint64 column = 0;
+    QString reason;
+};
+
+// Counts element nesting with the stream reader, which keeps no stack of its
+// own beyond the element names, so it measures any depth safely. Namespaces
+// are not checked, as the DOM parser does not check them.
+DepthScan scanDepth(const QByteArray &data, int maxDepth)
+{
+    DepthScan result;
+    QXmlStreamReader scan(data);
+    scan.setNamespaceProcessing(false);
+    while (!scan.atEnd()) {
+        const QXmlStreamReader::TokenType token = scan.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (++result.depth > maxDepth) {
+                result.tooDeep = true;
+                break;
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            --result.depth;
+        }
+    }
+    result.failed = scan.hasError();
+    result.offset = scan.characterOffset();
+    result.line = scan.lineNumber();
+    result.column = scan.columnNumber();
+    result.reason = scan.errorString();
+    return result;
+}
+
+// Length of the well-formed UTF-8 sequence at `p` (before `end`), 0 when
+// the bytes there are not one (overlong forms and surrogates included).
+int utf8SequenceLength(const unsigned char *p, const unsigned char *end)
+{
+    const unsigned char c = p[0];
+    int length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (end - p < length || p[1] < low || p[1] > high)
+        return 0;
+    for (int i = 2; i < length; ++i) {
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+// A copy of `data` in which what the stream reader refuses as characters
+// but the DOM parser takes (control characters, U+FFFE and U+FFFF, bytes
+// that are no UTF-8) is blanked out. Only bytes that cannot be markup
+// change, so the copy nests exactly as the text does. Empty for texts not
+// in an 8-bit encoding (UTF-16 and UTF-32 begin with a zero byte or a
+// byte order mark), which are left as they are.
+QByteArray blankedForScan(const QByteArray &data)
+{
+    const auto *begin = reinterpret_cast<const unsigned char *>(data.constData());
+    const auto *end = begin + data.size();
+    const bool wide = (data.size() >= 2 && ((begin[0] == 0xFE && begin[1] == 0xFF) || (begin[0] == 0xFF && begin[1] == 0xFE)))
+                      || std::find(begin, begin + std::min<qint64>(4, data.size()), 0) != begin + std::min<qint64>(4, data.size());
+    if (wide)
+        return QByteArray();
+    QByteArray copy = data;
+    char *out = copy.data();
+    for (const unsigned char *p = begin; p < end;) {
+        const int length = utf8SequenceLength(p, end);
+        const bool control = length == 1 && *p < 0x20 && *p != '\t' && *p != '\n' && *p != '\r';
+        const bool nonCharacter = length == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] >= 0xBE;
+        const int span = length == 0 ? 1 : length;
+        if (length == 0 || control || nonCharacter)
+            std::fill(out + (p - begin), out + (p - begin) + span, ' ');
+        p += span;
+    }
+    return copy;
+}
+
 } // namespace
 
 QXmlBasedObject::QXmlBasedObject(QObject *parent)
@@ -190,33 +288,32 @@ bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &
             *errorColumn = static_cast<int>(column);
         return false;
     };
-    // The stream reader keeps no stack of its own beyond the element names,
-    // so it measures any depth safely; well-formedness is left to the DOM
-    // parser below, which reports it with its own words. Namespaces are not
-    // checked, as the DOM parser does not check them.
-    QXmlStreamReader scan(data);
-    scan.setNamespaceProcessing(false);
-    int depth = 0;
-    while (!scan.atEnd()) {
-        const QXmlStreamReader::TokenType token = scan.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            if (++depth > maxDepth)
-                return fail(QStringLiteral("elements nested deeper than %1 levels").arg(maxDepth), scan.lineNumber(),
-                            scan.columnNumber());
-        } else if (token == QXmlStreamReader::EndElement) {
-            --depth;
+    const DepthScan first = scanDepth(data, maxDepth);
+    DepthScan scan = first;
+    // The DOM parser takes characters the stream reader refuses; the scan
+    // then goes on over a copy with them blanked out, so such a text is
+    // measured to its end.
+    if (scan.failed && !scan.tooDeep) {
+        const QByteArray blanked = blankedForScan(data);
+        if (!blanked.isEmpty() && blanked != data) {
+            const DepthScan second = scanDepth(blanked, maxDepth);
+            if (second.tooDeep || second.offset > scan.offset)
+                scan = second;
         }
     }
+    if (scan.tooDeep)
+        return fail(QStringLiteral("elements nested deeper than %1 levels").arg(maxDepth), scan.line, scan.column);
     // Where the scan stopped at an error the DOM parser may still go on
     // (the two differ in what they accept): it gets the text only when what
     // follows cannot nest past the limit, each "<" opening at most one
     // level. The character offset is at most the byte offset, so the count
     // covers all that follows.
-    if (scan.hasError()) {
-        const qint64 from = qBound<qint64>(0, scan.characterOffset(), data.size());
+    // The refusal names the first thing the stream reader refused.
+    if (scan.failed) {
+        const qint64 from = qBound<qint64>(0, scan.offset, data.size());
         const qint64 opens = std::count(data.constBegin() + from, data.constEnd(), '<');
-        if (depth + opens > maxDepth)
-            return fail(scan.errorString(), scan.lineNumber(), scan.columnNumber());
+        if (scan.depth + opens > maxDepth)
+            return fail(first.reason, first.line, first.column);
     }
     QString message;
     int line = 0;

@@ -224,6 +224,16 @@ TEST(QXmlBasedObject, NestingBeyondTheLimitIsRefusedBeforeParsing)
     EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, "<packet><q a='1' a='2'/>" + nested(100000) + "</packet>", &reason));
     EXPECT_TRUE(reason.startsWith(QStringLiteral("Attribute 'a' redefined.")));
     EXPECT_TRUE(QXmlBasedObject::setXMLContentChecked(doc, "<packet><q a='1' a='2'/></packet>", &reason));
+
+    // Control characters and bytes that are no UTF-8, which the DOM parser
+    // takes, once ended the scan: a long shallow text (as the packet stream
+    // writes back what it read) was refused, and a deep one must still be.
+    const QByteArray odd = QByteArray("<packet name='n\x01\xff'>") + QByteArray(1, '\0');
+    EXPECT_TRUE(QXmlBasedObject::setXMLContentChecked(doc, odd + QByteArray("<d/>").repeated(1000) + "</packet>", &reason))
+        << qPrintable(reason);
+    EXPECT_EQ(doc.elementsByTagName(QStringLiteral("d")).size(), 1000);
+    EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, odd + nested(100000) + "</packet>", &reason));
+    EXPECT_TRUE(reason.startsWith(QStringLiteral("elements nested deeper than 256 levels")));
 }
 
 } // namespace
