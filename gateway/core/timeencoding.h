@@ -20,15 +20,17 @@ namespace timeenc {
 // Division rounding toward minus infinity, and its remainder (never
 // negative for a positive divisor): instants before 1970 split into a
 // negative second and a positive millisecond of it.
-inline qint64 floorDiv(qint64 a, qint64 b)
+// Neither multiplies, so both hold down to the smallest instant.
+constexpr qint64 floorDiv(qint64 a, qint64 b)
 {
     const qint64 q = a / b;
     return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-inline qint64 floorMod(qint64 a, qint64 b)
+constexpr qint64 floorMod(qint64 a, qint64 b)
 {
-    return a - floorDiv(a, b) * b;
+    const qint64 r = a % b;
+    return (r != 0 && ((r < 0) != (b < 0))) ? r + b : r;
 }
 
 // secs x 1000 + msec into *msecs; false when that overflows.
@@ -74,7 +76,7 @@ struct SecondsAndFraction {
     static bool write(uchar *p, qint64 msecs)
     {
         const qint64 secs = floorDiv(msecs, 1000);
-        const qint64 msec = msecs - secs * 1000;
+        const qint64 msec = floorMod(msecs, 1000);
         const W w[2] = {static_cast<W>(secs), static_cast<W>(msec * perMsec)};
         if (static_cast<qint64>(w[0]) != secs)
             return false;

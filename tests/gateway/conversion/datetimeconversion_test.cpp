@@ -1,4 +1,5 @@
 #include "conversiontestsupport.h"
+#include "core/timeencoding.h"
 #include "support/scopedtimezone.h"
 
 #include <limits>
@@ -131,6 +132,16 @@ TEST_F(DateTimeConversionTest, InstantsBefore1970SplitDownwards)
     EXPECT_EQ(ts64->at<qint64>(0, 16, 0), -1);
     EXPECT_EQ(ts64->at<qint64>(0, 16, 8), 500000000);
     EXPECT_DOUBLE_EQ(into(from, dpdtDoubleDaySecsUTC)->at<double>(0), 86399.5);
+
+    // The smallest instant of milliseconds: its split once multiplied past
+    // the 64-bit range (undefined, caught here at compile time).
+    static_assert(timeenc::floorMod(std::numeric_limits<qint64>::min(), 86400000) == 60424192);
+    static_assert(timeenc::floorMod(std::numeric_limits<qint64>::min(), 1000) == 192);
+    MemoryParam *least = timespec64(-9223372036854775, -808000000);
+    MemoryParam *split = into(least, dpdtTimeSpec64);
+    EXPECT_EQ(split->at<qint64>(0, 16, 0), -9223372036854776);
+    EXPECT_EQ(split->at<qint64>(0, 16, 8), 192000000);
+    EXPECT_DOUBLE_EQ(into(least, dpdtDoubleDaySecsUTC)->at<double>(0), 60424.192);
 }
 
 TEST_F(DateTimeConversionTest, TargetsThatCannotHoldTheInstantAreZero)
