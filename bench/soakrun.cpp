@@ -237,6 +237,7 @@ SoakResult runSoak(const SoakOptions &options, QTextStream &out)
         return result;
     }
     peerOptions.driven = true;
+    peerOptions.keepLastValues = true;
     DEPeer peer(peerOptions, peerOut);
     if (!tmp.isValid() || !writeLists(dir) || !peer.start(error)) {
         out << "soak: cannot set up: " << (error.isEmpty() ? QStringLiteral("files in ") + tmp.path() : error) << "\n";

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <limits>
 #include <sys/socket.h>
 
 namespace {
@@ -22,6 +23,11 @@ namespace {
 constexpr qint64 kBusyBytes = 8 * 1024 * 1024;
 // Pump period: keepalives, rounds, reconnects.
 constexpr int kPumpMsecs = 5;
+// Bounds of the numbers on the command line: rounds and values as counts
+// that a double holds exactly, a run's end as a timer's milliseconds.
+constexpr double kMaxRate = 1e6;
+constexpr double kMaxCount = 1e15;
+constexpr double kMaxDurationSecs = std::numeric_limits<int>::max() / 1000;
 
 QString timeText(quint32 seconds, quint32 msecs)
 {
@@ -136,14 +142,19 @@ bool DEPeerOptions::parse(const QStringList &arguments, QString &error)
             out = arguments.at(++i);
             return true;
         };
-        const auto number = [&](double &out, double min) {
+        // A number of at least `min`; counts and times also have a `max`, so
+        // that they fit the words and timers they go into.
+        const auto number = [&](double &out, double min, double max = std::numeric_limits<double>::max()) {
             QString text;
             if (!value(text))
                 return false;
             bool ok = false;
             out = text.toDouble(&ok);
-            if (!ok || out < min || !std::isfinite(out)) {
-                error = QStringLiteral("%1 %2: a number of at least %3 expected").arg(arg, text, QString::number(min));
+            if (!ok || !std::isfinite(out) || out < min || out > max) {
+                error = max == std::numeric_limits<double>::max()
+                            ? QStringLiteral("%1 %2: a number of at least %3 expected").arg(arg, text, QString::number(min))
+                            : QStringLiteral("%1 %2: a number from %3 to %4 expected")
+                                  .arg(arg, text, QString::number(min), QString::number(max, 'g', 16));
                 return false;
             }
             return true;
@@ -179,10 +190,10 @@ bool DEPeerOptions::parse(const QStringList &arguments, QString &error)
                 return false;
             sends.append(values);
         } else if (arg == QLatin1String("--rate")) {
-            if (!number(rate, 0))
+            if (!number(rate, 0, kMaxRate))
                 return false;
         } else if (arg == QLatin1String("--count")) {
-            if (!number(n, 1))
+            if (!number(n, 1, kMaxCount))
                 return false;
             count = static_cast<quint64>(n);
         } else if (arg == QLatin1String("--ramp")) {
@@ -226,11 +237,11 @@ bool DEPeerOptions::parse(const QStringList &arguments, QString &error)
         } else if (arg == QLatin1String("--no-keepalives")) {
             printKeepAlives = false;
         } else if (arg == QLatin1String("--duration")) {
-            if (!number(n, 1))
+            if (!number(n, 1, kMaxDurationSecs))
                 return false;
-            durationSecs = static_cast<int>(qMin(n, 1e7));
+            durationSecs = static_cast<int>(n);
         } else if (arg == QLatin1String("--exit-after")) {
-            if (!number(n, 1))
+            if (!number(n, 1, kMaxCount))
                 return false;
             exitAfterValues = static_cast<quint64>(n);
         } else if (arg == QLatin1String("--stats")) {
@@ -529,8 +540,6 @@ void DEPeer::readFrom(Link &link)
         }
         printFrame(link.buffer.mid(static_cast<int>(offset), static_cast<int>(scan.frameBytes)));
         offset += scan.frameBytes;
-        if (m_finished)
-            return;
     }
     link.buffer.remove(0, static_cast<int>(offset));
 }
@@ -595,8 +604,9 @@ void DEPeer::printFrame(const QByteArray &frame)
             break;
         }
         ++m_totals.valuesReceived;
-        m_lastValues.insert((quint64(type) << 32) | param.index,
-                            QByteArray(reinterpret_cast<const char *>(param.value), codec.size()));
+        if (m_options.keepLastValues)
+            m_lastValues.insert((quint64(type) << 32) | param.index,
+                                QByteArray(reinterpret_cast<const char *>(param.value), codec.size()));
         if (show)
             print(QStringLiteral("    [%1] %2 @%3%4")
                       .arg(param.index)

@@ -52,6 +52,10 @@ struct DEPeerOptions {
     // For a program that embeds the peer: rounds go out only when it calls
     // DEPeer::sendRoundNow(), none on a new connection nor at a rate.
     bool driven = false;
+    // For a program that embeds the peer: the last value received for every
+    // (type, index) is kept for DEPeer::lastValueReceived(). Off for the
+    // command-line peer, whose senders may address any number of indices.
+    bool keepLastValues = false;
 
     // Fills the options from the program's arguments (without the program
     // name); false with `error` set when they do not make a run.
@@ -99,7 +103,7 @@ public:
     // ramp; false when no connection took it (none open, or all busy).
     bool sendRoundNow();
     // The bytes of the last value received for (`type`, `index`); empty
-    // when none was.
+    // when none was or the options do not keep them (keepLastValues).
     QByteArray lastValueReceived(quint32 type, quint32 index) const;
 
 signals:

@@ -1,0 +1,84 @@
+#include "depeer.h"
+#include "gateway/links/de/detestsupport.h"
+
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Counts and times past what their words and timers hold were taken (an
+// int overflow left the run without an end), now they are refused.
+TEST(DEPeerOptions, NumbersPastTheirWordsAreRefused)
+{
+    const auto parse = [](const QStringList &arguments, QString &error) {
+        DEPeerOptions options;
+        return options.parse(QStringList{QStringLiteral("--listen"), QStringLiteral("0")} + arguments, error);
+    };
+    QString error;
+    EXPECT_FALSE(parse({QStringLiteral("--duration"), QStringLiteral("3000000")}, error));
+    EXPECT_EQ(error, QStringLiteral("--duration 3000000: a number from 1 to 2147483 expected"));
+    EXPECT_TRUE(parse({QStringLiteral("--duration"), QStringLiteral("2147483")}, error)) << qPrintable(error);
+    for (const char *option : {"--count", "--exit-after", "--rate"}) {
+        EXPECT_FALSE(parse({QString::fromLatin1(option), QStringLiteral("1e30")}, error)) << option;
+        EXPECT_TRUE(error.contains(QStringLiteral("a number from"))) << qPrintable(error);
+    }
+}
+
+class DEPeerReceiving : public ::testing::Test
+{
+protected:
+    // A listening peer with `options`, and a connection to it.
+    void start(DEPeerOptions options)
+    {
+        options.listen = true;
+        options.quiet = true;
+        peer.reset(new DEPeer(options, out));
+        QString error;
+        ASSERT_TRUE(peer->start(error)) << qPrintable(error);
+        socket.connectToHost(QHostAddress::LocalHost, peer->serverPort());
+        ASSERT_TRUE(socket.waitForConnected(5000));
+    }
+    void sendValue(quint32 index, float value)
+    {
+        RawPack pack;
+        pack.param(index, RawPack::floatBytes(value));
+        socket.write(pack.frame());
+        socket.flush();
+    }
+    QString text;
+    QTextStream out{&text};
+    QScopedPointer<DEPeer> peer;
+    QTcpSocket socket;
+};
+
+// Once the run had reached --exit-after, the frames read with the last
+// one stayed in the buffer unseen, and every later arrival counted and
+// printed the first again.
+TEST_F(DEPeerReceiving, FramesReadWithTheLastValueAreCountedOnce)
+{
+    DEPeerOptions options;
+    options.exitAfterValues = 1;
+    options.keepLastValues = true;
+    start(options);
+    RawPack first;
+    first.param(3, RawPack::floatBytes(1.5f));
+    RawPack second;
+    second.param(3, RawPack::floatBytes(2.5f));
+    socket.write(first.frame() + second.frame());
+    socket.flush();
+    EXPECT_TRUE(waitUntil([&] { return peer->totals().framesReceived >= 2; }, 2000));
+    EXPECT_EQ(peer->totals().framesReceived, 2u);
+    EXPECT_EQ(peer->lastValueReceived(9, 3), RawPack::floatBytes(2.5f));
+}
+
+// The command-line peer kept every value a sender addressed, without bound.
+TEST_F(DEPeerReceiving, ValuesAreKeptOnlyWhenAsked)
+{
+    start(DEPeerOptions());
+    sendValue(7, 1.5f);
+    ASSERT_TRUE(waitUntil([&] { return peer->totals().valuesReceived == 1; }));
+    EXPECT_TRUE(peer->lastValueReceived(9, 7).isEmpty());
+}
+
+} // namespace
