@@ -82,6 +82,11 @@ void writeUnsigned(uchar *p, int bytes, quint64 v)
 // Seconds and a fraction of `fractionDigits` digits as "s.fffff", with the UTC date.
 QString timeText(qint64 seconds, qint64 fraction, int fractionDigits)
 {
+    qint64 units = 1;
+    for (int i = 0; i < fractionDigits; ++i)
+        units *= 10;
+    if (fraction < 0 || fraction >= units)
+        return QStringLiteral("%1 s and %2 (no time: the fraction is out of range)").arg(seconds).arg(fraction);
     QString digits = QString::number(fraction).rightJustified(fractionDigits, QLatin1Char('0'));
     const QDateTime when = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
     return QStringLiteral("%1.%2 (%3)").arg(seconds).arg(digits, when.toString(Qt::ISODate));

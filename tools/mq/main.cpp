@@ -207,7 +207,7 @@ int main(int argc, char **argv)
     if (!ok || messages < 0)
         return fail(QStringLiteral("-n takes a number of messages"), exUsage);
     const double seconds = parser.isSet(wait) ? parser.value(wait).toDouble(&ok) : 0.0;
-    if (!ok || seconds < 0 || seconds > 86400)
+    if (!ok || !(seconds >= 0 && seconds <= 86400))
         return fail(QStringLiteral("-t takes seconds from 0 to 86400"), exUsage);
 
     AreaText area;
