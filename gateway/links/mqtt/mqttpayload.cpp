@@ -1,6 +1,7 @@
 #include "links/mqtt/mqttpayload.h"
 
 #include "core/basetieparam.h"
+#include "core/paramtypetraits.h"
 
 #include <dpdatatype.h>
 
@@ -9,12 +10,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QSet>
 
 #include <charconv>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -229,6 +232,88 @@ bool appendValue(QByteArray &out, Form form, const uchar *p)
     return false;
 }
 
+// The JSON string whose opening quote is at `json[i]`, decoded into `out`;
+// the index of its closing quote, or -1 when it is not closed.
+int readJsonString(const QByteArray &json, int i, QString &out)
+{
+    out.clear();
+    int run = i + 1; // start of the bytes not yet taken
+    for (int k = i + 1; k < json.size(); ++k) {
+        const char ch = json.at(k);
+        if (ch == '"') {
+            out += QString::fromUtf8(json.constData() + run, k - run);
+            return k;
+        }
+        if (ch != '\\')
+            continue;
+        out += QString::fromUtf8(json.constData() + run, k - run);
+        if (++k >= json.size())
+            return -1;
+        switch (json.at(k)) {
+        case 'b': out += QLatin1Char('\b'); break;
+        case 'f': out += QLatin1Char('\f'); break;
+        case 'n': out += QLatin1Char('\n'); break;
+        case 'r': out += QLatin1Char('\r'); break;
+        case 't': out += QLatin1Char('\t'); break;
+        case 'u': {
+            bool ok = false;
+            const ushort unit = json.mid(k + 1, 4).toUShort(&ok, 16);
+            if (ok)
+                k += 4;
+            out += QChar(ok ? unit : ushort('?'));
+            break;
+        }
+        default: out += QLatin1Char(json.at(k)); break; // " \ / and what the parser refuses
+        }
+        run = k + 1;
+    }
+    return -1;
+}
+
+// True when an object anywhere in `json` names a key twice. The JSON parser
+// keeps the last value of such a key but loses the memory of an earlier
+// one that was an array or an object, so a sender repeating such messages
+// would grow the gateway without bound; they are refused before parsing.
+bool hasRepeatedKey(const QByteArray &json)
+{
+    struct Level {
+        bool object;
+        bool keyNext;
+        QSet<QString> keys;
+    };
+    std::vector<Level> levels;
+    QString text;
+    for (int i = 0; i < json.size(); ++i) {
+        switch (json.at(i)) {
+        case '"': {
+            const int end = readJsonString(json, i, text);
+            if (end < 0)
+                return false; // not closed: the parser refuses it
+            if (!levels.empty() && levels.back().object && levels.back().keyNext) {
+                if (levels.back().keys.contains(text))
+                    return true;
+                levels.back().keys.insert(text);
+                levels.back().keyNext = false;
+            }
+            i = end;
+            break;
+        }
+        case '{': levels.push_back({true, true, {}}); break;
+        case '[': levels.push_back({false, false, {}}); break;
+        case '}': case ']':
+            if (!levels.empty())
+                levels.pop_back();
+            break;
+        case ',':
+            if (!levels.empty() && levels.back().object)
+                levels.back().keyNext = true;
+            break;
+        default: break;
+        }
+    }
+    return false;
+}
+
 // One value as it came in.
 struct Input {
     enum Kind { Null, Number, Boolean, Text } kind = Null;
@@ -289,6 +374,10 @@ bool takeSign(const QJsonObject &object, Extra extra, Input &in, QString *reason
 bool parseInput(const QByteArray &payload, Carrier c, Input &in, QString *reason)
 {
     const QByteArray text = payload.trimmed();
+    if (hasRepeatedKey(text)) {
+        *reason = QStringLiteral("not JSON (a key is repeated in an object)");
+        return false;
+    }
     if (text.startsWith('{')) {
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
@@ -517,10 +606,24 @@ bool write(const QByteArray &payload, BaseTieParam &param, QString *reason)
     Input in;
     if (!parseInput(payload, c, in, reason))
         return false;
-    const bool valid = in.valid && in.kind != Input::Null;
+    // A type that is never valid (seconds of the day) is published as not
+    // valid: the mark says nothing of its value, which is written as given.
+    const bool neverValid = paramTypeTraits(type).validity == ParamTypeTraits::Validity::Never;
+    const bool valid = (in.valid || neverValid) && in.kind != Input::Null;
     uchar element[16];
     std::memcpy(element, storage, static_cast<size_t>(need));
-    if (!valid && c.extra == Extra::None) {
+    if (!valid && c.extra == Extra::None && !neverValid) {
+        // A value that reads as invalid by itself (an error code, a state
+        // within the value) is its own mark: it is written as given. One
+        // that does not fit the type is voided as before.
+        uchar given[16];
+        std::memcpy(given, element, static_cast<size_t>(need));
+        QString unfit;
+        if (in.kind != Input::Null && encodeValue(in, c.form, type, given, &unfit)) {
+            std::memcpy(storage, given, static_cast<size_t>(need));
+            if (!param.isValid(0))
+                return true;
+        }
         param.reset(); // no sign: the type's invalid pattern
         if (param.isValid(0)) {
             // The type has none (a time, a bool): the value would stand as

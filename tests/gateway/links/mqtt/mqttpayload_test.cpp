@@ -122,6 +122,13 @@ const std::vector<Written> kWritten = {
     // keeping its old value as if it were new.
     {"NullIntoTimeSpecIsRefused", dpdtTimeSpec, "null", kRefused, "TIMESPEC has no invalid value"},
     {"InvalidIntoBoolIsRefused", dpdtBool, "{\"value\":true,\"valid\":false}", kRefused, "has no invalid value"},
+    // Seconds of the day are never valid, so the gateway publishes them as
+    // not valid; relayed, the value was dropped and the old one kept.
+    {"NeverValidTypeTakesItsValue", dpdtDoubleDaySecsUTC, "{\"value\":60.5,\"valid\":false}", le<double>(60.5), ""},
+    {"NeverValidTypeTakesNull", dpdtDoubleDaySecsLocal, "null", QByteArray(8, '\xff'), ""},
+    // An error code is its own mark: relayed as invalid, it became all ones.
+    {"InvalidErrorCodeKeepsItsCode", dpdtErrCodeDWord, "{\"value\":-7,\"valid\":false}", s32(-7), ""},
+    {"ValidValueGivenInvalidIsVoided", dpdtErrCodeDWord, "{\"value\":0,\"valid\":false}", s32(-1), ""},
     {"TrueIntoBool", dpdtBool, "true", le<quint8>(1), ""},
     {"QuotedTimeIntoTimeSpec", dpdtTimeSpec, "\"2026-12-08T04:33:25.500Z\"", u32(1796704405) + u32(500000000), ""},
     {"BareTimeWithoutZoneIsUtc", dpdtTimeSpec, "2026-12-08T04:33:25", u32(1796704405) + u32(0), ""},
@@ -133,6 +140,13 @@ const std::vector<Written> kWritten = {
     {"TwoIntoBool", dpdtBool, "2", kRefused, "2 does not fit BOOL"},
     {"TextIntoFloat", dpdtFloatValid, "\"85\"", kRefused, "a text does not fit FLOATVALID"},
     {"NotJson", dpdtFloatValid, "{\"value\": 1", kRefused, "not JSON"},
+    // The parser lost the memory of an earlier array or object of a
+    // repeated key, message by message (the escaped spelling is the same key).
+    {"RepeatedKeyIsRefused", dpdtFloatValid, "{\"value\":1,\"x\":[1,{}],\"\\u0078\":0}", kRefused,
+     "a key is repeated in an object"},
+    {"RepeatedKeyInABareValue", dpdtFloatValid, "[{\"a\":{},\"a\":1}]", kRefused, "a key is repeated"},
+    {"SameKeyInTwoObjectsIsTaken", dpdtFloatValid, "{\"value\":2,\"m\":{\"k\":1},\"n\":{\"k\":[\"k\"]}}",
+     f32(2) + u32(1), ""},
     {"NoValue", dpdtFloatValid, "{\"val\": 1}", kRefused, "no \"value\""},
     {"ValidNotBoolean", dpdtFloatValid, "{\"value\":1,\"valid\":\"yes\"}", kRefused, "\"valid\" is not true or false"},
     {"StateOutOfRange", dpdtFloatState, "{\"value\":1,\"state\":-1}", kRefused, "\"state\" is not a whole number"},
