@@ -10,11 +10,29 @@
 
 namespace {
 
+// What parsing one copy of `element` costs besides its child nodes, in
+// steps of about one visit or one character: each attribute and child
+// element is looked at again for every copy, and each copy gets names and
+// translations of its own.
+qint64 copyWork(const QDomElement &element)
+{
+    qint64 work = 1 + element.attributes().length();
+    if (element.hasAttribute(QStringLiteral("joker")))
+        work += element.attribute(QStringLiteral("name")).size();
+    for (QDomElement child = element.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
+        ++work;
+        if (child.tagName() == QLatin1String("translation"))
+            work += child.attributes().length() + child.text().size();
+    }
+    return work;
+}
+
 // Counts the nodes that parsing `element` would create below it, for one
-// copy of it at `depth`, into `total`, before any is created. False, with
-// the reason in `parse`, when the tree would be deeper than MaxDepth or
-// larger than MaxNodes.
-bool countNodes(const QDomElement &element, int depth, qint64 &total, TemplateParse &parse)
+// copy of it at `depth`, into `total`, and the steps it would take into
+// `work`, before any node is created. False, with the reason in `parse`,
+// when the tree would be deeper than MaxDepth, larger than MaxNodes, or
+// take more than MaxWork steps.
+bool countNodes(const QDomElement &element, int depth, qint64 &total, qint64 &work, TemplateParse &parse)
 {
     for (QDomElement child = element.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
         if (!isNodeElement(child))
@@ -30,14 +48,25 @@ bool countNodes(const QDomElement &element, int depth, qint64 &total, TemplatePa
                                          .arg(child.tagName(), child.attribute(QStringLiteral("name")))
                                          .arg(QDataPacketInternal::MaxDepth));
         qint64 perCopy = 1;
-        if (!countNodes(child, depth + 1, perCopy, parse))
+        qint64 workPerCopy = copyWork(child);
+        if (!countNodes(child, depth + 1, perCopy, workPerCopy, parse))
             return false;
+        // Each per-copy figure is bounded by its limit or by the length of
+        // the text, and a count by an int, so neither product overflows.
         total += count * perCopy;
+        work += count * workPerCopy;
         if (total > QDataPacketInternal::MaxNodes)
             return parse.fail(child, QStringLiteral("the template has more than %1 nodes (<%2> \"%3\" with count %4)")
                                          .arg(QDataPacketInternal::MaxNodes)
                                          .arg(child.tagName(), child.attribute(QStringLiteral("name")))
                                          .arg(count));
+        if (work > QDataPacketInternal::MaxWork)
+            return parse.fail(child,
+                              QStringLiteral("parsing the template would take more than %1 steps (<%2> \"%3\" with "
+                                             "count %4 repeats its attributes, children, name and translations)")
+                                  .arg(QDataPacketInternal::MaxWork)
+                                  .arg(child.tagName(), child.attribute(QStringLiteral("name")).left(64))
+                                  .arg(count));
     }
     return true;
 }
@@ -114,7 +143,8 @@ bool QDataPacketInternal::parseXML(const QDomDocument &doc, QChar joker)
     TemplateParse parse;
     parse.root = this;
     qint64 nodes = 1;
-    if (!countNodes(root, 0, nodes, parse))
+    qint64 work = 0;
+    if (!countNodes(root, 0, nodes, work, parse))
         return fail(parse.error, parse.line, parse.column);
     qint64 byteOffset = 0;
     qint64 bitOffset = 0;

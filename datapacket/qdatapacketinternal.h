@@ -19,10 +19,13 @@
 // parsed, so packets in different threads may share it.
 //
 // Parsing refuses trees a packet could not sensibly carry: nodes nested
-// deeper than MaxDepth below the root, more than MaxNodes nodes (counted
-// before any is created, so nested counts cannot exhaust memory first), and
-// any node or running offset beyond MaxBytes; a number attribute that does
-// not fit an int fails the parse as well.
+// deeper than MaxDepth below the root, more than MaxNodes nodes or more
+// than MaxWork steps of parsing (both counted before any node is created,
+// so nested counts cannot exhaust memory or time first: a step is about one
+// attribute or child element looked at, or one character of a name or
+// translation copied, for every copy a count makes), and any node or
+// running offset beyond MaxBytes; a number attribute that does not fit an
+// int fails the parse as well.
 // The fuzz target builds the parser with lower node and byte limits, so
 // that its inputs stay fast and small under the sanitizers.
 #ifndef KORVADATAPACKET_MAX_NODES
@@ -39,6 +42,7 @@ public:
     static constexpr int MaxDepth = 64;
     static constexpr qint64 MaxNodes = KORVADATAPACKET_MAX_NODES;
     static constexpr qint64 MaxBytes = KORVADATAPACKET_MAX_BYTES;
+    static constexpr qint64 MaxWork = 64 * MaxNodes;
 
     // An empty tree: a root of size 0 without children.
     QDataPacketInternal();

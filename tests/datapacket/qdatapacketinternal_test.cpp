@@ -286,7 +286,17 @@ INSTANTIATE_TEST_SUITE_P(
         LimitRow{"offset overflow", "<packet><data datatype='byte' localoffset='2147483648'/></packet>",
                  "localoffset=\"2147483648\" of <data> does not fit an int"},
         LimitRow{"count overflow", "<packet><data datatype='byte' count='0x100000000'/></packet>",
-                 "count=\"0x100000000\""}));
+                 "count=\"0x100000000\""},
+        // few nodes, but each copy makes its own long name (10^8 characters)
+        LimitRow{"count times name",
+                 "<packet><data datatype='byte' joker='#' count='100000' name='#" + QByteArray(1000, 'x')
+                     + "'/></packet>",
+                 "more than 64000000 steps"},
+        // each copy looks at every child element again, nodes or not
+        LimitRow{"count times children",
+                 "<packet><data datatype='byte' count='100000'>" + QByteArray("<x/>").repeated(1000)
+                     + "</data></packet>",
+                 "more than 64000000 steps"}));
 
 TEST(TemplateLimits, AcceptTheLargestAllowedTree)
 {
@@ -294,6 +304,10 @@ TEST(TemplateLimits, AcceptTheLargestAllowedTree)
     ASSERT_TRUE(parsed(p, nested(63)));
     ASSERT_TRUE(parsed(p, "<packet><data datatype='asciiz' size='67108864'/></packet>"));
     EXPECT_EQ(p.buffer().size(), 67108864);
+    // 4 * 10^7 steps: wide names on many nodes are still within them.
+    ASSERT_TRUE(parsed(p, "<packet><data datatype='bit' joker='#' count='200000' name='#0" + QByteArray(198, 'x')
+                              + "'/></packet>"));
+    EXPECT_EQ(p.templateInternal()->nodeCount(), 200001);
 }
 
 } // namespace
