@@ -4,6 +4,7 @@
 #include "config/csvtieparam.h"
 #include "config/csvtieunit.h"
 #include "core/diag.h"
+#include "core/regularfile.h"
 
 #include <csvfunctions.h>
 #include <dpdatatype.h>
@@ -103,8 +104,9 @@ bool loadCsvList(CsvTieUnit *unit, const QString &path, const CsvListColumns &co
         return false;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        reportConfigError(kContext, "Error opening file %1 (%2)", {path, file.errorString()});
+    QString reason;
+    if (!openRegularFileForReading(file, &reason, QIODevice::ReadOnly | QIODevice::Text)) {
+        reportConfigError(kContext, "Error opening file %1 (%2)", {path, reason});
         return false;
     }
     QTextStream in(&file);

@@ -2,6 +2,7 @@
 
 #include "config/configreport.h"
 #include "core/diag.h"
+#include "core/regularfile.h"
 
 #include <csvfunctions.h>
 #include <dpdatatype.h>
@@ -180,9 +181,9 @@ int QDefFileStruct::LoadFromStream(QTextStream &stream)
 int QDefFileStruct::loadFile(const QString &path, QTextCodec *codec)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        GATE_DEBUG(1, "QDefFileStruct::loadFile(): cannot open %s (%s)", qUtf8Printable(path),
-                   qUtf8Printable(file.errorString()));
+    QString reason;
+    if (!openRegularFileForReading(file, &reason, QIODevice::ReadOnly | QIODevice::Text)) {
+        GATE_DEBUG(1, "QDefFileStruct::loadFile(): cannot open %s (%s)", qUtf8Printable(path), qUtf8Printable(reason));
         return dfrCannotOpen;
     }
     QTextStream in(&file);

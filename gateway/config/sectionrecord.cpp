@@ -1,5 +1,7 @@
 #include "config/sectionrecord.h"
 
+#include "core/regularfile.h"
+
 #include <QCryptographicHash>
 #include <QDomElement>
 #include <QDomNamedNodeMap>
@@ -67,7 +69,8 @@ QByteArray sectionElementDigest(const QDomElement &element)
 QByteArray sectionFileDigest(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QString reason;
+    if (!openRegularFileForReading(file, &reason))
         return QByteArrayLiteral("no file");
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!hash.addData(&file))

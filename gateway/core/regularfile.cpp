@@ -47,3 +47,17 @@ int openRegularFile(const QString &name, int flags, QString *reason, struct stat
         return fail(fd, reason, systemText(errno));
     return fd;
 }
+
+bool openRegularFileForReading(QFile &file, QString *reason, QIODevice::OpenMode mode, struct stat *st)
+{
+    const int fd = openRegularFile(file.fileName(), O_RDONLY, reason, st);
+    if (fd < 0)
+        return false;
+    if (!file.open(fd, mode | QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (reason)
+            *reason = file.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+}

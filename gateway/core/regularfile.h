@@ -1,6 +1,7 @@
 #ifndef REGULARFILE_H
 #define REGULARFILE_H
 
+#include <QFile>
 #include <QString>
 
 #include <sys/stat.h>
@@ -12,5 +13,11 @@
 // `st` (when given) filled from it; -1 on failure, with `reason` saying why
 // (the system's text, or "not a regular file").
 int openRegularFile(const QString &name, int flags, QString *reason, struct stat *st = nullptr);
+
+// Opens `file` (its name set) for reading in `mode` through openRegularFile;
+// the QFile owns the descriptor from then on. False when it is not a regular
+// file or cannot be opened, with `reason` saying why.
+bool openRegularFileForReading(QFile &file, QString *reason, QIODevice::OpenMode mode = QIODevice::ReadOnly,
+                               struct stat *st = nullptr);
 
 #endif // REGULARFILE_H

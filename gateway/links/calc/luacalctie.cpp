@@ -4,6 +4,7 @@
 #include "core/basetieunit.h"
 #include "core/clock.h"
 #include "core/diag.h"
+#include "core/regularfile.h"
 
 #include <dpdatatype.h>
 
@@ -19,6 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -388,6 +392,13 @@ int LuaCalcTie::packagePathBody(lua_State *L)
 int LuaCalcTie::chunkBody(lua_State *L)
 {
     auto *self = static_cast<LuaCalcTie *>(lua_touserdata(L, 1));
+    // The interpreter's own open waits on a FIFO and reads a device for ever.
+    QString reason;
+    const int fd = openRegularFile(self->m_fileName, O_RDONLY, &reason);
+    if (fd < 0)
+        return luaL_error(L, "cannot open %s: %s", QFile::encodeName(self->m_fileName).constData(),
+                          reason.toUtf8().constData());
+    ::close(fd);
     if (luaL_loadfile(L, QFile::encodeName(self->m_fileName).constData()) != 0)
         return lua_error(L);
     self->m_chunkCompiled = true;

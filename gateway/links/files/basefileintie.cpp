@@ -54,14 +54,9 @@ BaseFileInTie::~BaseFileInTie() = default;
 bool BaseFileInTie::openInput(QFile &file, InputState *state, QString *reason) const
 {
     struct stat st;
-    const int fd = openRegularFile(m_fileName, O_RDONLY, reason, &st);
-    if (fd < 0)
+    file.setFileName(m_fileName);
+    if (!openRegularFileForReading(file, reason, QIODevice::ReadOnly, &st))
         return false;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        *reason = file.errorString();
-        ::close(fd);
-        return false;
-    }
     state->size = static_cast<qint64>(st.st_size);
     state->modifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     state->identity = FileIdentity::of(st);

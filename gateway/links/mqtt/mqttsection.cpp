@@ -4,6 +4,7 @@
 #include "config/gatexmlconfigloadertemplate.h"
 #include "core/basetieparam.h"
 #include "core/gateconfig.h"
+#include "core/regularfile.h"
 #include "links/mqtt/mqttpayload.h"
 #include "links/mqtt/mqtttie.h"
 
@@ -36,10 +37,11 @@ bool readableFile(GateXmlConfigLoaderTemplate &loader, const QDomElement &sectio
     // a reload builds the tie anew when one changed.
     loader.noteFile(path);
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
+    QString reason;
+    if (openRegularFileForReading(file, &reason))
         return true;
     reportConfigError(kContext, "Error loading config: cannot read \"%1\" file %2 in section \"mqtt\" (%3)",
-                      {QString::fromLatin1(name), path, file.errorString()});
+                      {QString::fromLatin1(name), path, reason});
     return false;
 }
 
@@ -84,7 +86,8 @@ bool readSecurity(GateXmlConfigLoaderTemplate &loader, const QDomElement &sectio
         }
         // The password is the file's first line.
         QFile file(passwordFile);
-        file.open(QIODevice::ReadOnly);
+        QString reason;
+        openRegularFileForReading(file, &reason); // checked above; a file replaced since reads as empty
         QByteArray line = file.readLine();
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);

@@ -14,6 +14,8 @@
 #include <QDomDocument>
 #include <QTextCodec>
 
+#include <sys/stat.h>
+
 namespace {
 
 QDomElement element(const QString &xml)
@@ -345,6 +347,18 @@ TEST_F(SharedReaders, BrokenDefinitionFileIsReportedWithItsFullPath)
     write("bad.def", "AREA\n16\nx, type_float, 0, 1, 1\n");
     EXPECT_FALSE(load("<defarea file='bad.def' direction='in'/>"));
     expectReported(QStringLiteral("Error loading config: Error loading defarea file ") + dir.filePath("bad.def"));
+}
+
+// A FIFO, as anything but a regular file, is refused without waiting for a
+// writer that may never come.
+TEST_F(SharedReaders, ListAndDefinitionFilesMustBeRegularFiles)
+{
+    const QString pipe = dir.filePath("pipe");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_FALSE(load("<list file='pipe' kks='0' index='1' type='2'/>"));
+    expectReported("Error opening file " + pipe + " (not a regular file)");
+    EXPECT_FALSE(load("<defarea file='pipe' direction='in'/>"));
+    expectReported("Error loading config: Error loading defarea file " + pipe);
 }
 
 // A number out of its range or not a number at all is an error that names the

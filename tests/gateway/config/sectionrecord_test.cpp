@@ -14,6 +14,7 @@
 #include <memory>
 
 #include <mqueue.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -100,6 +101,9 @@ TEST(SectionDigest, CountsWhatTheLoaderReadsAndNothingElse)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     EXPECT_NE(sectionFileDigest(path), missing);
+    const QString pipe = dir.filePath("pipe");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_EQ(sectionFileDigest(pipe), missing); // and no wait for a writer
 }
 
 TEST_F(BesideFixture, AnUnchangedSectionKeepsItsTieWhileAChangedOneIsBuiltAnew)

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 using Exchange = LuaCalcFixture;
 using ValuedTypes = LuaCalcFixture;
 using ScriptFaults = LuaCalcFixture;
@@ -252,6 +254,10 @@ TEST_F(ScriptFaults, LoadFailuresCarryLuasMessage)
 
     EXPECT_EQ(tie.loadCalcFile(dir.filePath("absent.lua")), LuaCalcTie::lrLoadFile);
     EXPECT_TRUE(tie.errorText().contains("cannot open")) << qPrintable(tie.errorText());
+    const QString pipe = dir.filePath("pipe.lua");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_EQ(tie.loadCalcFile(pipe), LuaCalcTie::lrLoadFile); // and no wait for a writer
+    EXPECT_TRUE(tie.errorText().contains("not a regular file")) << qPrintable(tie.errorText());
 
     EXPECT_EQ(load("error('no good')"), LuaCalcTie::lrRunFile);
     EXPECT_TRUE(tie.errorText().contains("calc.lua:1: no good")) << qPrintable(tie.errorText());

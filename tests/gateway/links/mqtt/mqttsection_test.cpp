@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Loads sections without a broker: nothing here needs one.
@@ -18,6 +20,7 @@ struct MqttSection : MqttFixture {
         write("hash.csv", "index,type,kks\n1,FLOATVALID,A#B\n");
         write("pw.txt", "secret\r\nsecond line\n");
         write("ca.crt", "not checked at load\n");
+        mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600);
     }
     const MqttSettings &settings() const { return mqtt()->settings(); }
 };
@@ -98,6 +101,9 @@ const std::vector<SectionError> kErrors = {
     {"MissingPasswordFile", "<mqtt host='h' topicprefix='p' username='u' passwordfile='none.txt'>LIST</mqtt>",
      "Error loading config: cannot read \"passwordfile\" file DIR/none.txt in section \"mqtt\" (No such file or "
      "directory)",
+     nullptr},
+    {"PasswordFileIsAFifo", "<mqtt host='h' topicprefix='p' username='u' passwordfile='pipe'>LIST</mqtt>",
+     "Error loading config: cannot read \"passwordfile\" file DIR/pipe in section \"mqtt\" (not a regular file)",
      nullptr},
     {"CertificateWithoutKey", "<mqtt host='h' topicprefix='p' cafile='ca.crt' certfile='ca.crt'>LIST</mqtt>",
      "Error loading config: \"certfile\" and \"keyfile\" go together in section \"mqtt\"", nullptr},
