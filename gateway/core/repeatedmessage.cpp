@@ -20,6 +20,7 @@ RepeatedMessage::RepeatedMessage(int channels, qint64 summaryIntervalMs)
     , m_pending(0)
     , m_streak(0)
     , m_lastWrittenMs(0)
+    , m_lastReportMs(0)
 {
 }
 
@@ -36,6 +37,7 @@ bool RepeatedMessage::report(const QString &warningText, const QString &logText)
 bool RepeatedMessage::report(const QString &warningText, const QString &logText, const QString &key)
 {
     const qint64 now = Clock::monotonicMsecs();
+    m_lastReportMs = now;
     ++m_streak;
     if (m_active && key == m_key) {
         ++m_pending;
@@ -76,6 +78,11 @@ bool RepeatedMessage::clear(const QString &warningRecovery, const QString &logRe
     m_logText.clear();
     m_streak = 0;
     return true;
+}
+
+bool RepeatedMessage::clearWhenQuiet(qint64 quietMs)
+{
+    return m_active && Clock::monotonicMsecs() - m_lastReportMs >= quietMs && clear();
 }
 
 void RepeatedMessage::write(const QString &warningText, const QString &logText) const

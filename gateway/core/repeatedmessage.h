@@ -29,6 +29,9 @@ public:
 
     // The longest time between two summaries of one streak.
     static constexpr qint64 DefaultSummaryIntervalMs = 60 * 1000;
+    // How long a fault without a sign of recovery must stay away before its
+    // streak ends (see clearWhenQuiet()).
+    static constexpr qint64 DefaultQuietMs = 60 * 1000;
 
     explicit RepeatedMessage(int channels = Both, qint64 summaryIntervalMs = DefaultSummaryIntervalMs);
 
@@ -48,6 +51,12 @@ public:
     bool clear(const QString &recovery = QString());
     // As clear(), with different recovery texts for the two channels.
     bool clear(const QString &warningRecovery, const QString &logRecovery);
+    // Ends the streak as clear() does once no report came for `quietMs`:
+    // for faults that simply stop (messages dropped, a queue removed), so
+    // that the count still owed is written and the next fault gets its own
+    // line. Meant to be called on every tick. Returns true when a streak
+    // ended.
+    bool clearWhenQuiet(qint64 quietMs = DefaultQuietMs);
 
     // True between the first report of a streak and clear().
     bool active() const { return m_active; }
@@ -69,6 +78,7 @@ private:
     quint64 m_pending;
     quint64 m_streak;
     qint64 m_lastWrittenMs;
+    qint64 m_lastReportMs;
 };
 
 #endif // REPEATEDMESSAGE_H

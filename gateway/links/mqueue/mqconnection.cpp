@@ -171,8 +171,10 @@ bool MQConnection::isRemoved() const
 
 bool MQConnection::reopenIfRemoved()
 {
-    if (!isRemoved())
+    if (!isRemoved()) {
+        m_removedReport.clearWhenQuiet();
         return isOpen();
+    }
     report(m_removedReport, "mqueue %1 was removed while open; it is opened again under its name", m_name);
     close();
     return open();

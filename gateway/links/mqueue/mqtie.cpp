@@ -151,6 +151,7 @@ bool MQTie::pollUnitData(BaseAreaTieUnit *unit)
 
 void MQTie::readQueue(MQConnection *queue)
 {
+    m_dropReport.clearWhenQuiet();
     for (InArea &in : m_inAreas) {
         in.taken = 0;
         if (in.held) {

@@ -38,6 +38,22 @@ TEST_F(Repeats, AStreakWritesItsFirstLineThenOneSummaryPerIntervalThenTheRecover
     EXPECT_EQ(log.lines().size(), 4);
 }
 
+// A fault that stops without a recovery of its own: the count still owed is
+// written after a quiet minute, and the next fault is a streak of its own.
+TEST_F(Repeats, AStreakEndsAfterAQuietPeriod)
+{
+    fault.report("dropped 12 bytes");
+    clock.advance(30000);
+    fault.report("dropped 12 bytes");
+    clock.advance(59999);
+    EXPECT_FALSE(fault.clearWhenQuiet());
+    clock.advance(1);
+    EXPECT_TRUE(fault.clearWhenQuiet());
+    EXPECT_FALSE(fault.active());
+    EXPECT_TRUE(fault.report("dropped 40 bytes"));
+    EXPECT_EQ(log.lines(), QStringList({"dropped 12 bytes", "dropped 12 bytes (repeated 1 times)", "dropped 40 bytes"}));
+}
+
 TEST_F(Repeats, ADifferentTextIsWrittenAtOnceAfterTheSummaryOfTheOldOne)
 {
     RepeatedMessage logOnly(RepeatedMessage::Log);

@@ -106,6 +106,15 @@ TEST_F(MQReceive, DropsMessagesOfAnotherLengthAndReportsThemOnce)
             written << w.mid(w.indexOf(") ") + 2);
     EXPECT_EQ(written, QStringList({"received 12 bytes instead 16"}));
     EXPECT_TRUE(log.contains("mqueue message of 12 bytes dropped: the area takes 16 bytes"));
+
+    // A quiet minute ends the streak with its count; the next drop is told
+    // with its own length.
+    clock.advance(RepeatedMessage::DefaultQuietMs);
+    tick();
+    EXPECT_TRUE(log.contains("mqueue message of 12 bytes dropped: the area takes 16 bytes (repeated 5 times)"));
+    ASSERT_TRUE(ScopedQueues::put(in, QByteArray(8, 'w')));
+    tick();
+    EXPECT_TRUE(log.contains("mqueue message of 8 bytes dropped: the area takes 16 bytes"));
 }
 
 // Two "in" areas on one queue: each message reaches the area of its length,
