@@ -1,6 +1,7 @@
 #include "links/files/basefileouttie.h"
 
 #include "core/basetieunit.h"
+#include "core/clock.h"
 #include "core/diag.h"
 #include "core/regularfile.h"
 
@@ -46,6 +47,9 @@ QDateTime BaseFileOutTie::recordTime() const
     }
     if (!latest.isValid())
         return latest;
+    const QDateTime now = Clock::nowUtc();
+    if (now < latest)
+        latest = now;
     return m_zoneUtc ? latest.toUTC() : latest.toLocalTime();
 }
 

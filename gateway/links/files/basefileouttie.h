@@ -46,7 +46,8 @@ public:
     void setCodec(QTextCodec *codec) { m_codec = codec; }
 
     // The time of a record: the latest last-updated time among the units,
-    // in the tie's zone; invalid when no unit has one.
+    // but never ahead of the clock (updates from before a step back of it
+    // are), in the tie's zone; invalid when no unit has one.
     QDateTime recordTime() const;
     // `date` as file names carry it: by the pattern, else by the kind.
     QString dateText(const QDate &date) const;

@@ -107,6 +107,8 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
     GATE_DEBUG(3, "TextFileOutTie::sendUnitData(%p) was called", static_cast<void *>(unit));
     if (!unit)
         return false;
+    const QDateTime now = Clock::nowUtc();
+    forgetRecordsAheadOf(now);
     const QDateTime updated = unit->lastUpdated();
     GATE_DEBUG(10, "    lastUpdated=%s, lastWritten=%s", stamp(updated).constData(), stamp(m_lastWritten).constData());
     if (!updated.isValid()) {
@@ -124,7 +126,6 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
         unit->markSent();
         return false;
     }
-    const QDateTime now = Clock::nowUtc();
     if (m_syncByTimePoint) {
         // The values of a time point are complete once no update came for 3 s.
         if (!(updated.addSecs(3) < now))
@@ -140,12 +141,25 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
     return writeData();
 }
 
+void TextFileOutTie::forgetRecordsAheadOf(const QDateTime &now)
+{
+    // A record may lie one second ahead: values updated within the second
+    // of the one before go into the next second's.
+    if (!m_lastWritten.isValid() || secondOf(m_lastWritten) <= secondOf(now) + 1)
+        return;
+    GATE_DEBUG(1, "TextFileOutTie: the newest record (%s) lies ahead of the clock; records are counted from now",
+               stamp(m_lastWritten).constData());
+    m_lastWritten = QDateTime();
+    m_fileWritten.fill(QDateTime());
+}
+
 void TextFileOutTie::doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *providerUnit)
 {
     GATE_DEBUG(5, "TextFileOutTie::doWorkBeforeConvertToMyUnitFrom(%p,%p) was called", static_cast<void *>(unit),
                static_cast<void *>(providerUnit));
     if (!m_syncByTimePoint || !unit || !providerUnit)
         return;
+    forgetRecordsAheadOf(Clock::nowUtc());
     const QDateTime mine = unit->lastUpdated();
     const QDateTime theirs = providerUnit->lastUpdated();
     if (!mine.isValid() || !theirs.isValid() || recordWritten(mine))
@@ -206,8 +220,12 @@ bool TextFileOutTie::writeData()
 
 void TextFileOutTie::markWritten(const QDateTime &recordTime)
 {
+    // An update ahead of the clock (from before a step back of it) is in
+    // the record too: its time is capped at the clock.
+    const QDateTime now = Clock::nowUtc();
     for (BaseTieUnit *unit : units()) {
-        if (unit && unit->lastUpdated().isValid() && holds(recordTime, unit->lastUpdated()))
+        const QDateTime updated = unit ? unit->lastUpdated() : QDateTime();
+        if (updated.isValid() && (holds(recordTime, updated) || now < updated))
             unit->markSent();
     }
 }

@@ -93,6 +93,10 @@ private:
     QString quoted(const QString &text) const;
     // Marks sent every unit whose values the record at `recordTime` holds.
     void markWritten(const QDateTime &recordTime);
+    // After a step back of the clock the newest record lies ahead of it, and
+    // would hold back every update until the clock caught up: the records
+    // written are then forgotten, so the next one is due at once.
+    void forgetRecordsAheadOf(const QDateTime &now);
 
     bool m_writeInvalid;
     QDateTime m_lastWritten;

@@ -163,6 +163,26 @@ TEST_F(TextFileOut, ValueUpdatedLaterInTheSecondOfARecordGoesIntoTheNextSecond)
     EXPECT_FALSE(out()->units().at(0)->isDirty());
 }
 
+// The clock stepped back an hour: the record written before it held back
+// every update (and dropped it) until the clock caught up.
+TEST_F(TextFileOut, RecordsGoOnAfterTheClockStepsBack)
+{
+    ASSERT_TRUE(loadOutput());
+    writeText("values.txt", "T1;1\n");
+    const QDateTime t0 = clock.now();
+    tickAt(t0);
+    writeText("values.txt", "T1;2\n");
+    tickAt(t0.addMSecs(500)); // pending for the next second
+    stopInput();
+    const QDateTime back = t0.addSecs(-3600);
+    tickAt(back);
+    tickAt(back.addSecs(1)); // written once, not again every second
+    writeText("values.txt", "T1;3\n");
+    tickAt(back.addSecs(2));
+    EXPECT_EQ(readText("out_2024-05-01.txt"), QByteArray("43200\nT1;1\n39600\nT1;2\n39602\nT1;3\n"));
+    EXPECT_FALSE(out()->units().at(0)->isDirty());
+}
+
 TEST_F(TextFileOut, TwoUnitsUpdatedInOneTickGiveOneRecord)
 {
     ASSERT_TRUE(load(inputSection() + "<textfileout>" + outputList("a.csv") + outputList("b.csv") + outFile()
