@@ -45,8 +45,8 @@ bool countNodes(const QDomElement &element, int depth, qint64 &total, qint64 &wo
             continue;
         if (depth + 1 > QDataPacketInternal::MaxDepth)
             return parse.fail(child, QStringLiteral("<%1> \"%2\" is nested deeper than %3 levels below the root")
-                                         .arg(child.tagName(), child.attribute(QStringLiteral("name")))
-                                         .arg(QDataPacketInternal::MaxDepth));
+                                         .arg(child.tagName(), child.attribute(QStringLiteral("name")),
+                                              QString::number(QDataPacketInternal::MaxDepth)));
         qint64 perCopy = 1;
         qint64 workPerCopy = copyWork(child);
         if (!countNodes(child, depth + 1, perCopy, workPerCopy, parse))
@@ -57,16 +57,14 @@ bool countNodes(const QDomElement &element, int depth, qint64 &total, qint64 &wo
         work += count * workPerCopy;
         if (total > QDataPacketInternal::MaxNodes)
             return parse.fail(child, QStringLiteral("the template has more than %1 nodes (<%2> \"%3\" with count %4)")
-                                         .arg(QDataPacketInternal::MaxNodes)
-                                         .arg(child.tagName(), child.attribute(QStringLiteral("name")))
-                                         .arg(count));
+                                         .arg(QString::number(QDataPacketInternal::MaxNodes), child.tagName(),
+                                              child.attribute(QStringLiteral("name")), QString::number(count)));
         if (work > QDataPacketInternal::MaxWork)
             return parse.fail(child,
                               QStringLiteral("parsing the template would take more than %1 steps (<%2> \"%3\" with "
                                              "count %4 repeats its attributes, children, name and translations)")
-                                  .arg(QDataPacketInternal::MaxWork)
-                                  .arg(child.tagName(), child.attribute(QStringLiteral("name")).left(64))
-                                  .arg(count));
+                                  .arg(QString::number(QDataPacketInternal::MaxWork), child.tagName(),
+                                       child.attribute(QStringLiteral("name")).left(64), QString::number(count)));
     }
     return true;
 }

@@ -339,7 +339,7 @@ bool QDataPacketNodeInternal::parseXMLSubTree(const QDomElement &element, qint64
     }
     if (!withinLimit(m_type.offset) || !withinLimit(m_type.offset + m_type.size))
         return parse.fail(element, QStringLiteral("<%1> \"%2\" lies at byte %3, beyond the %4 bytes a packet may have")
-                                       .arg(m_tag, name).arg(m_type.offset).arg(QDataPacketInternal::MaxBytes));
+                                       .arg(m_tag, name, QString::number(m_type.offset), QString::number(QDataPacketInternal::MaxBytes)));
 
     // Children share the running offsets; a structure spans the furthest
     // of them, wherever explicit offsets put it.
@@ -391,8 +391,8 @@ bool QDataPacketNodeInternal::parseXMLSubTree(const QDomElement &element, qint64
     m_extentEnd = std::max(m_type.offset + m_type.size, childrenEnd);
     if (!withinLimit(m_extentEnd) || !withinLimit(byteOffset))
         return parse.fail(element, QStringLiteral("<%1> \"%2\" ends at byte %3, beyond the %4 bytes a packet may have")
-                                       .arg(m_tag, name).arg(std::max(m_extentEnd, byteOffset))
-                                       .arg(QDataPacketInternal::MaxBytes));
+                                       .arg(m_tag, name, QString::number(std::max(m_extentEnd, byteOffset)),
+                                            QString::number(QDataPacketInternal::MaxBytes)));
     return true;
 }
 

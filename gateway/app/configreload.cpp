@@ -66,7 +66,7 @@ QString tieLabel(const BaseTie *tie, const SectionRecord &record)
 {
     if (!tie->id().isEmpty())
         return QStringLiteral("%1 \"%2\"").arg(record.tag, tie->id());
-    return QStringLiteral("%1 (section %2)").arg(record.tag).arg(record.position);
+    return QStringLiteral("%1 (section %2)").arg(record.tag, QString::number(record.position));
 }
 
 // `lines` followed by as many of `more` as MaxVerdictLines leaves room for.

@@ -34,7 +34,7 @@ bool UnixSocket::connectToPath(const QString &path, int msecs)
     if (state() == QLocalSocket::ConnectingState && !waitForConnected(msecs)
         && state() == QLocalSocket::ConnectingState) {
         abort();
-        setErrorString(QStringLiteral("no connection to %1 within %2 ms").arg(address).arg(msecs));
+        setErrorString(QStringLiteral("no connection to %1 within %2 ms").arg(address, QString::number(msecs)));
         return false;
     }
     if (state() == QLocalSocket::ConnectedState)

@@ -315,7 +315,7 @@ void DEPeer::connectToPeer()
     connect(socket, &QTcpSocket::connected, this, [this, socket] { addLink(socket); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
         if (!linkOf(socket)) {
-            print(QStringLiteral("cannot connect to %1:%2: %3").arg(m_options.host).arg(m_options.port).arg(socket->errorString()));
+            print(QStringLiteral("cannot connect to %1:%2: %3").arg(m_options.host, QString::number(m_options.port), socket->errorString()));
             socket->deleteLater();
             QTimer::singleShot(1000, this, &DEPeer::connectToPeer);
         }

@@ -233,8 +233,7 @@ bool AreaText::load(const QString &path)
     }
     if (m_unit->unitSize() > MQTie::MaxMessageBytes) {
         m_error = QStringLiteral("the area of %1 takes %2 bytes, more than a queue message carries")
-                      .arg(path)
-                      .arg(m_unit->unitSize());
+                      .arg(path, QString::number(m_unit->unitSize()));
         return false;
     }
     // The one unit's size is the tie's memory.
@@ -282,9 +281,7 @@ bool AreaText::assign(const QString &assignment)
     const QStringList values = assignment.mid(eq + 1).split(QLatin1Char(','));
     if (static_cast<size_t>(values.size()) > param->count()) {
         m_error = QStringLiteral("record \"%1\" has %2 elements, %3 values given")
-                      .arg(name)
-                      .arg(param->count())
-                      .arg(values.size());
+                      .arg(name, QString::number(param->count()), QString::number(values.size()));
         return false;
     }
     const int stride = QDefFileStruct::elementBytesOf(record->type);

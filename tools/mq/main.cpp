@@ -113,7 +113,7 @@ int readQueue(const QString &queue, AreaText *area, int count, double waitSecond
     if (result != exOk)
         return result;
     if (count > 0 && received < count)
-        return fail(QStringLiteral("%1 of %2 messages arrived in %3").arg(received).arg(count).arg(queue), exTooFew);
+        return fail(QStringLiteral("%1 of %2 messages arrived in %3").arg(QString::number(received), QString::number(count), queue), exTooFew);
     if (received == 0)
         std::fprintf(stderr, "ferrox-mq: no message waiting in %s\n", qUtf8Printable(queue));
     return exOk;
@@ -143,7 +143,7 @@ int writeQueue(const QString &queue, const QByteArray &message, bool create, dou
             result = fail(QStringLiteral("%1 is full").arg(queue));
         } else if (error == EMSGSIZE && ::mq_getattr(q, &attr) == 0) {
             result = fail(QStringLiteral("%1 takes messages of at most %2 bytes, this one has %3")
-                              .arg(queue).arg(attr.mq_msgsize).arg(message.size()));
+                              .arg(queue, QString::number(attr.mq_msgsize), QString::number(message.size())));
         } else {
             errno = error;
             result = fail(systemError(QStringLiteral("cannot send to"), queue));

@@ -57,7 +57,7 @@ QDESocket::QDESocket(qintptr descriptor, QObject *parent)
     , m_connectedAt(m_lastActivity)
 {
     if (setSocketDescriptor(descriptor))
-        m_peer = QStringLiteral("%1:%2").arg(peerAddress().toString()).arg(peerPort());
+        m_peer = QStringLiteral("%1:%2").arg(peerAddress().toString(), QString::number(peerPort()));
     setUp();
 }
 
@@ -90,8 +90,8 @@ void QDESocket::setUp()
 QString QDESocket::endpoint() const
 {
     if (m_connect)
-        return QStringLiteral("%1:%2").arg(m_host).arg(m_port);
-    return m_peer.isEmpty() ? QStringLiteral("%1:%2").arg(peerName()).arg(peerPort()) : m_peer;
+        return QStringLiteral("%1:%2").arg(m_host, QString::number(m_port));
+    return m_peer.isEmpty() ? QStringLiteral("%1:%2").arg(peerName(), QString::number(peerPort())) : m_peer;
 }
 
 void QDESocket::startConnecting()
@@ -134,7 +134,7 @@ void QDESocket::noteConnected()
     if (m_everConnected && m_counters)
         ++m_counters->reconnects;
     m_everConnected = true;
-    emit signalMsgForProtocol(tr("Connected to %1:%2").arg(peerLabel()).arg(peerPort()));
+    emit signalMsgForProtocol(tr("Connected to %1:%2").arg(peerLabel(), QString::number(peerPort())));
     GATE_DEBUG(1, "QDESocket: Connected to %s:%u", qUtf8Printable(peerLabel()), peerPort());
     emit connectionMade(this);
 }
@@ -204,13 +204,11 @@ void QDESocket::receiveBytes(const QByteArray &bytes)
                 ++m_counters->framesDropped;
             protocolError(QStringLiteral("QDESocket (%1): Frame body of %2 bytes exceeds the limit of %3 bytes. "
                                          "Close connection.")
-                              .arg(endpoint())
-                              .arg(scan.bodyLength)
-                              .arg(DEFrame::MaxBodyBytes)
+                              .arg(endpoint(), QString::number(scan.bodyLength),
+                                   QString::number(DEFrame::MaxBodyBytes))
                               .toUtf8(),
                           tr("Connection to %1 closed: a frame announced a body longer than %2 bytes")
-                              .arg(endpoint())
-                              .arg(DEFrame::MaxBodyBytes));
+                              .arg(endpoint(), QString::number(DEFrame::MaxBodyBytes)));
             return;
         case DEFrameScan::BodyChecksumFail:
             if (m_counters)
@@ -267,8 +265,7 @@ qint64 QDESocket::sendFrame(const QByteArray &frame)
             m_counters->bytesUnsent += static_cast<quint64>(pending + frame.size());
         m_writeFault.report(tr("Connection to %1 closed: the peer does not take what is sent (more than %2 bytes "
                                "wait to be written)")
-                                .arg(endpoint())
-                                .arg(m_maxPendingWrite));
+                                .arg(endpoint(), QString::number(m_maxPendingWrite)));
         dropBuffer();
         abort();
         return -1;
@@ -303,9 +300,8 @@ void QDESocket::slotTick()
                                  : "QDESocket (%s:%u): Timeout while connecting to host",
                        qUtf8Printable(m_host), m_port);
             m_connectFault.report(tr("Cannot connect to %1:%2: %3")
-                                      .arg(m_host)
-                                      .arg(m_port)
-                                      .arg(lookup ? tr("no answer to the host lookup") : tr("no answer from the host")));
+                                      .arg(m_host, QString::number(m_port),
+                                           lookup ? tr("no answer to the host lookup") : tr("no answer from the host")));
             abort();
         }
         return;
@@ -318,11 +314,9 @@ void QDESocket::slotTick()
             // A peer that stopped in the middle of a frame is told apart
             // from one that went silent between frames.
             const QString closed = m_buffer.isEmpty()
-                ? tr("Connection to %1:%2 closed due timeout").arg(peerLabel()).arg(peerPort())
+                ? tr("Connection to %1:%2 closed due timeout").arg(peerLabel(), QString::number(peerPort()))
                 : tr("Connection to %1:%2 closed due timeout with an unfinished frame (%3 bytes of it received)")
-                      .arg(peerLabel())
-                      .arg(peerPort())
-                      .arg(m_buffer.size());
+                      .arg(peerLabel(), QString::number(peerPort()), QString::number(m_buffer.size()));
             if (m_connect && !m_accepted)
                 emit signalMsgForProtocol(closed + tr(". Trying reconnect"));
             else

@@ -214,8 +214,7 @@ void TextFileInTie::reportOpenLastLine(bool unsettled)
     m_openLastLineFault.report(QStringLiteral("TextFileInTie::pollAndConvert(): the last line of input file \"%1\" has "
                                               "had no line end for more than %2 ms while the file kept changing; it "
                                               "is read once it ends or the file stands still")
-                                   .arg(fileName())
-                                   .arg(timeout()));
+                                   .arg(fileName(), QString::number(timeout())));
 }
 
 QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start)
@@ -260,9 +259,7 @@ void TextFileInTie::storeValue(const QString &id, const QString &value, PassFaul
         if (debugEnabled(1))
             addFault(faults.noTextForm, [&] {
                 return QStringLiteral("Parameter (%1) with type %2(%3)  not (yet) implemented")
-                    .arg(param->description())
-                    .arg(type)
-                    .arg(DPDataTypeToString(static_cast<int>(type)));
+                    .arg(param->description(), QString::number(type), DPDataTypeToString(static_cast<int>(type)));
             });
         return;
     }
@@ -291,8 +288,7 @@ void TextFileInTie::skipOverLongLine(const QStringList &fields, qint64 lineStart
     addFault(faults.overLong, [&] {
         return QStringLiteral("TextFileInTie::pollAndConvert(): input file \"%1\" has lines longer than %2 bytes; "
                               "they are skipped and their parameters are invalid")
-            .arg(fileName())
-            .arg(TextLineReader::MaxLineBytes);
+            .arg(fileName(), QString::number(TextLineReader::MaxLineBytes));
     });
     GATE_DEBUG(1, "TextFileInTie::pollAndConvert(): skipped the line at byte %lld of input file \"%s\"%s",
                static_cast<long long>(lineStart), qUtf8Printable(fileName()),

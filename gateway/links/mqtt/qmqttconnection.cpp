@@ -150,7 +150,7 @@ void QMqttConnection::setSubscriptions(const QList<QByteArray> &topics)
 
 QString QMqttConnection::broker() const
 {
-    return QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port);
+    return QStringLiteral("%1:%2").arg(m_settings.host, QString::number(m_settings.port));
 }
 
 void QMqttConnection::start()

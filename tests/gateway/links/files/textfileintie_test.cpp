@@ -19,10 +19,10 @@ namespace {
 struct TextFileIn : FilesFixture {
     // Loads an input section and a consumer that receives T1..T4, so that
     // what the tie converts can be seen in the consumer.
-    bool loadInput(const QByteArray &attributes = QByteArray())
+    bool loadInput(const QByteArray &attributes = QByteArray(), const QString &input = "values.txt")
     {
         write("out.csv", "index,type,kks\n1,FLOATVALID,T1\n2,SDWORDSTATE,T2\n3,FLOATSTATE,T3\n4,SDWORDVALID,T4\n");
-        return load(inputSection(attributes)
+        return load(inputSection(attributes, input)
                     + "<textfileout id='out'><csvlist file='out.csv' index='0' type='1' kks='2' direction='out'/>"
                       "<outfile filename='" + path("out.txt").toUtf8() + "'/></textfileout>");
     }
@@ -401,17 +401,19 @@ TEST_F(TextFileIn, LastByteGoneSinceTheSizeWasTakenMeansTheFileIsBeingRewritten)
 
 TEST_F(TextFileIn, OverLongLineIsSkippedWholeAndItsParameterIsInvalid)
 {
-    ASSERT_TRUE(loadInput("prevforabsent='yes'"));
-    writeText("values.txt", "T4;1\n");
+    // The file name holds a placeholder: the warning quotes it as it is.
+    const QString input = "values%1.txt";
+    ASSERT_TRUE(loadInput("prevforabsent='yes'", input));
+    writeText(input, "T4;1\n");
     poll();
     ASSERT_TRUE(provider("T4")->isValid(0));
     const QByteArray value = QByteArray(TextLineReader::MaxLineBytes, '0') + "12345";
-    writeText("values.txt", "T1;1\nT4;" + value + "\nT2;3\n");
+    writeText(input, "T1;1\nT4;" + value + "\nT2;3\n");
     for (int i = 0; i < 3; ++i)
         poll();
     EXPECT_FALSE(provider("T4")->isValid(0)); // not the cut prefix's value
     EXPECT_EQ(intValue(provider("T2")), 3);
-    const QString text = "TextFileInTie::pollAndConvert(): input file \"" + path("values.txt")
+    const QString text = "TextFileInTie::pollAndConvert(): input file \"" + path(input)
         + "\" has lines longer than 1048576 bytes; they are skipped and their parameters are invalid";
     EXPECT_EQ(messages.warnings().count(text), 1) << qPrintable(messages.texts().join('\n'));
     EXPECT_EQ(log.lines().count(text), 1);
@@ -419,7 +421,7 @@ TEST_F(TextFileIn, OverLongLineIsSkippedWholeAndItsParameterIsInvalid)
     // A writer appending a block with such a line before every poll: the
     // lines lie elsewhere each time, the warning stays one.
     for (int i = 0; i < 3; ++i) {
-        appendText("values.txt", "--\nT1;2\nT4;" + value + "\n");
+        appendText(input, "--\nT1;2\nT4;" + value + "\n");
         poll();
     }
     EXPECT_EQ(messages.warnings().count(text), 1) << qPrintable(messages.texts().join('\n'));
