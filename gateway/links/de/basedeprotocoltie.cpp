@@ -158,19 +158,19 @@ void BaseDEProtocolTie::pollAndConvert()
     BasePacketTie::pollAndConvert();
     const qint64 now = Clock::monotonicMsecs();
     followStreak(m_droppedStreak, counters().framesDropped, now,
-                 tr("DE tie \"%1\": malformed packs or packs of an unknown module were dropped").arg(id()));
+                 QT_TR_NOOP("DE tie \"%1\": malformed packs or packs of an unknown module were dropped"));
     followStreak(m_unexpectedStreak, m_unexpected, now,
-                 tr("DE tie \"%1\": received values for parameters it does not have were ignored").arg(id()));
+                 QT_TR_NOOP("DE tie \"%1\": received values for parameters it does not have were ignored"));
     if (!m_events.isEmpty())
         endEventStreaks(now - FaultQuietMsecs + 1);
 }
 
-void BaseDEProtocolTie::followStreak(FaultStreak &streak, quint64 total, qint64 now, const QString &text)
+void BaseDEProtocolTie::followStreak(FaultStreak &streak, quint64 total, qint64 now, const char *text)
 {
     if (total != streak.seen) {
         streak.seen = total;
         streak.lastMsecs = now;
-        streak.message.report(text);
+        streak.message.report(tr(text).arg(id()));
     } else if (streak.message.active() && now - streak.lastMsecs >= FaultQuietMsecs) {
         streak.message.clear();
     }

@@ -105,7 +105,10 @@ private:
         qint64 lastMsecs = 0;
         RepeatedMessage message;
     };
-    void followStreak(FaultStreak &streak, quint64 total, qint64 now, const QString &text);
+    // Reports `text` (untranslated, %1 the tie's id; built only when it is
+    // written or counted) when `total` moved since the last tick, and ends
+    // the streak after FaultQuietMsecs without a change.
+    void followStreak(FaultStreak &streak, quint64 total, qint64 now, const char *text);
 
     // The streak of one connection event text.
     struct EventStreak {
