@@ -173,8 +173,20 @@ bool timeOf(Form form, const uchar *p, qint64 &msecs)
     qint64 millis = 0;
     switch (form) {
     case Form::TimeT32: seconds = get<quint32>(p); break;
-    case Form::TimeVal: seconds = get<quint32>(p); millis = get<quint32>(p, 4) / 1000; break;
-    case Form::TimeSpec: seconds = get<quint32>(p); millis = get<quint32>(p, 4) / 1000000; break;
+    // A fraction of a whole second or more is no time (all ones is the
+    // invalid pattern).
+    case Form::TimeVal:
+        seconds = get<quint32>(p);
+        if (get<quint32>(p, 4) > 999999)
+            return false;
+        millis = get<quint32>(p, 4) / 1000;
+        break;
+    case Form::TimeSpec:
+        seconds = get<quint32>(p);
+        if (get<quint32>(p, 4) > 999999999)
+            return false;
+        millis = get<quint32>(p, 4) / 1000000;
+        break;
     case Form::TimeSpec64: {
         seconds = get<qint64>(p);
         const qint64 nanos = get<qint64>(p, 8);
@@ -482,13 +494,15 @@ bool encodeValue(const Input &in, Form form, quint32 type, uchar *element, QStri
         put(element, 0, static_cast<qint32>(v));
         return true;
     // 64-bit integers come as doubles: whole numbers beyond 2^53 are rounded.
+    // The largest values (all ones, as the gateway publishes an invalid
+    // QWORD) round up to 2^64 or 2^63, which stand for them.
     case Form::U64:
-        if (!integerOf(in, 0, 18446744073709549568.0, type, v, reason)) return false;
-        put(element, 0, static_cast<quint64>(v));
+        if (!integerOf(in, 0, 18446744073709551616.0, type, v, reason)) return false;
+        put(element, 0, v >= 18446744073709551616.0 ? ~quint64(0) : static_cast<quint64>(v));
         return true;
     case Form::S64:
-        if (!integerOf(in, -9223372036854775808.0, 9223372036854774784.0, type, v, reason)) return false;
-        put(element, 0, static_cast<qint64>(v));
+        if (!integerOf(in, -9223372036854775808.0, 9223372036854775808.0, type, v, reason)) return false;
+        put(element, 0, v >= 9223372036854775808.0 ? std::numeric_limits<qint64>::max() : static_cast<qint64>(v));
         return true;
     case Form::F32:
     case Form::F64:

@@ -81,6 +81,7 @@ const std::vector<Published> kPublished = {
     {"StatusWordIsTheState", dpdtDTSFloat, f32(3) + u32(0x200), "3,\"valid\":false,\"state\":512"},
     {"BoolIsTrueOrFalse", dpdtBool, le<quint8>(1), "true,\"valid\":true"},
     {"WholeUnsigned64Bits", dpdtQWord, le<quint64>(~0ull), "18446744073709551615,\"valid\":true"},
+    {"TimeValOfNoFractionIsNoTime", dpdtTimeVal, u32(~0u) + u32(~0u), "null,\"valid\":false"},
     {"DoubleExponent", dpdtDouble, le(1e300), "1e+300,\"valid\":true"},
     {"TimeSpecAsIsoText", dpdtTimeSpec, u32(1796704405) + u32(500000000),
      "\"2026-12-08T04:33:25.500Z\",\"valid\":true"},
@@ -130,6 +131,10 @@ const std::vector<Written> kWritten = {
     {"InvalidErrorCodeKeepsItsCode", dpdtErrCodeDWord, "{\"value\":-7,\"valid\":false}", s32(-7), ""},
     {"ValidValueGivenInvalidIsVoided", dpdtErrCodeDWord, "{\"value\":0,\"valid\":false}", s32(-1), ""},
     {"TrueIntoBool", dpdtBool, "true", le<quint8>(1), ""},
+    // The largest values as published, which a double rounds up past them.
+    {"AllOnesIntoQword", dpdtQWord, "18446744073709551615", le<quint64>(~0ull), ""},
+    {"LargestIntoSqword", dpdtSQWord, "9223372036854775807", le<qint64>(std::numeric_limits<qint64>::max()), ""},
+    {"BeyondQword", dpdtQWord, "1.9e19", kRefused, "does not fit QWORD"},
     {"QuotedTimeIntoTimeSpec", dpdtTimeSpec, "\"2026-12-08T04:33:25.500Z\"", u32(1796704405) + u32(500000000), ""},
     {"BareTimeWithoutZoneIsUtc", dpdtTimeSpec, "2026-12-08T04:33:25", u32(1796704405) + u32(0), ""},
     {"FractionIntoInteger", dpdtSDWordValid, "3.5", kRefused, "3.5 does not fit SDWORDVALID"},
