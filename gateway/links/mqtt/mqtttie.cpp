@@ -21,6 +21,14 @@ void report(RepeatedMessage &message, const char *text, const Args &...args)
     message.report(QString::fromUtf8(text).arg(args...), QCoreApplication::translate("MqttTie", text).arg(args...));
 }
 
+// The same where repeats are recognised by `key` while the texts vary.
+template<typename... Args>
+void reportKeyed(RepeatedMessage &message, const QString &key, const char *text, const Args &...args)
+{
+    message.report(QString::fromUtf8(text).arg(args...), QCoreApplication::translate("MqttTie", text).arg(args...),
+                   key);
+}
+
 template<typename... Args>
 void recover(RepeatedMessage &message, const char *text, const Args &...args)
 {
@@ -321,7 +329,9 @@ void MqttTie::mqttMessage(const QByteArray &topic, const QByteArray &payload)
         ++counters().valuesReceived;
     }
     if (!refusal.isEmpty())
-        report(fault, kBadPayload, name(), topicText, refusal);
+        // The reasons quote what was sent, which a sender may vary with
+        // every message: the topic makes the streak.
+        reportKeyed(fault, topicText, kBadPayload, name(), topicText, refusal);
     else if (fault.active())
         recover(fault, kGoodPayload, name(), topicText);
 }
