@@ -239,7 +239,10 @@ void QMqttConnection::connectTo(const QString &address)
         return;
     }
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_int_option(m_mosq, MOSQ_OPT_SEND_MAXIMUM, InFlightWindow);
+    // Two slots beyond the tie's window for the status (birth and last
+    // word): held back behind a full window, "offline" never went out
+    // before the goodbye, and the broker, told goodbye, dropped the will.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_SEND_MAXIMUM, InFlightWindow + 2);
     // Small packets go at once (bursts are gathered by beginBurst()).
     mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(m_mosq, &QMqttConnection::onConnect);
