@@ -13,16 +13,21 @@ QTemplateXmlGeneralConf::QTemplateXmlGeneralConf(QObject *parent)
 
 QTemplateXmlGeneralConf::~QTemplateXmlGeneralConf() = default;
 
+bool QTemplateXmlGeneralConf::openConfFile(QFile &file) const
+{
+    return file.open(QIODevice::ReadOnly);
+}
+
 bool QTemplateXmlGeneralConf::loadConf(const QString &fileName)
 {
     QDomDocument doc(QStringLiteral("rootdocument"));
     const QString path = m_baseDir.filePath(fileName);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!openConfFile(file)) {
         qWarning("Error loading config: error opening %s", qUtf8Printable(path));
         return false;
     }
-    const QFileInfo info(file);
+    const QFileInfo info(path);
     m_confDir = QDir(info.absolutePath());
     const QByteArray data = file.readAll();
     file.close();
@@ -50,7 +55,7 @@ bool QTemplateXmlGeneralConf::loadConf(const QDomDocument &doc)
 bool QTemplateXmlGeneralConf::loadXMLtoDOM(QDomDocument &doc, const QString &fileName) const
 {
     QFile file(m_confDir.filePath(fileName));
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!openConfFile(file)) {
         qDebug("%s \"%s\"", "QTemplateXmlGeneralConf::loadXMLtoDOM(): error loading file",
                fileName.toLocal8Bit().constData());
         return false;

@@ -6,6 +6,7 @@
 #include <qxmlbasedobject.h>
 
 #include <QDir>
+#include <QFile>
 #include <QDomDocument>
 #include <QDomNode>
 #include <QString>
@@ -54,6 +55,11 @@ public:
     QDir confDir() const;
 
 protected:
+    // Opens `file` (its name set) for reading, for loadConf() and
+    // loadXMLtoDOM(); false when it cannot be. A loader may refuse more
+    // (what is not a regular file, say), reporting why itself.
+    virtual bool openConfFile(QFile &file) const;
+
     QDir m_baseDir;
     QDir m_confDir;
 };

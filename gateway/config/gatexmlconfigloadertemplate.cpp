@@ -9,6 +9,7 @@
 #include "core/basetieparam.h"
 #include "core/basetieunit.h"
 #include "core/diag.h"
+#include "core/regularfile.h"
 #include "core/gateconfig.h"
 #include "core/paramswitch.h"
 #include "core/timepoint.h"
@@ -293,6 +294,15 @@ void GateXmlConfigLoaderTemplate::mergeProviders(BaseTieUnit *unit, bool always)
         m_config.paramsHash().unite(unit->paramsHash());
         noteIndexUse(SectionRecord::IndexUse::Merge, unit, QString());
     }
+}
+
+bool GateXmlConfigLoaderTemplate::openConfFile(QFile &file) const
+{
+    QString reason;
+    if (openRegularFileForReading(file, &reason))
+        return true;
+    GATE_WARN("Error loading config: cannot read %s (%s)", qUtf8Printable(file.fileName()), qUtf8Printable(reason));
+    return false;
 }
 
 void GateXmlConfigLoaderTemplate::noteFile(const QString &path)

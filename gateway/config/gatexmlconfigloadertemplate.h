@@ -116,6 +116,11 @@ public:
     static QStringList splitEscapedList(const QString &text);
 
 protected:
+    // Only a regular file, opened without waiting: a FIFO or device at the
+    // configuration's path would hold the start, or a reload, for ever.
+    // The reason of a refusal is warned before the loader's own message.
+    bool openConfFile(QFile &file) const override;
+
     // The record of the section being read, or null while none is recorded.
     SectionRecord *m_section = nullptr;
     bool m_beside = false;

@@ -351,10 +351,13 @@ TEST_F(SharedReaders, BrokenDefinitionFileIsReportedWithItsFullPath)
 
 // A FIFO, as anything but a regular file, is refused without waiting for a
 // writer that may never come.
-TEST_F(SharedReaders, ListAndDefinitionFilesMustBeRegularFiles)
+TEST_F(SharedReaders, ConfigurationListAndDefinitionFilesMustBeRegularFiles)
 {
     const QString pipe = dir.filePath("pipe");
     ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_FALSE(loader.loadConf(pipe));
+    EXPECT_TRUE(messages.contains("Error loading config: cannot read " + pipe + " (not a regular file)"))
+        << qPrintable(messages.texts().join('\n'));
     EXPECT_FALSE(load("<list file='pipe' kks='0' index='1' type='2'/>"));
     expectReported("Error opening file " + pipe + " (not a regular file)");
     EXPECT_FALSE(load("<defarea file='pipe' direction='in'/>"));
