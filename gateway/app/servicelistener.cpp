@@ -76,9 +76,14 @@ void ServiceListener::serve(UnixSocket *connection)
     if (!socket || !m_clients.contains(socket))
         return;
     {
+        // Served again after a reload, a connection may have sent nothing:
+        // only what it sends keeps it from being idle.
         Client &client = m_clients[socket];
-        client.buffer += socket->readAll();
-        client.lastReceivedMs = Clock::monotonicMsecs();
+        const QByteArray received = socket->readAll();
+        if (!received.isEmpty()) {
+            client.buffer += received;
+            client.lastReceivedMs = Clock::monotonicMsecs();
+        }
     }
 
     // Commands run the service's own code, which may serve events; the
@@ -101,7 +106,15 @@ void ServiceListener::serve(UnixSocket *connection)
         const QByteArray command = buffer.left(end);
         buffer.remove(0, end + 2);
         if (command == "reload") {
-            // The rest is served once the verdict is out.
+            // The rest is served once the verdict is out; what waits behind
+            // it is bounded as text without a command end is.
+            if (buffer.size() > MaxPendingText) {
+                m_droppedClients.report(QStringLiteral("ServiceListener::slotReadyRead(): more than %1 characters "
+                                                       "of commands wait behind a reload, connection closed")
+                                            .arg(MaxPendingText));
+                drop(socket);
+                return;
+            }
             startReload(socket);
             return;
         }
@@ -111,17 +124,23 @@ void ServiceListener::serve(UnixSocket *connection)
             return;
         if (socket->state() != QLocalSocket::ConnectedState)
             continue;
-        socket->write(reply);
-        socket->flush();
-        // A client that sends and never reads would make the replies grow
-        // without limit; the reply just written may be read whole.
-        if (socket->bytesToWrite() > MaxUnsentReplyBytes + reply.size()) {
-            m_droppedClients.report(tr("Control connection closed: more than %1 bytes of replies left unread")
-                                        .arg(MaxUnsentReplyBytes));
-            drop(socket);
+        if (!writeReply(socket, reply))
             return;
-        }
     }
+}
+
+bool ServiceListener::writeReply(UnixSocket *socket, const QByteArray &reply)
+{
+    socket->write(reply);
+    socket->flush();
+    // A client that sends and never reads would make the replies grow
+    // without limit; the reply just written may be read whole.
+    if (socket->bytesToWrite() <= MaxUnsentReplyBytes + reply.size())
+        return true;
+    m_droppedClients.report(tr("Control connection closed: more than %1 bytes of replies left unread")
+                                .arg(MaxUnsentReplyBytes));
+    drop(socket);
+    return false;
 }
 
 void ServiceListener::startReload(UnixSocket *socket)
@@ -152,8 +171,8 @@ void ServiceListener::finishReload(UnixSocket *socket, bool ok, const QStringLis
         text.replace('\0', ' ');
         if (text.size() > MaxUnsentReplyBytes - 16)
             text = text.left(MaxUnsentReplyBytes - 20) + "...";
-        socket->write((ok ? QByteArray("true") : QByteArray("false")) + '\0' + text + '\0');
-        socket->flush();
+        if (!writeReply(socket, (ok ? QByteArray("true") : QByteArray("false")) + '\0' + text + '\0'))
+            return;
     }
     // What the connection sent meanwhile, from the event loop.
     const QPointer<UnixSocket> target = socket;

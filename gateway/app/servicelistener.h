@@ -92,6 +92,9 @@ private:
     void serve(UnixSocket *socket);
     // Closes and forgets a connection.
     void drop(UnixSocket *socket);
+    // Writes `reply`; false when the connection was dropped because what it
+    // left unread passed MaxUnsentReplyBytes beyond it.
+    bool writeReply(UnixSocket *socket, const QByteArray &reply);
     // Asks the service to reload; its verdict goes to `socket`.
     void startReload(UnixSocket *socket);
     void finishReload(UnixSocket *socket, bool ok, const QStringList &lines);

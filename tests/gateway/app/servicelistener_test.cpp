@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -42,6 +43,39 @@ protected:
 bool connectRaw(UnixSocket &socket, const QString &name)
 {
     return socket.connectToPath(ServiceController::socketPath(name), 5000);
+}
+
+// A plain descriptor connected to the control socket (-1 on failure), for
+// a client that writes without ever reading: a Qt socket would read what
+// arrives into its own buffer.
+int connectRawFd(const QString &name)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(ServiceController::socketPath(name));
+    std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+    const timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True once the service closed `fd`'s connection (within 10 s), without
+// reading anything from it.
+bool closedByService(int fd)
+{
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        pollfd p{fd, POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
 }
 
 void send(UnixSocket &socket, const QByteArray &bytes)
@@ -408,14 +442,8 @@ TEST_F(ServiceRunFixture, ClientThatNeverReadsIsDroppedPastTheReplyBound)
     runServiceWithClient(
         service,
         [&] {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_un addr{};
-            addr.sun_family = AF_UNIX;
-            const QByteArray path = QFile::encodeName(ServiceController::socketPath(m_name));
-            std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
-            const timeval limit{10, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
-            if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0) {
+            const int fd = connectRawFd(m_name);
+            if (fd >= 0) {
                 const QByteArray chunk = QByteArray("alive\r\n").repeated(1024);
                 for (qint64 sent = 0; sent < 64 * 1024 * 1024;) {
                     const ssize_t n = ::send(fd, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
@@ -433,6 +461,39 @@ TEST_F(ServiceRunFixture, ClientThatNeverReadsIsDroppedPastTheReplyBound)
     EXPECT_TRUE(dropped);
     EXPECT_TRUE(aliveAfter);
     EXPECT_TRUE(messages.contains(QStringLiteral("Control connection closed: more than 4096 bytes of replies left unread")));
+}
+
+// Reload verdicts count as replies: a client that asks for reloads and never
+// reads is dropped past the bound, and commands waiting behind a reload are
+// bounded as text is.
+TEST_F(ServiceRunFixture, ReloadsOfAClientThatNeverReadsAreBounded)
+{
+    RecordingService service({Program}, m_name);
+    service.reloadLines = QStringList{QString(5000, QLatin1Char('x'))};
+    bool unreadDropped = false;
+    bool waitingDropped = false;
+    MessageCapture messages;
+    runServiceWithClient(
+        service,
+        [&] {
+            int fd = connectRawFd(m_name);
+            const QByteArray reloads = QByteArray("reload\r\n").repeated(120);
+            if (fd >= 0 && ::send(fd, reloads.constData(), size_t(reloads.size()), MSG_NOSIGNAL) == reloads.size())
+                unreadDropped = closedByService(fd);
+            ::close(fd);
+            fd = connectRawFd(m_name);
+            const QByteArray more = QByteArray("reload\r\n").repeated(200);
+            if (fd >= 0 && ::send(fd, more.constData(), size_t(more.size()), MSG_NOSIGNAL) == more.size())
+                waitingDropped = closedByService(fd);
+            ::close(fd);
+        },
+        false);
+    EXPECT_TRUE(unreadDropped);
+    EXPECT_TRUE(messages.contains(QStringLiteral("Control connection closed: more than 4096 bytes of replies left unread")));
+    EXPECT_LT(service.calls.count(QStringLiteral("reload")), 120);
+    EXPECT_TRUE(waitingDropped);
+    EXPECT_TRUE(messages.contains(QStringLiteral("ServiceListener::slotReadyRead(): more than 1024 characters of "
+                                                 "commands wait behind a reload, connection closed")));
 }
 
 TEST_F(ServiceRunFixture, RemovedSocketFileIsListenedAgainAndLogged)
