@@ -81,6 +81,12 @@ PATH=$work/stubs:$PATH sh "$work/control/postinst" configure "" || fail "postins
 grep -qx 'adduser --system --group --home /opt/ferrox --no-create-home --gecos Ferrox data gateway ferrox' \
     "$work/calls" || fail "postinst made no user: $(cat "$work/calls")"
 grep -qx 'chown ferrox:ferrox /opt/ferrox/log /opt/ferrox/data' "$work/calls" || fail "postinst gave log/ and data/ to nobody"
+# Installed again after a remove (which stopped the enabled service): it runs again.
+mkdir -p "$work/systemd"
+sed "s#/run/systemd/system#$work/systemd#" "$work/control/postinst" >"$work/postinst-systemd"
+: >"$work/calls"
+PATH=$work/stubs:$PATH sh "$work/postinst-systemd" configure 0.1.0 || fail "postinst failed on an upgrade"
+grep -qx 'systemctl restart ferrox.service' "$work/calls" || fail "postinst left the enabled service stopped: $(cat "$work/calls")"
 
 # /usr/sbin/ferrox aims the program at the unit's control socket unless told otherwise.
 mkdir -p "$work/prefix/bin"
