@@ -8,7 +8,7 @@ FERROX_BUILD_DIR=${FERROX_BUILD_DIR:-$FERROX_ROOT/build}
 FERROX_PACKAGES=(cmake g++ ninja-build pkg-config qtbase5-dev libluajit-5.1-dev
                  libgtest-dev libbenchmark-dev libsystemd-dev dpkg-dev man-db
                  libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl
-                 fiu-utils)
+                 fiu-utils file systemd)
 
 ferrox_install_deps() {
     local missing=()
