@@ -48,6 +48,18 @@ ToolRun runTool(const QStringList &arguments)
 // An area written into one queue by the tool is read by the running
 // program, converted into another tie's area (records in another order) and
 // sent to that tie's queue, where the tool reads and decodes it.
+// Wrong usage is told apart from a failed queue operation by its exit code,
+// whether the tool or its option parser finds it.
+TEST(MQueueTool, WrongUsageExitsTwo)
+{
+    for (const QStringList &arguments : {QStringList{"read", "/q", "--bogus"}, QStringList{"read", "/q", "-n"},
+                                         QStringList{"bogus", "/q"}}) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.exitCode, 2) << qPrintable(arguments.join(' ')) << ": " << run.err.constData();
+    }
+    EXPECT_EQ(runTool({"--help"}).exitCode, 0);
+}
+
 TEST(MQueueProgram, AreasTravelBothWaysThroughTheRunningProgram)
 {
     TestQueues queues;

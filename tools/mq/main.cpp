@@ -179,7 +179,7 @@ int main(int argc, char **argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption definition({"d", "definition"}, "The definition file of the area.", "file");
     const QCommandLineOption count({"n", "count"}, "read: stop after <count> messages, waiting for them with -t.",
                                    "count");
@@ -192,7 +192,12 @@ int main(int argc, char **argv)
     parser.addPositionalArgument("command", "read, write, info or unlink");
     parser.addPositionalArgument("queue", "the queue's name, starting with \"/\"");
     parser.addPositionalArgument("values", "write: NAME=VALUE assignments", "[NAME=VALUE ...]");
-    parser.process(app);
+    // Not process(): it ends an unknown option or a missing value with 1,
+    // the code of a failed queue operation.
+    if (!parser.parse(app.arguments()))
+        return fail(parser.errorText() + QStringLiteral(" (see --help)"), exUsage);
+    if (parser.isSet(help))
+        parser.showHelp(exOk);
 
     const QStringList args = parser.positionalArguments();
     if (args.size() < 2)
