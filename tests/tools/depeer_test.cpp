@@ -82,3 +82,25 @@ TEST_F(DEPeerReceiving, ValuesAreKeptOnlyWhenAsked)
 }
 
 } // namespace
+
+// Without a rate each connection gets a round; those rounds went uncounted,
+// so --count never ended them and --ramp never moved the values.
+TEST_F(DEPeerReceiving, RoundsPerConnectionAreCountedAndBounded)
+{
+    DEPeerOptions options;
+    QString error;
+    ASSERT_TRUE(options.parse({QStringLiteral("--listen"), QStringLiteral("0"), QStringLiteral("--send"),
+                               QStringLiteral("FLOAT:1=1"), QStringLiteral("--count"), QStringLiteral("1"),
+                               QStringLiteral("--ramp"), QStringLiteral("1"), QStringLiteral("--keepalive"), QStringLiteral("0")},
+                              error))
+        << qPrintable(error);
+    start(options);
+    ASSERT_TRUE(waitUntil([&] { return socket.bytesAvailable() > 0; }, 5000));
+    QTcpSocket second;
+    second.connectToHost(QHostAddress::LocalHost, peer->serverPort());
+    ASSERT_TRUE(waitUntil([&] { return peer->linkCount() == 2; }, 5000));
+    waitUntil([] { return false; }, 300); // time for a round that should not come
+    EXPECT_EQ(second.bytesAvailable(), 0);
+    EXPECT_EQ(peer->totals().rounds, 1u);
+    EXPECT_EQ(peer->totals().valuesSent, 1u);
+}

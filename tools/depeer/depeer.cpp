@@ -347,8 +347,11 @@ void DEPeer::addLink(QTcpSocket *socket)
                 readFrom(*l);
         });
     if (m_options.mode == DEPeerOptions::Normal || m_options.mode == DEPeerOptions::NoRead) {
-        if (m_options.rate <= 0 && !m_options.driven && !m_options.sends.isEmpty())
-            sendRound(m_links.last());
+        // Without a rate, each connection gets a round of its own, counted
+        // and ramped as the rounds of a rate are.
+        if (m_options.rate <= 0 && !m_options.driven && !m_options.sends.isEmpty()
+            && (m_options.count == 0 || m_totals.rounds < m_options.count) && sendRound(m_links.last()))
+            countRound();
         if (m_rateStart < 0)
             m_rateStart = m_clock.elapsed();
     }
@@ -467,6 +470,12 @@ bool DEPeer::sendRoundNow()
         any = sendRound(link) || any;
     if (!any)
         return false;
+    countRound();
+    return true;
+}
+
+void DEPeer::countRound()
+{
     ++m_totals.rounds;
     if (m_options.ramp != 0) {
         for (DEPeerOptions::Values &values : m_current) {
@@ -475,7 +484,6 @@ bool DEPeer::sendRoundNow()
                 codec.addStep(value.data(), m_options.ramp);
         }
     }
-    return true;
 }
 
 QByteArray DEPeer::lastValueReceived(quint32 type, quint32 index) const

@@ -125,6 +125,8 @@ private:
     void printFrame(const QByteArray &frame);
     void pump();
     bool sendRound(Link &link);
+    // Counts a round that went out, then adds the ramp to the values.
+    void countRound();
     void buildRound();
     void write(Link &link, const QByteArray &bytes);
     void print(const QString &line);
