@@ -80,6 +80,8 @@ TEST(MQueueProgram, AreasTravelBothWaysThroughTheRunningProgram)
     ASSERT_TRUE(waitFor([&] { return tree.readLog().contains("\tApplication was started"); }, 15000))
         << program.readAllStandardError().constData();
 
+    // A number its float cannot hold is refused, not sent as infinity.
+    EXPECT_NE(runTool({"write", queues.in, "-d", tree.configPath("in.def"), "T1=1e39", "N1=-3"}).exitCode, 0);
     const ToolRun sent = runTool({"write", queues.in, "-d", tree.configPath("in.def"), "T1=12.5", "N1=-3"});
     EXPECT_EQ(sent.exitCode, 0) << sent.err.constData();
     const ToolRun read = runTool({"read", queues.out, "-d", tree.configPath("out.def"), "-n", "1", "-t", "10"});

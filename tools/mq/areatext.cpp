@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QTextCodec>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -183,6 +184,9 @@ bool writeValue(const Layout &layout, const QString &text, uchar *p)
         if (!ok)
             return false;
         if (layout.valueBytes == 4) {
+            // A finite number past the float range would become infinity.
+            if (std::isfinite(d) && std::fabs(d) > double(std::numeric_limits<float>::max()))
+                return false;
             const float f = static_cast<float>(d);
             std::memcpy(p, &f, 4);
         } else {
