@@ -681,10 +681,12 @@ int LuaCalcTie::exchangeBody(lua_State *L)
 
 void LuaCalcTie::exchange(lua_State *L)
 {
+    m_publishing = true;
     for (const UnitBinding *unit : qAsConst(m_dirty)) {
         for (const ParamBinding &p : unit->params)
             putParamToLua(L, m_types, this, p.param, p.type, p.names);
     }
+    m_publishing = false;
 
     lua_pushlstring(L, m_functionKey.constData(), static_cast<size_t>(m_functionKey.size()));
     lua_gettable(L, LUA_GLOBALSINDEX);
@@ -714,9 +716,12 @@ int LuaCalcTie::calulate()
         rebuildBindings();
     m_dirty.resize(0);
     QDateTime now;
+    const bool all = m_publishing && std::any_of(m_inputs.cbegin(), m_inputs.cend(), [](const UnitBinding &b) {
+        return b.unit->isDirty();
+    });
     for (UnitBinding &binding : m_inputs) {
         BaseTieUnit *unit = binding.unit;
-        if (!unit->isDirty())
+        if (!unit->isDirty() && !all)
             continue;
         if (m_dirty.isEmpty())
             now = Clock::nowUtc();

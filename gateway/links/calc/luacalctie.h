@@ -189,6 +189,10 @@ private:
     QVector<UnitBinding> m_results;
     // Input units converted into since the last call (pointers into m_inputs).
     QVector<UnitBinding *> m_dirty;
+    // Set while the inputs are put into the interpreter; still set after a
+    // failed call when that was cut short, so that the next calculation
+    // puts every input, not only the changed ones.
+    bool m_publishing = false;
     RepeatedMessage m_fault;
 };
 

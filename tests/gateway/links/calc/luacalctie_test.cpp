@@ -247,6 +247,35 @@ TEST_F(ValuedTypes, ModulesAreFoundInADirectoryWithAQuote)
     EXPECT_EQ(intOf(r), 42);
 }
 
+// A call that failed while the inputs were being put into the interpreter
+// left some of them out; the next call put only the changed ones, and the
+// script computed with a missing value as if it were current.
+TEST_F(ScriptFaults, InputsLeftOutByAFailedCallArePutWithTheNext)
+{
+    auto *other = new CsvTieUnit(&tie);
+    other->setDirection(BaseTieUnit::dirToThis | BaseTieUnit::dirCalc);
+    tie.addUnit(other);
+    CsvTieParam *a = input(dpdtSDWordValid, "A");
+    auto *b = new CsvTieParam(other, dpdtSDWordValid, 0, QString(), QString(), "B", QString());
+    other->addParam(b);
+    CsvTieParam *r = result(dpdtSDWordValid, "R");
+    ASSERT_EQ(load("local refused = false\n"
+                   "setmetatable(_G, {__newindex = function(t, k, v)\n"
+                   "  if k == 'B' and not refused then refused = true; error('not now') end\n"
+                   "  rawset(t, k, v)\n"
+                   "end})\n"
+                   "function calculate() R = A + (B or -1000) end\n"),
+              LuaCalcTie::lrOk);
+    set(a, 1);
+    set(b, 2);
+    other->setDirty(true);
+    run(); // fails while B is put
+    EXPECT_TRUE(messages.containsPart("not now"));
+    set(a, 3);
+    run(); // only A's unit changed
+    EXPECT_EQ(intOf(r), 5);
+}
+
 TEST_F(ScriptFaults, LoadFailuresCarryLuasMessage)
 {
     EXPECT_EQ(load("function calculate(\n  R = 1\nend\n"), LuaCalcTie::lrLoadFile);
