@@ -95,12 +95,7 @@ void ServiceListener::serve(UnixSocket *connection)
         QByteArray &buffer = it->buffer;
         const int end = it->awaitingVerdict ? -1 : buffer.indexOf("\r\n");
         if (end < 0) {
-            if (buffer.size() > MaxPendingText) {
-                m_droppedClients.report(QStringLiteral("ServiceListener::slotReadyRead(): more than %1 characters "
-                                                       "without a command end, connection closed")
-                                            .arg(MaxPendingText));
-                drop(socket);
-            }
+            dropIfPastText(socket, buffer, "without a command end");
             return;
         }
         const QByteArray command = buffer.left(end);
@@ -108,14 +103,8 @@ void ServiceListener::serve(UnixSocket *connection)
         if (command == "reload") {
             // The rest is served once the verdict is out; what waits behind
             // it is bounded as text without a command end is.
-            if (buffer.size() > MaxPendingText) {
-                m_droppedClients.report(QStringLiteral("ServiceListener::slotReadyRead(): more than %1 characters "
-                                                       "of commands wait behind a reload, connection closed")
-                                            .arg(MaxPendingText));
-                drop(socket);
-                return;
-            }
-            startReload(socket);
+            if (!dropIfPastText(socket, buffer, "of commands wait behind a reload"))
+                startReload(socket);
             return;
         }
         const QByteArray reply =
@@ -127,6 +116,17 @@ void ServiceListener::serve(UnixSocket *connection)
         if (!writeReply(socket, reply))
             return;
     }
+}
+
+bool ServiceListener::dropIfPastText(UnixSocket *socket, const QByteArray &buffer, const char *what)
+{
+    if (buffer.size() <= MaxPendingText)
+        return false;
+    m_droppedClients.report(QStringLiteral("ServiceListener::slotReadyRead(): more than %1 characters %2, connection "
+                                           "closed")
+                                .arg(QString::number(MaxPendingText), QLatin1String(what)));
+    drop(socket);
+    return true;
 }
 
 bool ServiceListener::writeReply(UnixSocket *socket, const QByteArray &reply)

@@ -92,6 +92,9 @@ private:
     void serve(UnixSocket *socket);
     // Closes and forgets a connection.
     void drop(UnixSocket *socket);
+    // Drops `socket` when its `buffer` of text not yet served passes
+    // MaxPendingText, saying `what` that text is; true when it was dropped.
+    bool dropIfPastText(UnixSocket *socket, const QByteArray &buffer, const char *what);
     // Writes `reply`; false when the connection was dropped because what it
     // left unread passed MaxUnsentReplyBytes beyond it.
     bool writeReply(UnixSocket *socket, const QByteArray &reply);
