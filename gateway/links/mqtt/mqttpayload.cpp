@@ -167,25 +167,30 @@ qint64 floorDiv(qint64 a, qint64 b)
 
 // The time value of element 0 in milliseconds since 1970; false when it
 // lies outside the years an ISO text can show.
+// The seconds and the whole milliseconds of a fraction counted in
+// `perSecond` units, from two 32-bit words; false when the fraction is a
+// whole second or more (all ones is the invalid pattern).
+bool secondsAndFraction(const uchar *p, quint32 perSecond, qint64 &seconds, qint64 &millis)
+{
+    const quint32 fraction = get<quint32>(p, 4);
+    seconds = get<quint32>(p);
+    millis = fraction / (perSecond / 1000);
+    return fraction < perSecond;
+}
+
 bool timeOf(Form form, const uchar *p, qint64 &msecs)
 {
     qint64 seconds = 0;
     qint64 millis = 0;
     switch (form) {
     case Form::TimeT32: seconds = get<quint32>(p); break;
-    // A fraction of a whole second or more is no time (all ones is the
-    // invalid pattern).
     case Form::TimeVal:
-        seconds = get<quint32>(p);
-        if (get<quint32>(p, 4) > 999999)
+        if (!secondsAndFraction(p, 1000000, seconds, millis))
             return false;
-        millis = get<quint32>(p, 4) / 1000;
         break;
     case Form::TimeSpec:
-        seconds = get<quint32>(p);
-        if (get<quint32>(p, 4) > 999999999)
+        if (!secondsAndFraction(p, 1000000000, seconds, millis))
             return false;
-        millis = get<quint32>(p, 4) / 1000000;
         break;
     case Form::TimeSpec64: {
         seconds = get<qint64>(p);
