@@ -36,17 +36,12 @@ bool RepeatedMessage::report(const QString &warningText, const QString &logText)
 
 bool RepeatedMessage::report(const QString &warningText, const QString &logText, const QString &key)
 {
-    const qint64 now = Clock::monotonicMsecs();
-    m_lastReportMs = now;
-    ++m_streak;
     if (m_active && key == m_key) {
-        ++m_pending;
-        if (now - m_lastWrittenMs >= m_intervalMs) {
-            writeSummary();
-            m_lastWrittenMs = now;
-        }
+        repeat();
         return false;
     }
+    m_lastReportMs = Clock::monotonicMsecs();
+    ++m_streak;
     if (m_active)
         writeSummary();
     else
@@ -56,7 +51,22 @@ bool RepeatedMessage::report(const QString &warningText, const QString &logText,
     m_warningText = warningText;
     m_logText = logText;
     write(warningText, logText);
-    m_lastWrittenMs = now;
+    m_lastWrittenMs = m_lastReportMs;
+    return true;
+}
+
+bool RepeatedMessage::repeat()
+{
+    if (!m_active)
+        return false;
+    const qint64 now = Clock::monotonicMsecs();
+    m_lastReportMs = now;
+    ++m_streak;
+    ++m_pending;
+    if (now - m_lastWrittenMs >= m_intervalMs) {
+        writeSummary();
+        m_lastWrittenMs = now;
+    }
     return true;
 }
 

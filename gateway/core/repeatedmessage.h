@@ -45,6 +45,10 @@ public:
     // fault, such as its position) while the texts may change: the first
     // texts of a streak are written, and its summaries count under them.
     bool report(const QString &warningText, const QString &logText, const QString &key);
+    // Counts one more report of the active streak, as report() with its
+    // texts would, for callers whose texts cannot have changed and are not
+    // worth formatting again. False, and nothing counted, without a streak.
+    bool repeat();
     // Ends the streak, if one is active: writes the summary still owed and
     // then `recovery` (nothing when empty). Without an active streak it
     // writes nothing. Returns true when a streak ended.

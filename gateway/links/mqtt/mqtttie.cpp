@@ -167,8 +167,11 @@ void MqttTie::sendDirty()
     pump();
     if (m_droppedThisSend > 0) {
         m_droppedStreak += m_droppedThisSend;
-        report(m_overflow, kOverflow, name(), QString::number(m_settings.bufferMessages),
-               QString::number(m_settings.bufferBytes));
+        // The text names only settings: while the buffer stays full it is
+        // counted, not made anew every tick.
+        if (!m_overflow.repeat())
+            report(m_overflow, kOverflow, name(), QString::number(m_settings.bufferMessages),
+                   QString::number(m_settings.bufferBytes));
     } else if (m_overflow.active() && m_buffer.waiting() == 0) {
         recover(m_overflow, kRoomAgain, name(), QString::number(m_droppedStreak));
         m_droppedStreak = 0;
