@@ -104,3 +104,25 @@ TEST_F(DEPeerReceiving, RoundsPerConnectionAreCountedAndBounded)
     EXPECT_EQ(peer->totals().rounds, 1u);
     EXPECT_EQ(peer->totals().valuesSent, 1u);
 }
+
+// A pack size past what one frame holds built frames that every DE end
+// refuses (and closes the connection for); such a pack is now split.
+TEST_F(DEPeerReceiving, PacksAreSplitToFitAFrame)
+{
+    DEPeerOptions options;
+    options.driven = true;
+    options.paramTimes = true;
+    options.packSize = 1000000;
+    DEPeerOptions::Values values;
+    values.type = 43; // TIMESPEC64: with index and time, 28 bytes a parameter
+    for (quint32 i = 0; i < 600000; ++i) {
+        values.indices.append(i);
+        values.values.append(QByteArray(16, '\0'));
+    }
+    options.sends.append(values);
+    start(options);
+    ASSERT_TRUE(waitUntil([&] { return peer->linkCount() == 1; }, 5000));
+    ASSERT_TRUE(peer->sendRoundNow());
+    EXPECT_EQ(peer->totals().packsSent, 2u);
+    EXPECT_EQ(peer->totals().valuesSent, 600000u);
+}

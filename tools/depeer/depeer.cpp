@@ -392,11 +392,16 @@ void DEPeer::buildRound()
         b.append(w, 4);
     };
     for (const DEPeerOptions::Values &values : qAsConst(m_current)) {
+        // A pack never outgrows the body a DE end takes, whatever the pack size.
+        const quint32 step = (m_options.packing == DEPack::PackingIndexed ? 4 : 0) + (m_options.paramTimes ? 8 : 0)
+            + static_cast<quint32>(values.values.isEmpty() ? 0 : values.values.first().size());
+        const int fitting = static_cast<int>((DEFrame::MaxBodyBytes - DEPack::SentHeaderSize) / qMax(step, 1u));
+        const int packSize = qMin(m_options.packSize, fitting);
         int i = 0;
         while (i < values.indices.size()) {
             // One pack: up to the pack size, and for packing 2 one run of
             // consecutive indices.
-            int end = qMin(values.indices.size(), i + m_options.packSize);
+            int end = qMin(values.indices.size(), i + packSize);
             if (m_options.packing == DEPack::PackingSequential) {
                 int j = i + 1;
                 while (j < end && values.indices.at(j) == values.indices.at(j - 1) + 1)
