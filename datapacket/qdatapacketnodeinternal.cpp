@@ -7,6 +7,7 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -480,6 +481,31 @@ Group groupOf(DPDataType t)
     }
 }
 
+// The 32-bit integer `value` stands for, for the integer setters: a
+// floating value is rounded to the nearest; what is not finite, or lies
+// outside what 32 bits hold (signed or unsigned), does not convert, so it is
+// never stored as a wrapped number (a NaN as 0). A negative value for an
+// unsigned field keeps its two's-complement bits, as a cast gives them.
+bool variantToWord(const QVariant &value, qint64 *word)
+{
+    bool converted = false;
+    qint64 v = 0;
+    if (value.userType() == QMetaType::Double || value.userType() == QMetaType::Float) {
+        const double d = value.toDouble(&converted);
+        if (!converted || !std::isfinite(d) || std::fabs(d) >= 1e10)
+            return false;
+        v = qRound64(d);
+    } else {
+        v = value.toLongLong(&converted);
+        if (!converted)
+            return false;
+    }
+    if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<quint32>::max())
+        return false;
+    *word = v;
+    return true;
+}
+
 } // namespace
 
 unsigned long QDataPacketNodeInternal::getULong(const QByteArray &buffer, bool *ok) const
@@ -660,20 +686,17 @@ QVariant QDataPacketNodeInternal::getVariant(const QByteArray &buffer, bool *ok)
 int QDataPacketNodeInternal::setVariant(QByteArray &buffer, const QVariant &value, bool *ok) const
 {
     bool converted = false;
+    qint64 word = 0;
     switch (groupOf(m_type.dataType)) {
     case Group::Unsigned:
-    case Group::Boolean: {
-        const uint v = value.toUInt(&converted);
-        if (converted)
-            return setULong(buffer, v, ok);
+    case Group::Boolean:
+        if (variantToWord(value, &word))
+            return setULong(buffer, static_cast<uint>(word), ok);
         break;
-    }
-    case Group::Signed: {
-        const int v = value.toInt(&converted);
-        if (converted)
-            return setLong(buffer, v, ok);
+    case Group::Signed:
+        if (variantToWord(value, &word))
+            return setLong(buffer, static_cast<int>(static_cast<uint>(word)), ok);
         break;
-    }
     case Group::Floating: {
         const double v = value.toDouble(&converted);
         if (converted)

@@ -103,6 +103,21 @@ TEST_F(PacketTest, BitsBoolsAndTypeMismatches)
     EXPECT_FALSE(node("host", "txt").getVariant(&ok).isValid());
     EXPECT_EQ(node("host", "u16").setVariant(QStringLiteral("many"), &ok), -1);
     EXPECT_FALSE(ok);
+    // What no 32-bit integer holds was stored as 0 (a NaN as a valid 0, a
+    // non-zero text as a cleared bit); it fails and leaves the bytes.
+    bit.data()[0] = '\x89';
+    for (const char *n : {"u16", "s32", "bit", "b"}) {
+        for (const QVariant &v : {QVariant(qQNaN()), QVariant(qInf()), QVariant(1e30), QVariant(QStringLiteral("4294967296"))}) {
+            const QByteArray before = p.buffer();
+            EXPECT_EQ(node("host", n).setVariant(v, &ok), -1) << n << qPrintable(v.toString());
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(p.buffer(), before) << n;
+        }
+    }
+    EXPECT_EQ(node("host", "u16").setVariant(4660.4), 0);
+    EXPECT_EQ(node("host", "u16").getULong(), 4660u);
+    EXPECT_EQ(node("host", "s32").setVariant(-7.0), 0);
+    EXPECT_EQ(node("host", "s32").getLong(), -7);
     EXPECT_EQ(p.setDoubleByPath(3.0, QStringLiteral("section[@id='host']/data[@id='d']"), &ok), 0);
     EXPECT_EQ(p.getDoubleByPath(QStringLiteral("section[@id='host']/data[@id='d']")), 3.0);
     EXPECT_EQ(p.getLongByPath(QStringLiteral("section/data[@id='nothing']"), &ok), 0);
