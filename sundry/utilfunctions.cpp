@@ -110,29 +110,31 @@ bool checkFreeDiskSpace(const QString &path, unsigned int neededMiB)
     return false;
 }
 
+namespace {
+
+// Blocks for `ms` milliseconds; a signal cuts nanosleep() short, and the
+// rest of the time is slept then.
+void sleepMsecs(unsigned long long ms)
+{
+    struct timespec request;
+    request.tv_sec = static_cast<time_t>(ms / 1000);
+    request.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    struct timespec remaining;
+    while (::nanosleep(&request, &remaining) != 0 && errno == EINTR)
+        request = remaining;
+}
+
+} // namespace
+
 void SASleep(unsigned long ms)
 {
-    // The microseconds are counted in 64 bits and slept in pieces that
-    // usleep() takes, so that long sleeps do not wrap around.
-    unsigned long long remainingUs = static_cast<unsigned long long>(ms) * 1000u;
-    while (remainingUs > 0) {
-        const useconds_t chunk = static_cast<useconds_t>(std::min<unsigned long long>(remainingUs, 999999u));
-        ::usleep(chunk);
-        remainingUs -= chunk;
-    }
+    sleepMsecs(ms);
 }
 
 void SAqSleep(int ms)
 {
-    if (ms <= 0)
-        return;
-    struct timespec request;
-    request.tv_sec = ms / 1000;
-    request.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    struct timespec remaining;
-    // A signal interrupts nanosleep(); the rest of the time is slept then.
-    while (::nanosleep(&request, &remaining) != 0 && errno == EINTR)
-        request = remaining;
+    if (ms > 0)
+        sleepMsecs(static_cast<unsigned long long>(ms));
 }
 
 void sleepNonBlock(unsigned long ms)

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/time.h>
+
 #include <climits>
 #include <cstring>
 
@@ -184,6 +187,23 @@ TEST(Sleeps, BlockAtLeastTheGivenTime)
     SASleep(0);
     SAqSleep(0);
     SAqSleep(-5);
+}
+
+// A handled signal cut SASleep() short by the rest of its current second.
+TEST(Sleeps, ASignalDoesNotShortenTheSleep)
+{
+    struct sigaction quiet = {}, old = {};
+    quiet.sa_handler = [](int) {};
+    ASSERT_EQ(::sigaction(SIGALRM, &quiet, &old), 0);
+    struct itimerval every50ms = {{0, 50000}, {0, 50000}}, oldTimer = {};
+    ASSERT_EQ(::setitimer(ITIMER_REAL, &every50ms, &oldTimer), 0);
+    QElapsedTimer timer;
+    timer.start();
+    SASleep(300);
+    const qint64 slept = timer.elapsed();
+    ::setitimer(ITIMER_REAL, &oldTimer, nullptr);
+    ::sigaction(SIGALRM, &old, nullptr);
+    EXPECT_GE(slept, 300);
 }
 
 TEST(Sleeps, NonBlockingSleepProcessesEventsAboveTenMilliseconds)
