@@ -27,10 +27,13 @@ struct ToolRun {
 };
 
 // Runs the queue tool with `arguments` and waits for it (bounded).
-ToolRun runTool(const QStringList &arguments)
+// Runs the tool; its standard output goes to `outFile` when one is given.
+ToolRun runTool(const QStringList &arguments, const QString &outFile = QString())
 {
     ToolRun run;
     QProcess tool;
+    if (!outFile.isEmpty())
+        tool.setStandardOutputFile(outFile);
     tool.start(QStringLiteral(FERROX_BINARY_DIR "/bin/ferrox-mq"), arguments);
     if (!tool.waitForFinished(20000)) {
         tool.kill();
@@ -45,9 +48,6 @@ ToolRun runTool(const QStringList &arguments)
 
 } // namespace
 
-// An area written into one queue by the tool is read by the running
-// program, converted into another tie's area (records in another order) and
-// sent to that tie's queue, where the tool reads and decodes it.
 // Wrong usage is told apart from a failed queue operation by its exit code,
 // whether the tool or its option parser finds it.
 TEST(MQueueTool, WrongUsageExitsTwo)
@@ -59,6 +59,22 @@ TEST(MQueueTool, WrongUsageExitsTwo)
     }
     EXPECT_EQ(runTool({"--help"}).exitCode, 0);
 }
+
+// A read whose output failed took every message and exited 0.
+TEST(MQueueTool, AReadThatCannotPrintFailsAndLeavesTheRest)
+{
+    TestQueues queues;
+    for (const char *bytes : {"0102", "0304"})
+        ASSERT_EQ(runTool({"write", queues.in, "-c", "-x", bytes}).exitCode, 0);
+    const ToolRun run = runTool({"read", queues.in}, QStringLiteral("/dev/full"));
+    EXPECT_EQ(run.exitCode, 1) << run.err.constData();
+    EXPECT_TRUE(run.err.contains("cannot write message 1")) << run.err.constData();
+    EXPECT_TRUE(runTool({"info", queues.in}).out.contains("1 waiting"));
+}
+
+// An area written into one queue by the tool is read by the running
+// program, converted into another tie's area (records in another order) and
+// sent to that tie's queue, where the tool reads and decodes it.
 
 TEST(MQueueProgram, AreasTravelBothWaysThroughTheRunningProgram)
 {

@@ -69,7 +69,8 @@ struct timespec deadlineIn(double seconds)
     return at;
 }
 
-void printMessage(int number, const QString &queue, const QByteArray &bytes, AreaText *area)
+// Prints one received message; false when standard output did not take it.
+bool printMessage(int number, const QString &queue, const QByteArray &bytes, AreaText *area)
 {
     out() << "message " << number << " from " << queue << ": " << bytes.size() << " bytes\n";
     for (int row = 0; row < bytes.size(); row += 16)
@@ -79,6 +80,7 @@ void printMessage(int number, const QString &queue, const QByteArray &bytes, Are
             out() << line << '\n';
     }
     out().flush();
+    return out().status() == QTextStream::Ok;
 }
 
 int readQueue(const QString &queue, AreaText *area, int count, double waitSeconds)
@@ -107,7 +109,13 @@ int readQueue(const QString &queue, AreaText *area, int count, double waitSecond
                 result = fail(systemError(QStringLiteral("cannot receive from"), queue));
             break;
         }
-        printMessage(++received, queue, buffer.left(static_cast<int>(n)), area);
+        // A message that cannot be printed is gone with it; the rest stay
+        // in the queue.
+        if (!printMessage(++received, queue, buffer.left(static_cast<int>(n)), area)) {
+            result = fail(QStringLiteral("cannot write message %1 from %2 to standard output; it is lost, later ones stay in the queue")
+                              .arg(QString::number(received), queue));
+            break;
+        }
     }
     ::mq_close(q);
     if (result != exOk)
