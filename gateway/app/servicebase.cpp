@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -309,8 +310,13 @@ int ServiceBase::exec()
             return controlFailure("The service status could not be read.", m_controller);
         if (!document.endsWith('\n'))
             document += '\n';
-        std::fwrite(document.constData(), 1, size_t(document.size()), stdout);
-        std::fflush(stdout);
+        const bool written = std::fwrite(document.constData(), 1, size_t(document.size()), stdout)
+                == size_t(document.size())
+            && std::fflush(stdout) == 0;
+        if (!written) {
+            reportFailure("The service status could not be written.", QString::fromLocal8Bit(std::strerror(errno)));
+            return -1;
+        }
         return 0;
     }
 

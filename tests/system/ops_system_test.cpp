@@ -168,6 +168,12 @@ TEST_F(InstalledPrefix, StatusAndMetricsOfAShortRunWithFileTiesAndADEPeer)
     EXPECT_EQ(s.value("metrics_file").toString(), QDir::cleanPath(path("log/ferrox.prom")));
     EXPECT_GT(s.value("uptime_seconds").toDouble(), 0.0);
     EXPECT_EQ(s.value("cycle").toObject().value("overruns").toInt(), 0);
+    QProcess statusToFullDisk; // a status that was not written is a failure
+    statusToFullDisk.setProcessEnvironment(environment());
+    statusToFullDisk.setStandardOutputFile(QStringLiteral("/dev/full"));
+    statusToFullDisk.start(path("bin/ferrox"), {"-s"});
+    ASSERT_TRUE(statusToFullDisk.waitForFinished(30000));
+    EXPECT_EQ(statusToFullDisk.exitCode(), 255);
     QStringList sections;
     for (const QJsonValue tie : s.value("ties").toArray())
         sections << tie.toObject().value("section").toString();
