@@ -147,12 +147,13 @@ QString GatewayMonitor::summary() const
             continue;
         ++ties;
         const UnitStateCounts units = countUnitStates(*tie);
-        // A unit disabled by its configuration is as it should be; one that
-        // has not received anything yet (at the start, or from a source
-        // that never delivered) is told apart from a fault.
-        if (tie->state() != 0 || units.stale + units.other > 0)
+        // A unit disabled by its configuration is as it should be; a tie or
+        // unit that has not received anything yet (at the start, or from a
+        // source that never delivered) is told apart from a fault.
+        const bool tieWithoutData = tie->state() == BaseTieUnit::stNoData;
+        if ((tie->state() != 0 && !tieWithoutData) || units.stale + units.other > 0)
             ++notOk;
-        else if (units.noData > 0)
+        else if (units.noData > 0 || tieWithoutData)
             ++withoutData;
     }
     QStringList state;

@@ -143,6 +143,10 @@ TEST_F(Gateway, StatusShowsTheCycleAndEveryTieWithItsUnitsAndCounters)
     EXPECT_EQ(output.value("state").toInt(), 4);
 
     EXPECT_EQ(monitor.summary(), QStringLiteral("Running: 2 ties, 1 not OK, 1 without data; 2 ticks, 1 overruns, longest tick 700.0 ms"));
+    // A tie whose own state says it has received nothing yet (a queue
+    // tie before its first message) was counted as a fault.
+    ties << new TestTie(QStringLiteral("queue"), BaseTieUnit::stNoData);
+    EXPECT_EQ(monitor.summary(), QStringLiteral("Running: 3 ties, 1 not OK, 2 without data; 2 ticks, 1 overruns, longest tick 700.0 ms"));
 }
 
 TEST_F(Gateway, MetricsAreWellFormedPrometheusText)
