@@ -169,9 +169,21 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
                 param->doPostConversionWork();
         });
     }
-    for (BaseTie *tie : qAsConst(m_ties))
-        if (tie && !kept.contains(tie))
-            tie->init();
+    for (BaseTie *tie : qAsConst(m_ties)) {
+        if (!tie || kept.contains(tie))
+            continue;
+        tie->init();
+        // init() filled each consumer from its provider. What a provider
+        // holds as current is owed to the new tie's peers now (a new
+        // calculation runs on it), not only after the provider's next
+        // conversion, which from a source that rarely changes may never come.
+        forEachConsumer(tie, [](BaseTieParam *param) {
+            const BaseTieParam *source = sourceOf(param);
+            BaseTieUnit *unit = param->myUnit();
+            if (source && unit && source->unitState() == BaseTieUnit::stOK)
+                unit->setDirty(true);
+        });
+    }
 }
 
 void GateConfig::bind(ConverterFactory make)

@@ -274,9 +274,11 @@ TEST(GateConfigReplace, KeptTiesKeepTheirValuesWhileEveryConsumerIsBoundAnew)
     EXPECT_EQ(fromD->inputConverter(), nullptr);
     EXPECT_FALSE(fromD->isValid(0));
     EXPECT_TRUE(moved->isDirty());
-    // The new consumer starts from the kept provider, with no invalid blip.
+    // The new consumer starts from the kept provider, with no invalid blip,
+    // and its tie owes it to its peers (it waited for A's next change).
     EXPECT_EQ(valueOf(addedFromA), 1.5f);
     EXPECT_TRUE(addedFromA->isValid(0));
+    EXPECT_TRUE(added->units().first()->isDirty());
     // Only the converters of the new binding read from A.
     EXPECT_EQ(a->outConverters().size(), 2);
     EXPECT_EQ(sourceUnit->targetUnits(), QList<BaseTieUnit *>({steady, added->units().first()}));
