@@ -1,7 +1,9 @@
 #include "app/ferroxservice.h"
 
 #include "app/configreload.h"
+#include "app/ferroxconfig.h"
 #include "app/gatewaymonitor.h"
+#include "app/maincycle.h"
 #include "app/statusreport.h"
 #include "core/diag.h"
 
@@ -22,8 +24,11 @@ void FerroxService::start()
 void FerroxService::stop()
 {
     GATE_DEBUG_ALWAYS("stop() called");
-    if (application())
-        application()->monitor()->stopping();
+    if (!application())
+        return;
+    // systemd hears of the stop first: the drain may take a while.
+    application()->monitor()->stopping();
+    finishTies(FerroxConfig::instance().ties());
 }
 
 void FerroxService::pause()

@@ -14,3 +14,13 @@ void runMainCycle(const QList<BaseTie *> &ties)
         if (tie)
             tie->sendDirty();
 }
+
+void finishTies(const QList<BaseTie *> &ties)
+{
+    for (BaseTie *tie : ties)
+        if (tie)
+            tie->sendDirty();
+    for (BaseTie *tie : ties)
+        if (tie)
+            tie->drain();
+}

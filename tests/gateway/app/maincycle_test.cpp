@@ -15,6 +15,7 @@ public:
     void pollAndConvert() override { m_calls << m_name + ".pollAndConvert"; }
     int calulate() override { return m_calls << m_name + ".calulate", 0; }
     void sendDirty() override { m_calls << m_name + ".sendDirty"; }
+    void drain() override { m_calls << m_name + ".drain"; }
 
 private:
     QString m_name;
@@ -33,4 +34,14 @@ TEST(MainCycle, ThreePassesInListOrderSkippingEmptySlots)
     calls.clear();
     runMainCycle({});
     EXPECT_TRUE(calls.isEmpty());
+}
+
+// A stop closed every connection with the last tick's sends still in the
+// process, and never retried what a fault had held back.
+TEST(MainCycle, FinishingSendsThenDrainsEveryTie)
+{
+    QStringList calls;
+    RecordingTie a("A", calls), b("B", calls);
+    finishTies({&a, nullptr, &b});
+    EXPECT_EQ(calls, QStringList({"A.sendDirty", "B.sendDirty", "A.drain", "B.drain"}));
 }
