@@ -154,6 +154,48 @@ TEST(FileFaults, OutputWritesFailingWithEioKeepTheCycleAndLoseNothingWritten)
     EXPECT_TRUE(log.endsWith("\tApplication was stopped\n")) << log.constData();
 }
 
+// Reads failing with EIO: a cut pass looked like the end of the input.
+TEST(FileFaults, InputReadsFailingWithEioAreReportedOnceAndReadAgain)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "libfiu's preloaded library and AddressSanitizer do not run together";
+#endif
+    const QString fiuRun = QStandardPaths::findExecutable(QStringLiteral("fiu-run"));
+    const QString fiuCtrl = QStandardPaths::findExecutable(QStringLiteral("fiu-ctrl"));
+    if (fiuRun.isEmpty() || fiuCtrl.isEmpty())
+        GTEST_SKIP() << "libfiu's fiu-run and fiu-ctrl are not installed (Debian fiu-utils)";
+    InstallationTree tree;
+    ASSERT_TRUE(tree.isValid());
+    const QString input = tree.dataPath("input.txt");
+    const QString table = tree.dataPath("table.txt");
+    ASSERT_TRUE(replaceFile(input, "T1;12.5\n"));
+    ASSERT_TRUE(configure(tree, table, input));
+    const QString control = tree.root() + QStringLiteral("/fiu");
+    QProcess process;
+    process.setProcessEnvironment(tree.environment());
+    process.setWorkingDirectory(tree.root());
+    process.start(fiuRun, {"-x", "-f", control, tree.program(), "-e"});
+    ASSERT_TRUE(process.waitForStarted(5000));
+    ProcessOutput err(process);
+    ASSERT_TRUE(waitFor([&] { return readFile(table).contains("T1;12.5;+\n"); }, 20000)) << err.text().constData();
+    const auto fault = [&](const char *command) {
+        return QProcess::execute(fiuCtrl, {"-f", control, "-c", QLatin1String(command),
+                                           QString::number(process.processId())}) == 0;
+    };
+    ASSERT_TRUE(fault("enable name=posix/io/rw/read,failinfo=5"));
+    const QByteArray failure = "cannot read input file \"" + input.toUtf8() + "\" (Input/output error); its values "
+                               "are read again at the next poll\n";
+    EXPECT_TRUE(waitFor([&] { return err.text().contains(failure); }, 20000)) << err.text().constData();
+    QThread::msleep(1500);
+    ASSERT_TRUE(fault("disable name=posix/io/rw/read"));
+    EXPECT_TRUE(waitFor([&] { return err.text().contains("input file \"" + input.toUtf8() + "\" is read again"); }, 20000))
+        << err.text().constData();
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 0) << err.text().constData();
+    EXPECT_EQ(err.text().count(failure), 1) << err.text().constData();
+}
+
 TEST(FileFaults, FifoAtAnOutputPathStallsNeitherTheCycleNorTheStop)
 {
     InstallationTree tree;

@@ -79,6 +79,7 @@ TextFileInTie::TextFileInTie(QObject *parent)
     : BaseFileInTie(parent)
     , m_prevForAbsent(false)
     , m_openFault(RepeatedMessage::Both)
+    , m_readFault(RepeatedMessage::Both)
     , m_noPassNote(RepeatedMessage::Warning)
     , m_overLongFault(RepeatedMessage::Both)
     , m_openLastLineFault(RepeatedMessage::Both)
@@ -169,6 +170,8 @@ bool TextFileInTie::readLines(QFile &file, const InputState &state)
     reader.setEnd(state.size, !unsettled);
     qint64 start = 0;
     QStringList fields = startOfPass(file, state, reader, &start);
+    if (readFailed(file, reader, start))
+        return false;
     if (fields.isEmpty()) {
         if (reader.openLineLeft())
             noteNoPass(2, "TextFileInTie::pollAndConvert(): last line of input file \"%1\" is not complete yet");
@@ -194,11 +197,29 @@ bool TextFileInTie::readLines(QFile &file, const InputState &state)
             storeValue(fields.at(0), fields.at(1), faults);
         fields = reader.nextFields(dialect());
     }
+    if (readFailed(file, reader, start))
+        return false;
+    if (m_readFault.active())
+        m_readFault.clear(QStringLiteral("TextFileInTie::pollAndConvert(): input file \"%1\" is read again").arg(fileName()));
     // The pass ran into the unfinished last line: the next poll reads the
     // whole pass again, that line then finished or settled.
     if (fields.isEmpty() && reader.openLineLeft())
         setReadPosition(start);
     reportPassFaults(faults);
+    return true;
+}
+
+bool TextFileInTie::readFailed(const QFile &file, const TextLineReader &reader, qint64 start)
+{
+    if (!reader.readFailed())
+        return false;
+    // What the pass held past the failure is not known: none of it is
+    // handed on, and the next poll reads the whole pass again.
+    setReadPosition(start);
+    m_readFault.report(QStringLiteral("TextFileInTie::pollAndConvert(): cannot read input file \"%1\" (%2); its "
+                                      "values are read again at the next poll")
+                           .arg(fileName(), reader.readError() ? QString::fromLocal8Bit(std::strerror(reader.readError()))
+                                                               : file.errorString()));
     return true;
 }
 

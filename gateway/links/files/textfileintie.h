@@ -88,6 +88,9 @@ private:
     // line end for longer than the data timeout while the file kept
     // changing (`unsettled`); a settled or finished last line ends the streak.
     void reportOpenLastLine(bool unsettled);
+    // True, with the fault reported once per streak and the read position
+    // back at `start`, when a read of `file` failed during this pass.
+    bool readFailed(const QFile &file, const TextLineReader &reader, qint64 start);
     // Stores the text `value` into the parameter named `id`.
     void storeValue(const QString &id, const QString &value, PassFaults &faults);
     // A line of the reader's that was longer than the reader keeps: its
@@ -103,6 +106,7 @@ private:
     TieParamsHash m_index;
     bool m_prevForAbsent;
     RepeatedMessage m_openFault;
+    RepeatedMessage m_readFault;
     RepeatedMessage m_noPassNote;
     RepeatedMessage m_overLongFault;
     RepeatedMessage m_openLastLineFault;

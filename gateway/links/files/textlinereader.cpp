@@ -1,8 +1,11 @@
 #include "links/files/textlinereader.h"
 
+#include <QFileDevice>
 #include <QIODevice>
 #include <QString>
 #include <QTextCodec>
+
+#include <cerrno>
 
 namespace {
 
@@ -63,6 +66,8 @@ TextLineReader::TextLineReader(QIODevice *device, qint64 start, QTextCodec *code
     , m_takeOpenLine(true)
     , m_cut(false)
     , m_openLeft(false)
+    , m_failed(false)
+    , m_error(0)
 {
     restart(start);
 }
@@ -71,6 +76,8 @@ bool TextLineReader::restart(qint64 start)
 {
     m_lineBytes = 0;
     m_cut = false;
+    m_failed = false;
+    m_error = 0;
     m_openLeft = false;
     if (!m_device || !m_device->seek(start)) {
         m_pos = m_device ? m_device->pos() : 0;
@@ -99,6 +106,14 @@ qint64 TextLineReader::readPiece(char *to, qint64 space, bool *ended)
         space = qMin(space, left + 1);
     }
     const qint64 n = m_device->readLine(to, space);
+    // readLine() gives -1 at the end of the data as well; a file says
+    // which it was.
+    if (n < 0 && !m_failed) {
+        const int error = errno;
+        const auto *file = qobject_cast<const QFileDevice *>(m_device);
+        m_failed = file && file->error() == QFileDevice::ReadError;
+        m_error = m_failed ? error : 0;
+    }
     *ended = n < space - 1 || (m_end >= 0 && m_pos + n >= m_end);
     return n;
 }

@@ -58,6 +58,11 @@ public:
     // True when the last nextFields() stopped at a line without line end
     // that it did not take; pos() is then that line's start.
     bool openLineLeft() const { return m_openLeft; }
+    // True once a read of a file failed (an I/O error) since the last
+    // restart: the lines ended there, not at the end of the data.
+    bool readFailed() const { return m_failed; }
+    // The system's error number of that failure (0 when not known).
+    int readError() const { return m_error; }
 
 private:
     // Reads one raw line into m_buffer (without its "\n"); false at the end.
@@ -79,6 +84,8 @@ private:
     bool m_takeOpenLine;
     bool m_cut;
     bool m_openLeft;
+    bool m_failed;
+    int m_error;
 };
 
 #endif // TEXTLINEREADER_H

@@ -1,6 +1,7 @@
 #include "links/files/textlinereader.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QTextCodec>
 
 #include <gtest/gtest.h>
@@ -97,4 +98,20 @@ TEST(TextLineReader, NothingPastTheEndIsReadAndAnOpenLineOnlyWhenAllowedAndAtThe
     EXPECT_EQ(shrunk.next(), QStringList({"A", "1"}));
     EXPECT_TRUE(shrunk.next().isEmpty());
     EXPECT_EQ(shrunk.reader.pos(), 4);
+}
+
+// A failed read looked like the end of the data, so a pass cut short by an
+// I/O error was taken as whole. (Reading this process's memory at address
+// 0, which is never mapped, fails with EIO.)
+TEST(TextLineReader, AFailedReadIsToldFromTheEndOfTheData)
+{
+    QFile memory(QStringLiteral("/proc/self/mem"));
+    ASSERT_TRUE(memory.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    TextLineReader failing(&memory, 0, nullptr);
+    EXPECT_TRUE(failing.nextFields(SemicolonSeparated).isEmpty());
+    EXPECT_TRUE(failing.readFailed());
+    Reader ended("a;1\n");
+    ended.next();
+    EXPECT_TRUE(ended.next().isEmpty());
+    EXPECT_FALSE(ended.reader.readFailed());
 }
