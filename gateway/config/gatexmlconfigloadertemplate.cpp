@@ -276,6 +276,17 @@ void GateXmlConfigLoaderTemplate::addTie(BaseTie *tie)
             }
         }
     }
+    if (tie) {
+        const QStringList claims = tie->exclusiveClaims();
+        for (int i = 0; i < claims.size(); ++i) {
+            bool twice = claims.indexOf(claims.at(i)) < i;
+            for (const BaseTie *other : qAsConst(m_config.ties()))
+                twice = twice || (other && other->exclusiveClaims().contains(claims.at(i)));
+            if (twice)
+                reportConfigError(kContext, "Warning loading config file: %1 is claimed by more than one section",
+                                  {claims.at(i)});
+        }
+    }
     m_config.ties().append(tie);
 }
 

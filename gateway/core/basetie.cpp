@@ -96,6 +96,11 @@ void BaseTie::takeOver(BaseTie &)
 {
 }
 
+QStringList BaseTie::exclusiveClaims() const
+{
+    return QStringList();
+}
+
 void BaseTie::appendUnit(BaseTieUnit *unit)
 {
     if (unit)

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class BaseTieParam;
 class BaseTieUnit;
@@ -52,6 +53,10 @@ public:
     // the predecessor still has to deliver (messages waiting for their
     // acknowledgement, say), so that this tie delivers it. Base: nothing.
     virtual void takeOver(BaseTie &predecessor);
+    // What the tie takes for itself, which a second tie cannot share without
+    // harm (a queue it reads, its client id at a broker), each as a text for
+    // the operator; the loader warns about a claim made twice. Base: none.
+    virtual QStringList exclusiveClaims() const;
 
     QList<BaseTieUnit *> &units() { return m_units; }
     const QList<BaseTieUnit *> &units() const { return m_units; }

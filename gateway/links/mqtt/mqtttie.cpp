@@ -179,6 +179,12 @@ void MqttTie::sendDirty()
     counters().buffered = m_buffer.count();
 }
 
+QStringList MqttTie::exclusiveClaims() const
+{
+    return {QStringLiteral("MQTT client id \"%1\" at %2:%3")
+                .arg(m_settings.clientId, m_settings.host, QString::number(m_settings.port))};
+}
+
 qint32 MqttTie::state() const
 {
     return m_connection && m_connection->isConnected() ? 0 : 2;

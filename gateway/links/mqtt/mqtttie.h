@@ -111,6 +111,9 @@ public:
     static bool validTopic(const QByteArray &topic);
 
     const MqttSettings &settings() const { return m_settings; }
+    // The client id at the broker: a broker lets one client of an id in and
+    // ends the other's session.
+    QStringList exclusiveClaims() const override;
     // The connection; null until start().
     const QMqttConnection *connection() const { return m_connection; }
     const MqttBuffer &buffer() const { return m_buffer; }

@@ -27,6 +27,15 @@ MQTie::~MQTie()
     m_connections.clear();
 }
 
+QStringList MQTie::exclusiveClaims() const
+{
+    QStringList claims;
+    for (const MQConnection *connection : m_connections)
+        if (connection && connection->canRead())
+            claims << QStringLiteral("reading mqueue %1").arg(connection->name());
+    return claims;
+}
+
 qint32 MQTie::state() const
 {
     return m_state;

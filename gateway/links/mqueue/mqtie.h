@@ -71,6 +71,8 @@ public:
     // Appends `connection` (ownership passes to the tie).
     void addConnection(MQConnection *connection);
     const QList<MQConnection *> &connections() const { return m_connections; }
+    // Every queue the tie reads: two readers would split its messages.
+    QStringList exclusiveClaims() const override;
     // The largest area size among the units added so far.
     quint64 largestUnitSize() const { return m_largestUnitSize; }
     // True while the memory holds the whole area.

@@ -70,6 +70,20 @@ TEST_F(MqttSection, AttributesAndTheirDefaults)
 
 namespace {
 
+// Two sections without ids took the same default client id, and the broker
+// let each in by throwing the other out, for as long as both ran.
+TEST_F(MqttSection, OneClientIdAtOneBrokerTwiceIsWarnedAbout)
+{
+    const QByteArray list = "<csvlist file='in.csv' index='0' type='1' kks='3' direction='out'/>";
+    ASSERT_TRUE(load("<mqtt host='h' topicprefix='a'>" + list + "</mqtt><mqtt host='h' topicprefix='b'>" + list
+                     + "</mqtt><mqtt host='other' topicprefix='c'>" + list + "</mqtt>"))
+        << qPrintable(messages.warnings().join('\n'));
+    const QString warning = "Warning loading config file: MQTT client id \"" + QSysInfo::machineHostName()
+        + "-ferrox\" at %1:1883 is claimed by more than one section";
+    EXPECT_TRUE(messages.warnings().contains(warning.arg("h"))) << qPrintable(messages.warnings().join('\n'));
+    EXPECT_FALSE(messages.warnings().contains(warning.arg("other")));
+}
+
 struct SectionError {
     const char *name;
     const char *section;

@@ -415,3 +415,15 @@ INSTANTIATE_TEST_SUITE_P(Rows, MQSectionErrors, ::testing::ValuesIn(kErrors),
                          });
 
 } // namespace
+
+// Two ties reading one queue split its messages between them, each taking
+// the other's areas for its own, without a word.
+TEST_F(MQOpen, TwoSectionsReadingOneQueueAreWarnedAbout)
+{
+    const QString in = queues.name("in");
+    ASSERT_TRUE(load("<mqueue>" + area("a.def", "in", kPair) + connection(in, "in") + "</mqueue><mqueue>"
+                     + area("b.def", "in", kPair) + connection(in, "in") + "</mqueue>"));
+    EXPECT_TRUE(messages.warnings().contains("Warning loading config file: reading mqueue " + in
+                                             + " is claimed by more than one section"))
+        << qPrintable(messages.warnings().join('\n'));
+}
