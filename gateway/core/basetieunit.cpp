@@ -20,12 +20,28 @@ qint64 msecsOf(const QDateTime &dt)
     return dt.isValid() ? dt.toMSecsSinceEpoch() : kNoTime;
 }
 
+// The monotonic count at which the wall-clock instant `msecs` lay (now for
+// an instant ahead of the clock); kNoTime for kNoTime.
+qint64 monotonicOf(qint64 msecs)
+{
+    if (msecs == kNoTime)
+        return kNoTime;
+    qint64 lag = 0;
+    qint64 at = 0;
+    if (__builtin_sub_overflow(Clock::nowMsecsSinceEpoch(), msecs, &lag))
+        lag = msecs < 0 ? std::numeric_limits<qint64>::max() : 0;
+    if (__builtin_sub_overflow(Clock::passMonotonicMsecs(), qMax<qint64>(lag, 0), &at))
+        at = kNoTime + 1; // longer ago than any timeout
+    return at;
+}
+
 } // namespace
 
 BaseTieUnit::BaseTieUnit(BaseTie *tie)
     : m_direction(dirNone)
     , m_elementSize(4)
     , m_lastReceivedMsecs(kNoTime)
+    , m_receivedMonotonic(kNoTime)
     , m_lastUpdatedMsecs(kNoTime)
     , m_lastStampedMsecs(kNoTime)
     , m_dirty(false)
@@ -54,11 +70,10 @@ qint32 BaseTieUnit::state() const
             GATE_DEBUG(5, "BaseTieUnit::state(): no data received");
             return stNoData;
         }
-        // Stale when last received + timeout < now; a difference beyond the
-        // 64-bit range is a very old (or very future) reception.
+        // Stale when last received + timeout < now, on the monotonic count.
         qint64 age = 0;
-        if (__builtin_sub_overflow(Clock::nowMsecsSinceEpoch(), m_lastReceivedMsecs, &age))
-            age = m_lastReceivedMsecs < 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+        if (__builtin_sub_overflow(Clock::passMonotonicMsecs(), m_receivedMonotonic, &age))
+            age = std::numeric_limits<qint64>::max();
         if (age > static_cast<qint64>(dataTimeout())) {
             GATE_DEBUG(5, "BaseTieUnit::state(): no stalled data");
             return stStale;
@@ -181,6 +196,7 @@ void BaseTieUnit::updateLastReceived(const QDateTime &dt)
         || m_lastReceivedMsecs > Clock::nowMsecsSinceEpoch()) {
         m_lastReceived = dt;
         m_lastReceivedMsecs = msecs;
+        m_receivedMonotonic = monotonicOf(msecs);
     }
 }
 
@@ -188,6 +204,7 @@ void BaseTieUnit::setLastReceived(const QDateTime &dt)
 {
     m_lastReceived = dt;
     m_lastReceivedMsecs = msecsOf(dt);
+    m_receivedMonotonic = monotonicOf(m_lastReceivedMsecs);
 }
 
 void BaseTieUnit::setLastUpdated(const QDateTime &dt)

@@ -124,6 +124,11 @@ private:
     // the newest data time stamped by updateLastUpdated(); kNoTime while
     // unset. The per-conversion tests compare these instead of date-times.
     qint64 m_lastReceivedMsecs;
+    // The monotonic count (Clock::monotonicMsecs()) at the last reception,
+    // less how far that reception lay behind the clock: the unit's age is
+    // measured on it, so that a step of the wall clock neither makes live
+    // data stale nor keeps stopped data fresh. kNoTime while unset.
+    qint64 m_receivedMonotonic;
     qint64 m_lastUpdatedMsecs;
     qint64 m_lastStampedMsecs;
     bool m_dirty;

@@ -56,9 +56,11 @@ Clock::Pass::Pass()
     if (m_outer) {
         m_instant = m_outer->m_instant;
         m_msecs = m_outer->m_msecs;
+        m_monotonic = m_outer->m_monotonic;
     } else {
         m_instant = g_fixed ? g_instant : systemUtc();
         m_msecs = m_instant.toMSecsSinceEpoch();
+        m_monotonic = monotonicMsecs();
     }
     t_pass = this;
 }
@@ -71,6 +73,11 @@ Clock::Pass::~Pass()
 qint64 Clock::monotonicMsecs()
 {
     return g_fixed ? g_fixedMonotonic : systemMonotonic().elapsed() + g_monotonicOffset;
+}
+
+qint64 Clock::passMonotonicMsecs()
+{
+    return t_pass ? t_pass->m_monotonic : monotonicMsecs();
 }
 
 void Clock::setFixed(const QDateTime &instant)
@@ -90,8 +97,11 @@ void Clock::advance(qint64 msecs)
     if (!g_fixed)
         return;
     setFixed(g_instant.addMSecs(msecs));
-    if (msecs > 0)
+    if (msecs > 0) {
         g_fixedMonotonic += msecs;
+        for (Pass *pass = t_pass; pass; pass = pass->m_outer)
+            pass->m_monotonic = g_fixedMonotonic;
+    }
 }
 
 void Clock::useSystemClock()

@@ -27,6 +27,10 @@ public:
     // the clock is fixed it moves only with advance(), not with setFixed(),
     // so a test can step the wall clock back and keep the monotonic count.
     static qint64 monotonicMsecs();
+    // monotonicMsecs() as read once for the outermost Pass (the live count
+    // outside passes): for the staleness tests of a pass, which must all
+    // mean the same "now" and run once per conversion.
+    static qint64 passMonotonicMsecs();
 
     // From now on the clock reads `instant` until moved or released.
     static void setFixed(const QDateTime &instant);
@@ -43,7 +47,7 @@ public:
 // tie's poll and conversion). While a Pass lives, nowUtc(), nowLocal() and
 // nowMsecsSinceEpoch() on its thread return the instant read when the
 // outermost Pass was made (a fixed clock that is moved meanwhile moves it
-// too); monotonicMsecs() is not affected. Every stamp and staleness test of
+// too); monotonicMsecs() is not affected, passMonotonicMsecs() is. Every stamp and staleness test of
 // the pass then means the same "now", and the clock is read once per pass
 // instead of twice per conversion. Passes nest; the inner ones share the
 // outermost reading. Create them on the stack only.
@@ -59,6 +63,7 @@ private:
     friend class Clock;
     QDateTime m_instant;
     qint64 m_msecs;
+    qint64 m_monotonic;
     Pass *m_outer;
 };
 

@@ -167,6 +167,22 @@ TEST_F(UnitFixture, TimesAheadOfTheClockDoNotHoldAfterAStepBack)
     EXPECT_EQ(unit->timePoint().toDT(), right);
 }
 
+// Age was measured on the wall clock: a step forward made live data stale
+// (and invalidated every consumer), a step back kept stopped data fresh.
+TEST_F(UnitFixture, StalenessIgnoresStepsOfTheWallClock)
+{
+    unit->setDirection(BaseTieUnit::dirFromThis);
+    const QDateTime start = clock.now();
+    unit->updateLastReceived(start);
+    clock.set(start.addSecs(3600));
+    EXPECT_EQ(unit->state(), BaseTieUnit::stOK);
+    unit->updateLastReceived(clock.now());
+    clock.advance(1000);
+    clock.set(clock.now().addSecs(-7200)); // then the source stopped
+    clock.advance(2500);
+    EXPECT_EQ(unit->state(), BaseTieUnit::stStale);
+}
+
 TEST_F(UnitFixture, InitResetsEveryParameterSkipsNullsAndClearsDirty)
 {
     auto *param = new MemoryParam(unit, 9, 2, 4);
