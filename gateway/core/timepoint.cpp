@@ -26,12 +26,27 @@ QDateTime fromMSecs(qint64 msecs)
 
 // The instant whose local wall-clock reading, taken as milliseconds since
 // the epoch, is `localMSecs`: the local offset is the one at the decoded
-// instant. Invalid when the reading lies outside the date-time range.
+// instant. A reading in the hour the clocks repeat (autumn) belongs to two
+// instants; the later is taken unless it lies ahead of the clock, so that
+// live data of both passes of that hour decode to their own instant.
+// Invalid when the reading lies outside the date-time range.
 QDateTime fromLocalMSecs(qint64 localMSecs)
 {
     const QDateTime candidate = fromMSecs(localMSecs);
     if (!candidate.isValid())
         return QDateTime();
+    // The offsets half a day either side of a change, and the instant
+    // each would give where it holds.
+    const int before = getTZoffset(candidate.addSecs(-43200));
+    const int after = getTZoffset(candidate.addSecs(43200));
+    if (before != after) {
+        const QDateTime early = candidate.addSecs(-before);
+        const QDateTime late = candidate.addSecs(-after);
+        const bool earlyHolds = getTZoffset(early) == before;
+        const bool lateHolds = getTZoffset(late) == after;
+        if (earlyHolds && lateHolds)
+            return qMax(early, late) <= Clock::nowUtc() ? qMax(early, late) : qMin(early, late);
+    }
     QDateTime result = candidate.addSecs(-getTZoffset(candidate));
     result = candidate.addSecs(-getTZoffset(result));
     return result;

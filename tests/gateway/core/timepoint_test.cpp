@@ -126,6 +126,20 @@ TEST(TimePointEncoding, LocalCodesBehindUtc)
     EXPECT_EQ(ms.tp.toDT(), kInstant);
 }
 
+// In the hour the clocks repeat, a live local time read back an hour
+// ahead: the later of the two instants was always taken.
+TEST(TimePointEncoding, LocalTimesOfTheRepeatedHourDecodeToTheirOwnPass)
+{
+    ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+    for (const QDateTime &now : {utc(2024, 10, 27, 0, 30), utc(2024, 10, 27, 1, 30)}) {
+        FixedClock clock(now);
+        Stamp ms(TimePoint::tptUTmsecLocal, 8);
+        ms.tp.setFromDT(now);
+        EXPECT_EQ(ms.param.at<quint32>(0), static_cast<quint32>(utc(2024, 10, 27, 2, 30).toSecsSinceEpoch()));
+        EXPECT_EQ(ms.tp.toDT(), now) << qPrintable(now.toString(Qt::ISODate));
+    }
+}
+
 TEST(TimePointEncoding, NoneRawAndTimespec64NeverTouchTheParameter)
 {
     for (qint32 type : {TimePoint::tptNone, TimePoint::tptRaw, TimePoint::tptTimeSpec64}) {
