@@ -93,37 +93,53 @@ bool replaceFile(const QString &path, const QByteArray &text)
     return ::rename(QFile::encodeName(next).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
+// The program run under libfiu, whose faults the test switches on and off.
+struct InjectedFileFaults : ::testing::Test {
+    void SetUp() override
+    {
+#ifdef __SANITIZE_ADDRESS__
+        GTEST_SKIP() << "libfiu's preloaded library and AddressSanitizer do not run together";
+#endif
+        fiuRun = QStandardPaths::findExecutable(QStringLiteral("fiu-run"));
+        fiuCtrl = QStandardPaths::findExecutable(QStringLiteral("fiu-ctrl"));
+        if (fiuRun.isEmpty() || fiuCtrl.isEmpty())
+            GTEST_SKIP() << "libfiu's fiu-run and fiu-ctrl are not installed (Debian fiu-utils)";
+        ASSERT_TRUE(tree.isValid());
+    }
+    bool start()
+    {
+        process.setProcessEnvironment(tree.environment());
+        process.setWorkingDirectory(tree.root());
+        process.start(fiuRun, {"-x", "-f", control(), tree.program(), "-e"});
+        return process.waitForStarted(5000);
+    }
+    // A fiu-ctrl command ("enable name=...") for the running program.
+    bool fault(const char *command)
+    {
+        return QProcess::execute(fiuCtrl, {"-f", control(), "-c", QLatin1String(command),
+                                           QString::number(process.processId())}) == 0;
+    }
+    QString control() const { return tree.root() + QStringLiteral("/fiu"); }
+
+    QString fiuRun;
+    QString fiuCtrl;
+    InstallationTree tree;
+    QProcess process;
+    ProcessOutput err{process};
+};
+
 } // namespace
 
 // EIO, then short writes, on every write() of the program for a while.
-TEST(FileFaults, OutputWritesFailingWithEioKeepTheCycleAndLoseNothingWritten)
+TEST_F(InjectedFileFaults, OutputWritesFailingWithEioKeepTheCycleAndLoseNothingWritten)
 {
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "libfiu's preloaded library and AddressSanitizer do not run together";
-#endif
-    const QString fiuRun = QStandardPaths::findExecutable(QStringLiteral("fiu-run"));
-    const QString fiuCtrl = QStandardPaths::findExecutable(QStringLiteral("fiu-ctrl"));
-    if (fiuRun.isEmpty() || fiuCtrl.isEmpty())
-        GTEST_SKIP() << "libfiu's fiu-run and fiu-ctrl are not installed (Debian fiu-utils)";
-    InstallationTree tree;
-    ASSERT_TRUE(tree.isValid());
     const QString table = tree.dataPath("clock.txt");
     ASSERT_TRUE(configure(tree, table));
 
     // Every write() of the program fails with EIO while the fault is on:
     // the table's and the log's alike.
-    const QString control = tree.root() + QStringLiteral("/fiu");
-    QProcess process;
-    process.setProcessEnvironment(tree.environment());
-    process.setWorkingDirectory(tree.root());
-    process.start(fiuRun, {"-x", "-f", control, tree.program(), "-e"});
-    ASSERT_TRUE(process.waitForStarted(5000));
-    ProcessOutput err(process);
+    ASSERT_TRUE(start());
     ASSERT_TRUE(waitFor([&] { return records(readFile(table)) >= 2; }, 20000)) << err.text().constData();
-    const auto fault = [&](const char *command) {
-        return QProcess::execute(fiuCtrl, {"-f", control, "-c", QLatin1String(command),
-                                           QString::number(process.processId())}) == 0;
-    };
     ASSERT_TRUE(fault("enable name=posix/io/rw/write,failinfo=5"));
     const QByteArray before = readFile(table);
     const QString failure = cannotAppend(table, "Input/output error");
@@ -155,33 +171,14 @@ TEST(FileFaults, OutputWritesFailingWithEioKeepTheCycleAndLoseNothingWritten)
 }
 
 // Reads failing with EIO: a cut pass looked like the end of the input.
-TEST(FileFaults, InputReadsFailingWithEioAreReportedOnceAndReadAgain)
+TEST_F(InjectedFileFaults, InputReadsFailingWithEioAreReportedOnceAndReadAgain)
 {
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "libfiu's preloaded library and AddressSanitizer do not run together";
-#endif
-    const QString fiuRun = QStandardPaths::findExecutable(QStringLiteral("fiu-run"));
-    const QString fiuCtrl = QStandardPaths::findExecutable(QStringLiteral("fiu-ctrl"));
-    if (fiuRun.isEmpty() || fiuCtrl.isEmpty())
-        GTEST_SKIP() << "libfiu's fiu-run and fiu-ctrl are not installed (Debian fiu-utils)";
-    InstallationTree tree;
-    ASSERT_TRUE(tree.isValid());
     const QString input = tree.dataPath("input.txt");
     const QString table = tree.dataPath("table.txt");
     ASSERT_TRUE(replaceFile(input, "T1;12.5\n"));
     ASSERT_TRUE(configure(tree, table, input));
-    const QString control = tree.root() + QStringLiteral("/fiu");
-    QProcess process;
-    process.setProcessEnvironment(tree.environment());
-    process.setWorkingDirectory(tree.root());
-    process.start(fiuRun, {"-x", "-f", control, tree.program(), "-e"});
-    ASSERT_TRUE(process.waitForStarted(5000));
-    ProcessOutput err(process);
+    ASSERT_TRUE(start());
     ASSERT_TRUE(waitFor([&] { return readFile(table).contains("T1;12.5;+\n"); }, 20000)) << err.text().constData();
-    const auto fault = [&](const char *command) {
-        return QProcess::execute(fiuCtrl, {"-f", control, "-c", QLatin1String(command),
-                                           QString::number(process.processId())}) == 0;
-    };
     ASSERT_TRUE(fault("enable name=posix/io/rw/read,failinfo=5"));
     const QByteArray failure = "cannot read input file \"" + input.toUtf8() + "\" (Input/output error); its values "
                                "are read again at the next poll\n";
