@@ -133,15 +133,27 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
 
     for (BaseTie *tie : qAsConst(leaving))
         tie->sendDirty();
+    // A successor is a new tie of the same class and id; among several (ties
+    // without ids), first one that makes the same claims (its broker and
+    // client id, say).
     QSet<BaseTie *> succeeding;
-    for (BaseTie *tie : qAsConst(leaving)) {
-        for (BaseTie *candidate : qAsConst(next.m_ties)) {
-            if (!candidate || kept.contains(candidate) || succeeding.contains(candidate) || candidate->id() != tie->id()
-                || qstrcmp(candidate->metaObject()->className(), tie->metaObject()->className()) != 0)
-                continue;
-            succeeding.insert(candidate);
-            candidate->takeOver(*tie);
-            break;
+    QList<BaseTie *> unpaired;
+    for (const bool sameClaims : {true, false}) {
+        for (BaseTie *tie : qAsConst(sameClaims ? leaving : unpaired)) {
+            bool paired = false;
+            for (BaseTie *candidate : qAsConst(next.m_ties)) {
+                if (!candidate || kept.contains(candidate) || succeeding.contains(candidate)
+                    || candidate->id() != tie->id()
+                    || qstrcmp(candidate->metaObject()->className(), tie->metaObject()->className()) != 0
+                    || (sameClaims && candidate->exclusiveClaims() != tie->exclusiveClaims()))
+                    continue;
+                succeeding.insert(candidate);
+                candidate->takeOver(*tie);
+                paired = true;
+                break;
+            }
+            if (sameClaims && !paired)
+                unpaired.append(tie);
         }
     }
     for (BaseTie *tie : qAsConst(leaving))

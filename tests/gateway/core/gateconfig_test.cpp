@@ -186,6 +186,19 @@ private:
     QStringList &m_events;
 };
 
+// A tie without id that claims `claim` and notes whose place it takes.
+class ClaimTie : public TestTie
+{
+public:
+    explicit ClaimTie(const QString &claim) : m_claim(claim) {}
+    QStringList exclusiveClaims() const override { return {m_claim}; }
+    void takeOver(BaseTie &predecessor) override { tookOver = predecessor.exclusiveClaims().join(','); }
+    QString tookOver;
+
+private:
+    QString m_claim;
+};
+
 BaseTieUnit *unitOf(TestTie *tie, quint32 direction)
 {
     auto *unit = new BaseTieUnit(tie);
@@ -282,4 +295,20 @@ TEST(GateConfigReplace, KeptTiesKeepTheirValuesWhileEveryConsumerIsBoundAnew)
     // Only the converters of the new binding read from A.
     EXPECT_EQ(a->outConverters().size(), 2);
     EXPECT_EQ(sourceUnit->targetUnits(), QList<BaseTieUnit *>({steady, added->units().first()}));
+}
+
+// Ties without ids were paired in list order, so a removed tie's undelivered
+// messages could go to the other broker's tie; the one that makes the same
+// claims comes first.
+TEST(GateConfigReplace, ASuccessorWithTheSameClaimsTakesOverFirst)
+{
+    GateConfig running;
+    running.ties() << new ClaimTie("broker a") << new ClaimTie("broker b");
+    GateConfig next;
+    auto *b = new ClaimTie("broker b");
+    auto *c = new ClaimTie("broker c");
+    next.ties() << c << b;
+    running.replaceWith(next, &makeConverter);
+    EXPECT_EQ(b->tookOver, "broker b");
+    EXPECT_EQ(c->tookOver, "broker a"); // the section changed its broker
 }
