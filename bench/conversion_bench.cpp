@@ -160,6 +160,25 @@ void BM_PollAndConvert(benchmark::State &state)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(n));
 }
 
+// One write and one read of a local time point (a unit's UTmsecLocal
+// stamp), as a conversion out of such a unit makes them: the zone offset
+// is taken each time.
+void BM_LocalTimePoint(benchmark::State &state)
+{
+    BaseTieUnit unit;
+    uchar storage[8] = {};
+    BenchParam param(&unit, dpdtDWord, 2, storage, sizeof storage);
+    TimePoint &point = unit.timePoint();
+    point.setParam(&param);
+    point.setType(TimePoint::tptUTmsecLocal);
+    const QDateTime instant = QDateTime::fromMSecsSinceEpoch(1733700000250LL, Qt::UTC);
+    for (auto _ : state) {
+        point.setFromDT(instant);
+        benchmark::DoNotOptimize(point.toDT());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
 #define FERROX_CONVERSION_BENCH(from, to)                                                          \
     BENCHMARK_TEMPLATE(BM_OneParameter, from, to)->Arg(1)->Arg(1000)->Arg(1000000);               \
     BENCHMARK_TEMPLATE(BM_ManyParameters, from, to)->Arg(1)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond)
@@ -169,6 +188,7 @@ FERROX_CONVERSION_BENCH(dpdtSDWord, dpdtSDWordState);
 FERROX_CONVERSION_BENCH(dpdtFloatValid, dpdtDTSFloat);
 FERROX_CONVERSION_BENCH(dpdtTimeSpec, dpdtDouble);
 BENCHMARK(BM_PollAndConvert)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LocalTimePoint);
 
 } // namespace
 
