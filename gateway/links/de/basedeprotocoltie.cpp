@@ -100,11 +100,12 @@ void BaseDEProtocolTie::slotSomethingReceived()
     m_lastReceivedMsecs = Clock::monotonicMsecs();
 }
 
-void BaseDEProtocolTie::logProtocolMessage(const QString &msg)
+void BaseDEProtocolTie::logProtocolMessage(const QString &msg, const QString &key)
 {
-    EventStreak &streak = m_events[msg];
+    const QString &streakKey = key.isEmpty() ? msg : key;
+    EventStreak &streak = m_events[streakKey];
     streak.lastMsecs = Clock::monotonicMsecs();
-    streak.message.report(msg);
+    streak.message.report(msg, msg, streakKey);
 }
 
 void BaseDEProtocolTie::slotConnectionSteady()

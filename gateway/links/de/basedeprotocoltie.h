@@ -74,7 +74,7 @@ public:
     virtual int connectedCount() const;
 
 signals:
-    void signalMsgForProtocol(const QString &msg);
+    void signalMsgForProtocol(const QString &msg, const QString &key = QString());
     void signalSendPacket(const QByteArray &pack);
 
 public slots:
@@ -85,7 +85,9 @@ public slots:
     // write the same lines every few seconds for days, so a text that comes
     // again is counted and summarised until its streak ends: with a steady
     // connection (slotConnectionSteady) or after FaultQuietMsecs without it.
-    void logProtocolMessage(const QString &msg);
+    // Texts that differ only in a figure (bytes received) come with the
+    // same `key`, which then tells repeats apart instead of the text.
+    void logProtocolMessage(const QString &msg, const QString &key = QString());
     // A connection has delivered for a protocol timeout: every streak of
     // connection events ends.
     void slotConnectionSteady();

@@ -59,7 +59,7 @@ public:
     void drain(int msecs);
 
 signals:
-    void signalMsgForProtocol(const QString &msg);
+    void signalMsgForProtocol(const QString &msg, const QString &key = QString());
     // The last connected socket has closed.
     void signalLostAllConnections();
     // A frame of any module arrived.

@@ -312,15 +312,17 @@ void QDESocket::slotTick()
         }
         if (m_lastActivity + m_timeout < now) {
             // A peer that stopped in the middle of a frame is told apart
-            // from one that went silent between frames.
-            const QString closed = m_buffer.isEmpty()
-                ? tr("Connection to %1:%2 closed due timeout").arg(peerLabel(), QString::number(peerPort()))
-                : tr("Connection to %1:%2 closed due timeout with an unfinished frame (%3 bytes of it received)")
-                      .arg(peerLabel(), QString::number(peerPort()), QString::number(m_buffer.size()));
-            if (m_connect && !m_accepted)
-                emit signalMsgForProtocol(closed + tr(". Trying reconnect"));
-            else
-                emit signalMsgForProtocol(closed + QLatin1Char('.'));
+            // from one that went silent between frames. The count of bytes
+            // is left out of the key, so that a peer stalling at different
+            // points still makes one streak.
+            const QString text = m_buffer.isEmpty()
+                ? tr("Connection to %1:%2 closed due timeout")
+                : tr("Connection to %1:%2 closed due timeout with an unfinished frame (%3 bytes of it received)");
+            const QString port = QString::number(peerPort());
+            const QString closed = text.arg(peerLabel(), port, QString::number(m_buffer.size()));
+            const QString closedKey = text.arg(peerLabel(), port, QString());
+            const QString end = m_connect && !m_accepted ? tr(". Trying reconnect") : QStringLiteral(".");
+            emit signalMsgForProtocol(closed + end, closedKey + end);
             GATE_DEBUG(1, "QDESocket (%s): Timeout during operation. Close connection.", qUtf8Printable(endpoint()));
             abort();
             return;

@@ -78,7 +78,7 @@ public:
     static QTimer *tickTimer();
 
 signals:
-    void signalMsgForProtocol(const QString &msg);
+    void signalMsgForProtocol(const QString &msg, const QString &key = QString());
     void packetReceived(const QByteArray &pack);
     void disconnected(QDESocket *socket);
     // The socket found itself connected (a new connection is up).

@@ -218,6 +218,22 @@ TEST_F(DETie_, APeerThatDropsEveryConnectionIsLoggedOncePerStreak)
     control.close(peers - 1);
     ASSERT_TRUE(waitUntil([&] { return tie(1)->connectedCount() == 0; }));
     EXPECT_EQ(log.lines().count(closed), 3);
+
+    // A peer that stalls mid-frame at a different byte each time is one
+    // streak too, logged with the first count.
+    socket(1)->slotTick();
+    for (int bytes = 10; bytes < 13; ++bytes) {
+        ++peers;
+        ASSERT_TRUE(waitUntil([&] { return control.connections() == peers && tie(1)->connectedCount() == 1; }));
+        const quint64 before = tie(1)->counters().bytesIn;
+        control.send(deKeepAliveFrame().left(bytes), peers - 1);
+        ASSERT_TRUE(waitUntil([&] { return tie(1)->counters().bytesIn == before + quint64(bytes); }));
+        clock.advance(socket(1)->timeout() + 1);
+        socket(1)->slotTick();
+        ASSERT_TRUE(waitUntil([&] { return tie(1)->connectedCount() == 0; }));
+        socket(1)->slotTick();
+    }
+    EXPECT_EQ(log.lines().filter(QStringLiteral("unfinished frame")).size(), 1) << qPrintable(log.lines().join('\n'));
 }
 
 TEST_F(DETie_, TheStateFollowsTheTraffic)
