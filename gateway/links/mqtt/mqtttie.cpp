@@ -154,7 +154,9 @@ void MqttTie::takeOver(BaseTie &predecessor)
         MqttBuffer::Message message = old->m_buffer.nextWaiting();
         old->m_buffer.removeNextWaiting();
         message.mid = 0;
-        counters().dropped += m_buffer.push(std::move(message));
+        const quint64 dropped = m_buffer.push(std::move(message));
+        counters().dropped += dropped;
+        m_droppedThisSend += dropped; // reported by the next sendDirty()
     }
     old->counters().buffered = 0;
     counters().buffered = m_buffer.count();
@@ -162,7 +164,6 @@ void MqttTie::takeOver(BaseTie &predecessor)
 
 void MqttTie::sendDirty()
 {
-    m_droppedThisSend = 0;
     BaseTie::sendDirty();
     pump();
     if (m_droppedThisSend > 0) {
@@ -176,6 +177,7 @@ void MqttTie::sendDirty()
         recover(m_overflow, kRoomAgain, name(), QString::number(m_droppedStreak));
         m_droppedStreak = 0;
     }
+    m_droppedThisSend = 0;
     counters().buffered = m_buffer.count();
 }
 

@@ -295,7 +295,8 @@ TEST_F(MqttTieTest, TheRightPasswordIsAccepted)
 
 // Across reloads: an unchanged section keeps its tie with its session; a
 // changed one hands the messages it still holds to the tie that replaces
-// it, which delivers them in their order before its own.
+// it (within the new bound), which delivers them in their order before its
+// own.
 TEST_F(MqttTieTest, AReloadKeepsAnUnchangedSessionAndAChangedTieHandsOnWhatItHolds)
 {
     ASSERT_TRUE(startBroker());
@@ -329,13 +330,18 @@ TEST_F(MqttTieTest, AReloadKeepsAnUnchangedSessionAndAChangedTieHandsOnWhatItHol
         tick();
     }
     ASSERT_EQ(counters().buffered, 3u);
-    ASSERT_TRUE(reloadWith("buffermessages='40'"));
+    // A smaller bound drops the oldest, counted and reported as any overflow.
+    ASSERT_TRUE(reloadWith("buffermessages='2'"));
     ASSERT_NE(mqtt(), first);
-    EXPECT_EQ(mqtt()->buffer().count(), 3u);
+    EXPECT_EQ(mqtt()->buffer().count(), 2u);
+    EXPECT_EQ(counters().dropped, 1u);
     ASSERT_TRUE(broker->start());
     ASSERT_TRUE(subscriber.waitSubscribed());
     ASSERT_TRUE(waitConnected());
     tick();
-    ASSERT_TRUE(waitPayloads("plant/gw1/T1", 4));
-    EXPECT_EQ(arrivedT1().mid(0, 4), QList<int>({0, 1, 2, 3}));
+    EXPECT_EQ(messages.count("MQTT tie \"gw1\": buffer full (2 messages or 67108864 bytes), the oldest messages are "
+                             "dropped"),
+              1);
+    ASSERT_TRUE(waitPayloads("plant/gw1/T1", 3));
+    EXPECT_EQ(arrivedT1().mid(0, 3), QList<int>({0, 2, 3}));
 }
