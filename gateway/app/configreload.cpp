@@ -163,12 +163,25 @@ void ConfigReload::request(Done done)
     serveWaiting();
 }
 
+void ConfigReload::close()
+{
+    m_closed = true;
+    serveWaiting();
+}
+
 void ConfigReload::serveWaiting()
 {
-    if (m_waiting.isEmpty() || m_cycleRunning || m_reloading)
+    if (m_waiting.isEmpty() || m_reloading || (m_cycleRunning && !m_closed))
         return;
     const QVector<Done> waiting = std::move(m_waiting);
     m_waiting.clear();
+    if (m_closed) {
+        const QStringList lines{tr("the service is stopping")};
+        for (const Done &done : waiting)
+            if (done)
+                done(false, lines);
+        return;
+    }
     m_reloading = true;
     emit reloadBegins();
     QStringList lines;

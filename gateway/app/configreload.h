@@ -64,6 +64,10 @@ public:
     // request() returns; requests that wait together are served by one
     // reload. A pending request is dropped, unanswered, when the object goes.
     void request(Done done = Done());
+    // The service stops: the requests still waiting and every later one are
+    // answered false at once, so that nothing starts after the last send
+    // pass and no reload is reported applied that never runs.
+    void close();
     // From now on, until destroyed, every SIGHUP asks for a reload (the
     // signal handler only writes to a pipe; the event loop does the rest).
     void listenForHangup();
@@ -111,6 +115,7 @@ private:
     bool m_logFromCommandLine;
     bool m_cycleRunning = false;
     bool m_reloading = false;
+    bool m_closed = false;
     QVector<Done> m_waiting;
     ReloadStats m_stats;
     QStringList m_tieSections;

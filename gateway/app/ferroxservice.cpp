@@ -26,6 +26,8 @@ void FerroxService::stop()
     GATE_DEBUG_ALWAYS("stop() called");
     if (!application())
         return;
+    if (application()->configReload())
+        application()->configReload()->close();
     // systemd hears of the stop first: the drain may take a while.
     application()->monitor()->stopping();
     finishTies(FerroxConfig::instance().ties());

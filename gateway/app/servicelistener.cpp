@@ -100,7 +100,7 @@ void ServiceListener::serve(UnixSocket *connection)
         }
         const QByteArray command = buffer.left(end);
         buffer.remove(0, end + 2);
-        if (command == "reload") {
+        if (command == "reload" && !m_terminating) {
             // The rest is served once the verdict is out; what waits behind
             // it is bounded as text without a command end is.
             if (!dropIfPastText(socket, buffer, "of commands wait behind a reload"))
@@ -250,11 +250,21 @@ bool ServiceListener::executeCommand(const QByteArray &command)
     if (command == "terminate") {
         if (m_flags.testFlag(ServiceBase::CannotBeStopped))
             return false;
-        if (service)
-            service->stop();
-        QCoreApplication::quit();
+        // Answered before the service stops: its last send pass may take
+        // longer than a client waits for the reply.
+        if (!m_terminating) {
+            m_terminating = true;
+            QTimer::singleShot(0, [] {
+                if (ServiceBase *current = ServiceBase::instance())
+                    current->stop();
+                QCoreApplication::quit();
+            });
+        }
         return true;
     }
+    // Nothing else is carried out once the service stops.
+    if (m_terminating)
+        return command == "alive";
     if (command == "pause" || command == "resume") {
         if (!m_flags.testFlag(ServiceBase::CanBeSuspended))
             return false;

@@ -22,7 +22,9 @@ class UnixSocket;
 // events): "true" or "false", a zero byte, the verdict's lines separated by
 // "\n", and another zero byte; the commands the connection sends meanwhile
 // wait for it. Any other byte sequence, a zero byte included, is a command
-// answered "false".
+// answered "false". "terminate" is answered before the service stops (at
+// the next turn of the event loop); from then on only "alive" and "status"
+// are served, every other command is answered "false".
 //
 // The listener guards itself against clients that hold on to it: at most
 // MaxClients connections are served at once (a further one is closed at
@@ -105,6 +107,9 @@ private:
     void checkListening();
 
     ServiceBase::ServiceFlags m_flags;
+    // "terminate" was taken: the service stops at the next turn of the
+    // event loop, and no other command is carried out.
+    bool m_terminating = false;
     QHash<UnixSocket *, Client> m_clients;
     QString m_servePath;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;

@@ -140,7 +140,7 @@ TEST_F(ReloadFixture, AFailedReloadChangesNothingAndSaysWhy)
     EXPECT_EQ(config.ties(), before);
 }
 
-TEST_F(ReloadFixture, ARequestDuringAMainCycleWaitsForItsEndAndWaitingOnesShareOneReload)
+TEST_F(ReloadFixture, ARequestDuringAMainCycleWaitsForItsEndWaitingOnesShareOneReloadAndAStopRefusesThem)
 {
     start("<service/>");
     Verdict first, second;
@@ -156,5 +156,24 @@ TEST_F(ReloadFixture, ARequestDuringAMainCycleWaitsForItsEndAndWaitingOnesShareO
     EXPECT_EQ(first.calls, 1);
     EXPECT_EQ(second.calls, 1);
     EXPECT_TRUE(second.ok);
+    EXPECT_EQ(reload->stats().count, 1u);
+
+    // Once the service stops, a waiting request and a later one are refused
+    // and nothing is loaded.
+    const QList<BaseTie *> before = config.ties();
+    writeConfig("<service/>" + out("a"));
+    Verdict waiting, late;
+    {
+        const ConfigReload::CycleScope cycle(reload.get());
+        reload->request(into(waiting));
+        reload->close();
+    }
+    reload->request(into(late));
+    for (const Verdict *v : {&waiting, &late}) {
+        EXPECT_EQ(v->calls, 1);
+        EXPECT_FALSE(v->ok);
+        EXPECT_EQ(v->lines, QStringList{"the service is stopping"});
+    }
+    EXPECT_EQ(config.ties(), before);
     EXPECT_EQ(reload->stats().count, 1u);
 }

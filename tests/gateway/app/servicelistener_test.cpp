@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -104,19 +105,35 @@ TEST_F(ServiceRunFixture, TerminateStopsTheServiceAndRemovesItsSocket)
 {
     RecordingService service({Program, QStringLiteral("unknown-arg")}, m_name);
     bool alive = false;
-    bool terminated = false;
+    QByteArray reply;
+    std::atomic<bool> answered{false};
+    bool answeredBeforeStop = false;
+    // The reply comes before the stop, which may take longer than a client waits.
+    service.onStop = [&] {
+        const QDeadlineTimer deadline(5000);
+        while (!answered && !deadline.hasExpired())
+            QThread::msleep(5);
+        answeredBeforeStop = answered;
+    };
     mode_t mode = 0;
     const int code = runServiceWithClient(
         service,
         [&] {
             ServiceController c(m_name);
             alive = c.sendText(QStringLiteral("alive"));
-            terminated = c.stop();
+            UnixSocket socket;
+            if (!connectRaw(socket, m_name))
+                return;
+            // Nothing after "terminate" is carried out.
+            send(socket, "terminate\r\nreload\r\nnum:5\r\nalive\r\n");
+            reply = readReply(socket, 18);
+            answered = true;
         },
         true, &mode);
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(alive);
-    EXPECT_TRUE(terminated);
+    EXPECT_EQ(reply, QByteArray("truefalsefalsetrue"));
+    EXPECT_TRUE(answeredBeforeStop);
     EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
     // An unrecognised first argument reaches the application.
     EXPECT_EQ(TinyTestApplication::lastArguments, (QStringList{Program, QStringLiteral("unknown-arg")}));

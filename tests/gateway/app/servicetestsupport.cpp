@@ -103,6 +103,8 @@ void RecordingService::start()
 void RecordingService::stop()
 {
     calls << QStringLiteral("stop");
+    if (onStop)
+        onStop();
 }
 
 void RecordingService::pause()

@@ -47,8 +47,9 @@ public:
     // When >= 0, createApplication() asks to quit with this code, as an
     // application does whose start-up failed.
     int quitWhileCreating = -1;
-    // Called by start(), after it recorded itself.
+    // Called by start() / stop(), after they recorded themselves.
     std::function<void()> onStart;
+    std::function<void()> onStop;
     // The verdict reload() gives, a main-loop turn after it was asked.
     bool reloadOk = false;
     QStringList reloadLines;
