@@ -141,6 +141,16 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
     return writeData();
 }
 
+void TextFileOutTie::drain()
+{
+    for (const BaseTieUnit *unit : units()) {
+        if (unit && unit->isDirty() && unit->lastUpdated().isValid()) {
+            writeData();
+            return;
+        }
+    }
+}
+
 void TextFileOutTie::forgetRecordsAheadOf(const QDateTime &now)
 {
     // A record may lie one second ahead: values updated within the second

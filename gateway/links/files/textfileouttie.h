@@ -40,6 +40,10 @@ public:
     // Writes a record for the dirty `unit` when one is due; true when a
     // record was written to every file.
     bool sendUnitData(BaseTieUnit *unit) override;
+    // After the last send pass: the record still owed (not yet due by the
+    // interval, or a time point not yet complete) is written now, so that
+    // the file ends with the values the tie was given.
+    void drain() override;
     // With time-point synchronisation: writes the record of the previous
     // time point before values of a newer one are converted into `unit`.
     void doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *providerUnit) override;

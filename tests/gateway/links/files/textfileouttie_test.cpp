@@ -142,6 +142,17 @@ TEST_F(TextFileOut, PendingRecordIsWrittenOnceTheIntervalHasPassed)
         tickAt(t0.addSecs(s));
     EXPECT_EQ(readText("out_2024-05-01.txt"), QByteArray("43200\nT1;1\n43201\nT1;2\n"));
     EXPECT_FALSE(out()->units().at(0)->isDirty());
+
+    // After the last send pass (a stop), the record still owed is written.
+    writeText("values.txt", "T1;3\n");
+    tickAt(t0.addSecs(13));
+    writeText("values.txt", "T1;4\n");
+    tickAt(t0.addSecs(14));
+    ASSERT_TRUE(out()->units().at(0)->isDirty());
+    out()->drain();
+    EXPECT_EQ(readText("out_2024-05-01.txt"),
+              QByteArray("43200\nT1;1\n43201\nT1;2\n43213\nT1;3\n43214\nT1;4\n"));
+    EXPECT_FALSE(out()->units().at(0)->isDirty());
 }
 
 TEST_F(TextFileOut, ValueUpdatedLaterInTheSecondOfARecordGoesIntoTheNextSecond)
