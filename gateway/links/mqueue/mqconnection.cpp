@@ -218,6 +218,21 @@ QByteArray MQConnection::receiveMsg()
     return length > 0 ? QByteArray(message(), static_cast<int>(length)) : QByteArray();
 }
 
+bool MQConnection::putBack(const char *data, qint64 size)
+{
+    mqd_t mqd = canWrite() ? m_mqd : kClosed;
+    if (mqd == kClosed)
+        mqd = ::mq_open(m_name.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+    const bool ok = mqd != kClosed && size >= 0 && ::mq_send(mqd, data, static_cast<size_t>(size), PutBackPriority) == 0;
+    const int error = errno;
+    if (mqd != kClosed && mqd != m_mqd)
+        ::mq_close(mqd);
+    if (!ok)
+        tell("A message of %1 bytes taken from mqueue %2 could not be returned to it and is lost: %3 (%4)",
+             QString::number(size), m_name, QString::number(error), mqErrorText(error));
+    return ok;
+}
+
 bool MQConnection::send(const char *data, qint64 size)
 {
     GATE_DEBUG(6, "MQConnection::send() for mqueue %s and %i bytes message was called", qUtf8Printable(m_name),

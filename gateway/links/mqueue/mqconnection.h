@@ -65,6 +65,13 @@ public:
     // refuses.
     bool send(const char *data, qint64 size);
     bool send(const QByteArray &data) { return send(data.constData(), data.size()); }
+    // Returns a message taken from the queue but not used to the queue,
+    // ahead of the messages of priority 0 (with PutBackPriority), through
+    // a write descriptor opened for it when the connection only reads. True
+    // when the queue took it; false, written as a warning and a log line
+    // saying the message is lost, when it is full or cannot be written.
+    bool putBack(const char *data, qint64 size);
+    static constexpr unsigned PutBackPriority = 1;
 
     bool isOpen() const { return m_mqd != kClosed; }
     bool canRead() const { return (m_direction & 1u) != 0; }

@@ -36,6 +36,18 @@ QStringList MQTie::exclusiveClaims() const
     return claims;
 }
 
+void MQTie::drain()
+{
+    MQConnection *queue = m_connections.isEmpty() ? nullptr : m_connections.first();
+    for (InArea &in : m_inAreas) {
+        if (!in.held)
+            continue;
+        in.held = false;
+        if (queue)
+            queue->putBack(in.heldMessage.constData(), in.heldMessage.size());
+    }
+}
+
 qint32 MQTie::state() const
 {
     return m_state;

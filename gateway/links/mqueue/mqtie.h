@@ -73,6 +73,10 @@ public:
     const QList<MQConnection *> &connections() const { return m_connections; }
     // Every queue the tie reads: two readers would split its messages.
     QStringList exclusiveClaims() const override;
+    // A message taken from the queue and held for the next poll (past the
+    // per-poll budget of its area) goes back into the queue, ahead of what
+    // waits there, for the tie that reads the queue next.
+    void drain() override;
     // The largest area size among the units added so far.
     quint64 largestUnitSize() const { return m_largestUnitSize; }
     // True while the memory holds the whole area.

@@ -149,6 +149,15 @@ TEST_F(MQReceive, RoutesMessagesByLengthToTheirUnits)
     tick();
     EXPECT_EQ(word(provider("A1"), 0), 0x0D0D0D0Du);
     EXPECT_EQ(word(provider("B1"), 0), 0x14141414u);
+
+    // A message held when the tie stops goes back into the queue, ahead of
+    // one written after it.
+    for (char c = 30; c < 34; ++c)
+        ASSERT_TRUE(ScopedQueues::put(in, filled(40, c)));
+    tick();
+    ASSERT_TRUE(ScopedQueues::put(in, filled(40, 34)));
+    tie(0)->drain();
+    EXPECT_EQ(ScopedQueues::takeAll(in), (QList<QByteArray>{filled(40, 33), filled(40, 34)}));
 }
 
 // An "in" and an "out" area on one tie, each with its queue: the usual
