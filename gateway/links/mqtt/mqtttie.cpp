@@ -3,9 +3,11 @@
 #include "config/csvtieparam.h"
 #include "core/clock.h"
 #include "core/diag.h"
+#include "core/gatelog.h"
 #include "links/mqtt/mqttpayload.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <mosquitto.h>
 
@@ -38,6 +40,7 @@ void recover(RepeatedMessage &message, const char *text, const Args &...args)
 const char kOverflow[] = "MQTT tie \"%1\": buffer full (%2 messages or %3 bytes), the oldest messages are dropped";
 const char kRoomAgain[] = "MQTT tie \"%1\": buffer has room again, %2 messages were dropped";
 const char kNotSent[] = "MQTT tie \"%1\": message for topic %2 dropped: %3";
+const char kLeftAtStop[] = "MQTT tie \"%1\": %2 messages not delivered to the broker at the stop are lost";
 const char kBadPayload[] = "MQTT tie \"%1\": payload on topic %2 ignored: %3";
 const char kGoodPayload[] = "MQTT tie \"%1\": topic %2 takes values again";
 
@@ -160,6 +163,26 @@ void MqttTie::takeOver(BaseTie &predecessor)
     }
     old->counters().buffered = 0;
     counters().buffered = m_buffer.count();
+}
+
+void MqttTie::drain()
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (m_connection && m_connection->isConnected()
+           && (m_buffer.count() > 0 || m_connection->writeBacklog())) {
+        pump();
+        const qint64 left = DrainMsecs - timer.elapsed();
+        if (left <= 0 || !m_connection->serveFor(int(left)))
+            break;
+    }
+    const quint64 lost = m_buffer.count();
+    if (lost == 0)
+        return;
+    counters().dropped += lost;
+    const QString count = QString::number(lost);
+    GATE_WARN("%s", qUtf8Printable(QString::fromUtf8(kLeftAtStop).arg(name(), count)));
+    gateLog(QCoreApplication::translate("MqttTie", kLeftAtStop).arg(name(), count));
 }
 
 void MqttTie::sendDirty()

@@ -99,6 +99,11 @@ public:
     // broker (those the old broker had taken may arrive twice, as after a
     // lost connection).
     void takeOver(BaseTie &predecessor) override;
+    // At a stop: hands what waits to a connected broker and reads its
+    // acknowledgements, until nothing waits or DrainMsecs have passed; what
+    // is left then is counted as dropped and said in the log.
+    void drain() override;
+    static constexpr int DrainMsecs = 1000;
 
     // Largest payload a "/set" topic accepts.
     static constexpr int MaxSetPayload = 64 * 1024;

@@ -18,6 +18,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -342,6 +343,32 @@ void QMqttConnection::onReadable()
 {
     if (!m_mosq)
         return;
+    readAvailable();
+    // What arrives next is read after the pause, together.
+    if (m_phase == phConnected && m_readNotifier) {
+        m_readNotifier->setEnabled(false);
+        m_readPause->start();
+    }
+}
+
+bool QMqttConnection::serveFor(int msecs)
+{
+    if (m_phase != phConnected || !m_mosq)
+        return false;
+    pollfd p{mosquitto_socket(m_mosq), short(POLLIN | (writeBacklog() ? POLLOUT : 0)), 0};
+    if (::poll(&p, 1, std::max(0, msecs)) <= 0)
+        return m_phase == phConnected;
+    if (p.revents & POLLOUT) {
+        const int rc = mosquitto_loop_write(m_mosq, 1);
+        afterLoop(rc, errno);
+    }
+    if (m_phase == phConnected && m_mosq && (p.revents & (POLLIN | POLLHUP | POLLERR)))
+        readAvailable();
+    return m_phase == phConnected;
+}
+
+void QMqttConnection::readAvailable()
+{
     // Everything that is there (the library may stop after a few packets).
     int rc = MOSQ_ERR_SUCCESS;
     int err = 0;
@@ -355,11 +382,6 @@ void QMqttConnection::onReadable()
             break;
     }
     afterLoop(rc, err);
-    // What arrives next is read after the pause, together.
-    if (m_phase == phConnected && m_readNotifier) {
-        m_readNotifier->setEnabled(false);
-        m_readPause->start();
-    }
 }
 
 void QMqttConnection::onReadPauseEnd()

@@ -109,6 +109,11 @@ public:
                           QString *reason);
     // True while the library holds data the socket did not take yet.
     bool writeBacklog() const;
+    // Outside the event loop, for a last hand-over before the connection
+    // ends: waits at most `msecs` for the socket, then writes and reads what
+    // it can (acknowledgements reach the listener). False when not connected,
+    // or no longer once done.
+    bool serveFor(int msecs);
     // Between these, what is published is held back and sent in as few
     // network packets as possible.
     void beginBurst();
@@ -133,6 +138,10 @@ private slots:
     void onWritable();
     // The pause after a read is over.
     void onReadPauseEnd();
+
+private:
+    // Reads everything that is there and handles it.
+    void readAvailable();
 
 private:
     void attempt();

@@ -239,6 +239,23 @@ TEST_F(MqttTieTest, ABrokerOutageWithinTheBoundLosesNothingAndKeepsTheOrder)
     EXPECT_EQ(counters().buffered, 0u);
 }
 
+// More than the library takes at once waits at a stop: it is handed on and
+// acknowledged before the tie closes, without the event loop.
+TEST_F(MqttTieTest, AStopHandsOnWhatWaits)
+{
+    ASSERT_TRUE(startBroker());
+    setValues("T1;0\n");
+    ASSERT_TRUE(loadPublisher("index,type,kks\n1,FLOATVALID,T1\n"));
+    ASSERT_TRUE(waitConnected());
+    tick();
+    ASSERT_TRUE(waitUntil([this] { return counters().delivered == 1; }));
+    outage(3 * QMqttConnection::InFlightWindow);
+    mqtt()->drain();
+    EXPECT_EQ(mqtt()->buffer().count(), 0u);
+    EXPECT_EQ(counters().delivered, 1u + 3 * QMqttConnection::InFlightWindow);
+    EXPECT_EQ(counters().dropped, 0u);
+}
+
 TEST_F(MqttTieTest, PastTheBoundTheOldestAreDroppedCountedAndReportedOnce)
 {
     ASSERT_TRUE(startBroker());
