@@ -28,6 +28,12 @@ void gateLog(const QString &msg);
 // Logs `msg` stamped with `dt`.
 void gateLog(const QDateTime &dt, const QString &msg);
 
+// `text` from outside the gateway (a file, a peer) as a message may quote
+// it: cut after `maxChars` characters (then "..."), every control character
+// written as \n, \r, \t or \xNN, so that it can neither end a log line nor
+// start a forged one, nor reach an operator's terminal as a control sequence.
+QString quotedForLog(const QString &text, int maxChars = 64);
+
 // The log file name of the installed sink (empty without one), and setting it.
 QString gateLogFileName();
 void setGateLogFileName(const QString &name);

@@ -4,6 +4,7 @@
 #include "core/basetieunit.h"
 #include "core/clock.h"
 #include "core/diag.h"
+#include "core/gatelog.h"
 #include "links/files/textlinereader.h"
 
 #include <dpdatatype.h>
@@ -45,7 +46,7 @@ constexpr int kShownIdChars = 64;
 
 QString shown(const QString &id)
 {
-    return id.size() > kShownIdChars ? id.left(kShownIdChars) + QStringLiteral("...") : id;
+    return quotedForLog(id, kShownIdChars);
 }
 
 // Counts one more line with `fault` (a LineFault); the message of the

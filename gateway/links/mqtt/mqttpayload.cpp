@@ -1,6 +1,7 @@
 #include "links/mqtt/mqttpayload.h"
 
 #include "core/basetieparam.h"
+#include "core/gatelog.h"
 #include "core/paramtypetraits.h"
 
 #include <dpdatatype.h>
@@ -453,7 +454,7 @@ bool timeOfInput(const Input &in, qint64 &msecs, QString *reason)
     if (in.kind == Input::Text) {
         QDateTime dt = QDateTime::fromString(in.text, Qt::ISODateWithMs);
         if (!dt.isValid()) {
-            *reason = QStringLiteral("\"%1\" is not an ISO 8601 time").arg(in.text);
+            *reason = QStringLiteral("\"%1\" is not an ISO 8601 time").arg(quotedForLog(in.text));
             return false;
         }
         if (dt.timeSpec() == Qt::LocalTime)

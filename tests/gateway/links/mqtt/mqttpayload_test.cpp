@@ -157,6 +157,9 @@ const std::vector<Written> kWritten = {
     {"StateOutOfRange", dpdtFloatState, "{\"value\":1,\"state\":-1}", kRefused, "\"state\" is not a whole number"},
     {"Words", dpdtFloatValid, "eighty", kRefused, "not a number, true, false, a text or a JSON object"},
     {"NotATime", dpdtTimeSpec, "\"yesterday\"", kRefused, "is not an ISO 8601 time"},
+    // A reason quoting the payload would have written a forged log line.
+    {"QuotedTextCannotBreakALine", dpdtTimeSpec, "x\n2026-01-01 00:00:00.000\tstopped\x1b", kRefused,
+     "\"x\\n2026-01-01 00:00:00.000\\tstopped\\x1b\" is not an ISO 8601 time"},
 };
 
 struct WrittenForms : Payload, ::testing::WithParamInterface<Written> {
