@@ -1,5 +1,6 @@
 #include "app/servicecontroller.h"
 
+#include "app/controltrust.h"
 #include "app/servicelock.h"
 #include "app/unixsocket.h"
 
@@ -20,8 +21,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,16 +37,7 @@ const char ServicesGroup[] = "services";
 // The login name of the current user; empty without a password entry.
 QString loginName()
 {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    if (size <= 0)
-        size = 16384;
-    std::vector<char> buffer(static_cast<size_t>(size));
-    passwd entry;
-    passwd *found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found
-        || !found->pw_name)
-        return QString();
-    return QString::fromLocal8Bit(found->pw_name);
+    return userNameOf(::getuid());
 }
 
 // The text of a reply: what arrived up to the first zero byte.
@@ -373,6 +366,20 @@ bool ServiceController::exchange(const QString &command, bool (*complete)(const 
     UnixSocket socket;
     if (!socket.connectToPath(socketPath(), m_replyTimeoutMs))
         return failUnconnected(socket.errorString(), socket.error() == QLocalSocket::SocketAccessError);
+    // Only the service's own answer counts: not one of a process of another
+    // user, nor one at a socket file such a user put there.
+    struct stat st {};
+    ucred peer{};
+    socklen_t peerSize = sizeof peer;
+    const bool fileKnown = ::lstat(QFile::encodeName(socketPath()).constData(), &st) == 0;
+    const bool peerKnown =
+        ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) == 0;
+    if (!fileKnown || !peerKnown || !isTrustedControlUser(st.st_uid) || !isTrustedControlUser(peer.uid)) {
+        socket.abort();
+        const uid_t stranger = fileKnown && !isTrustedControlUser(st.st_uid) ? st.st_uid : peer.uid;
+        return fail(NoAccess, QStringLiteral("%1 is not the service's: it belongs to %2")
+                                  .arg(socketPath(), controlUserText(stranger)));
+    }
 
     QElapsedTimer timer;
     timer.start();

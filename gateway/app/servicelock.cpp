@@ -1,5 +1,7 @@
 #include "app/servicelock.h"
 
+#include "app/controltrust.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -9,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -36,6 +39,12 @@ int flockRetrying(int fd, int operation)
     return result;
 }
 
+// A regular file of one name, owned by a user the control files may belong to.
+bool isServiceLockFile(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_nlink == 1 && isTrustedControlUser(st.st_uid);
+}
+
 } // namespace
 
 ServiceLock::ServiceLock(const QString &path)
@@ -53,10 +62,27 @@ bool ServiceLock::acquire(QString &reason)
     if (isHeld())
         return true;
     const QByteArray encoded = QFile::encodeName(m_path);
-    const int fd = openRetrying(encoded, O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
+    int fd = openRetrying(encoded, O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
     if (fd < 0) {
         reason = QStringLiteral("cannot open the lock file %1: %2").arg(m_path, systemError(errno));
         return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !isServiceLockFile(st)) {
+        // Not the service's: another user's file could be held by that
+        // user for ever. It is replaced where this user may remove it.
+        ::close(fd);
+        const QString owner = controlUserText(st.st_uid);
+        if (::unlink(encoded.constData()) != 0) {
+            reason = QStringLiteral("the lock file %1 is not the service's (it belongs to %2) and cannot be removed: %3")
+                         .arg(m_path, owner, systemError(errno));
+            return false;
+        }
+        fd = openRetrying(encoded, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+        if (fd < 0) {
+            reason = QStringLiteral("cannot create the lock file %1: %2").arg(m_path, systemError(errno));
+            return false;
+        }
     }
     QElapsedTimer timer;
     timer.start();
@@ -89,10 +115,16 @@ void ServiceLock::release()
 
 ServiceLock::State ServiceLock::probe(const QString &path)
 {
-    const int fd = openRetrying(QFile::encodeName(path), O_RDONLY | O_NOFOLLOW);
+    const int fd = openRetrying(QFile::encodeName(path), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT ? Free : Unknown;
     State state = Free;
+    // A file that is not the service's says nothing about it.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !isServiceLockFile(st)) {
+        ::close(fd);
+        return Free;
+    }
     if (flockRetrying(fd, LOCK_SH | LOCK_NB) != 0)
         state = errno == EWOULDBLOCK ? Held : Unknown;
     ::close(fd);

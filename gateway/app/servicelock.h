@@ -32,15 +32,18 @@ public:
     QString path() const { return m_path; }
 
     // Creates the file if needed, takes the lock and writes the process id
-    // into the file. False when the lock is held by another instance or the
-    // file cannot be used; `reason` then says which.
+    // into the file. A file there that is not the service's (not a regular
+    // file of one link, or owned by a user isTrustedControlUser() refuses)
+    // is removed and made anew. False when the lock is held by another
+    // instance or the file cannot be used or replaced; `reason` then says
+    // which.
     bool acquire(QString &reason);
     // Gives the lock up; nothing when not held.
     void release();
     bool isHeld() const { return m_fd >= 0; }
 
     // Looks whether some process holds the lock at `path`, without keeping
-    // it.
+    // it. A file that is not the service's is taken for no lock (Free).
     static State probe(const QString &path);
 
 private:

@@ -1,5 +1,7 @@
 #include "app/unixserversocket.h"
 
+#include "app/controltrust.h"
+
 #include "app/unixsocket.h"
 
 #include <QFile>
@@ -76,14 +78,19 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
         if (!S_ISSOCK(st.st_mode))
             return fail(QStringLiteral("%1 exists and is not a socket").arg(address));
         // Removing the file of a live socket would cut its owner off from
-        // every control client, so only a dead one is replaced.
+        // every control client, so only a dead one is replaced; a socket of
+        // a user the control files may not belong to is never the
+        // service's, and is replaced whether it answers or not.
+        const bool trusted = isTrustedControlUser(st.st_uid);
         UnixSocket probe;
-        if (probe.connectToPath(address, ProbeTimeoutMs)) {
+        if (trusted && probe.connectToPath(address, ProbeTimeoutMs)) {
             probe.abort();
             return fail(QStringLiteral("another process listens at %1").arg(address));
         }
         if (::unlink(encoded.constData()) != 0 && errno != ENOENT)
-            return fail(QStringLiteral("cannot remove %1: %2").arg(address, systemError()));
+            return fail(trusted ? QStringLiteral("cannot remove %1: %2").arg(address, systemError())
+                                : QStringLiteral("cannot remove %1, which belongs to %2: %3")
+                                      .arg(address, controlUserText(st.st_uid), systemError()));
     }
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -2,6 +2,7 @@
 
 #include "app/servicecontroller.h"
 #include "app/servicelock.h"
+#include "app/unixserversocket.h"
 #include "app/unixsocket.h"
 
 #include <QDeadlineTimer>
@@ -18,7 +19,10 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -419,6 +423,42 @@ TEST_F(ControllerFixture, StartedProgramRunsDetachedAndItsFailureIsReported)
 
     EXPECT_FALSE(c.start(dir.filePath(QStringLiteral("missing")), {}));
     EXPECT_TRUE(c.lastError().startsWith(QStringLiteral("cannot start "))) << qPrintable(c.lastError());
+}
+
+// Files another user put at the control paths (the directory may be one
+// every user writes to) are not the service's: a lock held in them keeps no
+// service from starting, a socket there is not believed, nor kept.
+TEST_F(ControllerFixture, ControlFilesOfAnotherUserAreNotTrusted)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    ServiceController c(m_name);
+    const QByteArray lockPath = QFile::encodeName(c.lockPath());
+    const int planted = ::open(lockPath.constData(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(planted, 0);
+    ASSERT_EQ(::fchown(planted, 65534, 65534), 0);
+    ASSERT_EQ(::flock(planted, LOCK_SH), 0);
+    EXPECT_EQ(ServiceLock::probe(c.lockPath()), ServiceLock::Free);
+    {
+        ServiceLock lock(c.lockPath());
+        QString reason;
+        EXPECT_TRUE(lock.acquire(reason)) << qPrintable(reason);
+        struct stat st {};
+        ASSERT_EQ(::stat(lockPath.constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+    }
+    ::close(planted);
+
+    const QByteArray socketPath = QFile::encodeName(c.socketPath());
+    {
+        const ScriptedPeer peer(c.socketPath(), {QByteArray("true")});
+        ASSERT_EQ(::chown(socketPath.constData(), 65534, 65534), 0);
+        EXPECT_FALSE(c.sendText(QStringLiteral("alive")));
+        EXPECT_EQ(c.lastFailure(), ServiceController::NoAccess);
+        EXPECT_TRUE(c.lastError().contains(QLatin1String("uid 65534"))) << qPrintable(c.lastError());
+        UnixServerSocket server;
+        EXPECT_TRUE(server.listenAt(c.socketPath())) << qPrintable(server.errorText());
+    }
 }
 
 TEST_F(ControllerFixture, InstanceHoldingTheLockWithoutAnsweringIsNotResponding)
