@@ -25,6 +25,18 @@ QString attr(const QDomElement &element, const char *name)
     return QXmlBasedObject::getXMLAttrValue(element, QLatin1String(name)).trimmed();
 }
 
+// Opens `file`, named by the section's attribute `name`, for reading; false
+// (reported) when it cannot be.
+bool openSectionFile(QFile &file, const char *name)
+{
+    QString reason;
+    if (openRegularFileForReading(file, &reason))
+        return true;
+    reportConfigError(kContext, "Error loading config: cannot read \"%1\" file %2 in section \"mqtt\" (%3)",
+                      {QString::fromLatin1(name), file.fileName(), reason});
+    return false;
+}
+
 // The file named by attribute `name`, resolved against the configuration's
 // directory, into `path`; false (reported) when it is given but cannot be read.
 bool readableFile(GateXmlConfigLoaderTemplate &loader, const QDomElement &section, const char *name, QString &path)
@@ -37,12 +49,7 @@ bool readableFile(GateXmlConfigLoaderTemplate &loader, const QDomElement &sectio
     // a reload builds the tie anew when one changed.
     loader.noteFile(path);
     QFile file(path);
-    QString reason;
-    if (openRegularFileForReading(file, &reason))
-        return true;
-    reportConfigError(kContext, "Error loading config: cannot read \"%1\" file %2 in section \"mqtt\" (%3)",
-                      {QString::fromLatin1(name), path, reason});
-    return false;
+    return openSectionFile(file, name);
 }
 
 // The numeric attributes, each within its range.
@@ -86,8 +93,10 @@ bool readSecurity(GateXmlConfigLoaderTemplate &loader, const QDomElement &sectio
         }
         // The password is the file's first line.
         QFile file(passwordFile);
-        QString reason;
-        openRegularFileForReading(file, &reason); // checked above; a file replaced since reads as empty
+        // Checked above, but it may have been replaced since: an empty
+        // password would only show as a refused login.
+        if (!openSectionFile(file, "passwordfile"))
+            return false;
         QByteArray line = file.readLine();
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
