@@ -278,8 +278,9 @@ Pack readPack(FuzzInput &in, const QVector<quint32> &types)
     pack.exact = headerSize == DEPack::SentHeaderSize;
 
     // What a well-formed pack writes: a malformed header writes nothing, a
-    // pack ends where its parameters run out, past the largest index, or
-    // at its count; a parameter with msecs of 1000 or more is skipped.
+    // pack ends where its parameters run out, past the largest index
+    // (counted on; an indexed entry past it is skipped), or at its count; a
+    // parameter with msecs of 1000 or more is skipped.
     const bool wellFormed = (packing == DEPack::PackingIndexed || packing == DEPack::PackingSequential)
         && (commonTime == DEPack::TimeNone || commonTime == DEPack::TimeUnixMsecs)
         && (paramTime == DEPack::TimeNone || paramTime == DEPack::TimeUnixMsecs)
@@ -293,8 +294,11 @@ Pack readPack(FuzzInput &in, const QVector<quint32> &types)
     for (quint64 i = 0; i < read; ++i) {
         const Param &p = list[static_cast<int>(i)];
         const quint64 index = packing == DEPack::PackingIndexed ? p.index : quint64(start) + i;
-        if (index > kLargestIndex)
+        if (index > kLargestIndex) {
+            if (packing == DEPack::PackingIndexed)
+                continue;
             break;
+        }
         QDateTime time;
         if (paramTime == DEPack::TimeUnixMsecs) {
             if (p.msecs >= 1000)

@@ -607,6 +607,11 @@ void DEPeer::printFrame(const QByteArray &frame)
         const DEParamPackReader::Step step = reader.next(param);
         if (step == DEParamPackReader::End)
             break;
+        if (step == DEParamPackReader::IndexUnknown) {
+            if (show)
+                print(QStringLiteral("  a parameter with an index past 2^31-1 skipped"));
+            continue;
+        }
         if (step == DEParamPackReader::Truncated || step == DEParamPackReader::IndexTooBig) {
             if (show)
                 print(QStringLiteral("  pack ends after %1 of %2 parameters: %3")

@@ -195,8 +195,9 @@ void BaseDEProtocolTie::doPostParamConversionWork(BaseTieParam *param)
 
 void BaseDEProtocolTie::collectSnapshot(DEProtocolPackets &packets) const
 {
+    // What the tie sends: units of exactly "to this" (only they are bound).
     for (const BaseTieUnit *unit : units()) {
-        if (!unit || !(unit->direction() & BaseTieUnit::dirToThis))
+        if (!unit || (unit->direction() & (BaseTieUnit::dirToThis | BaseTieUnit::dirFromThis)) != BaseTieUnit::dirToThis)
             continue;
         for (const BaseTieParam *param : unit->params()) {
             if (param)

@@ -67,8 +67,9 @@ public:
     void noteUnitReceived(BaseTieUnit *unit, const QDateTime &now);
     // `values` received values matched no parameter of the tie.
     void noteUnexpected(quint64 values);
-    // Adds the current value of every parameter of the to-this units (the
-    // outgoing index) to `packets`: what a new connection gets first.
+    // Adds the current value of every parameter of the units of exactly
+    // "to this" direction (what the tie sends; a unit of both directions
+    // is never bound) to `packets`: what a new connection gets first.
     void collectSnapshot(DEProtocolPackets &packets) const;
     // Connections a pack sent now would reach; base: 0.
     virtual int connectedCount() const;

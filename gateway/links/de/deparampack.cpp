@@ -73,8 +73,15 @@ DEParamPackReader::Step DEParamPackReader::next(DEPackParam &param)
     } else {
         index = static_cast<quint64>(m_header.startIndex) + m_read;
     }
-    if (index > DEPack::MaxIndex)
-        return IndexTooBig;
+    if (index > DEPack::MaxIndex) {
+        // An entry of its own (packing 1) is skipped as any unknown index;
+        // counted on (packing 2), every later index lies above it too.
+        if (m_header.packingType != DEPack::PackingIndexed)
+            return IndexTooBig;
+        m_pos += m_step;
+        ++m_read;
+        return IndexUnknown;
+    }
     param.index = static_cast<quint32>(index);
     param.ownTime = m_header.paramTimeType == DEPack::TimeUnixMsecs;
     if (param.ownTime) {

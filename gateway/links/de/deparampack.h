@@ -93,7 +93,8 @@ public:
         Param,        // `param` holds the next parameter
         End,          // param count reached
         Truncated,    // the next parameter would reach past the frame checksum
-        IndexTooBig,  // the next index lies above 2^31 - 1: the pack ends
+        IndexTooBig,  // the next index lies above 2^31 - 1 (and so every later one): the pack ends
+        IndexUnknown, // an indexed entry above 2^31 - 1, which no parameter has: skip it
         BadMsecs      // the parameter's own msecs are >= 1000: skip it
     };
 

@@ -59,6 +59,13 @@ void DEPTParamPackProcessor::beginPack(quint32 type)
     m_unexpected = 0;
 }
 
+void DEPTParamPackProcessor::unknownParameter(quint32 type)
+{
+    GATE_DEBUG(3, "DEPTParamPackProcessor::unknownParameter(): Unexpected parameter past 2^31-1 of type %u(%s)", type,
+               typeName(type).constData());
+    ++m_unexpected;
+}
+
 void DEPTParamPackProcessor::processParameter(quint32 type, quint32 index, const uchar *value, size_t length,
                                               const QDateTime &time)
 {

@@ -32,6 +32,7 @@ protected:
     void beginPack(quint32 type) override;
     void processParameter(quint32 type, quint32 index, const uchar *value, size_t length,
                           const QDateTime &time) override;
+    void unknownParameter(quint32 type) override;
     void finishPack() override;
 
 private:

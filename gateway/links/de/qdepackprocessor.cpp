@@ -82,6 +82,8 @@ void QDEParamPackProcessor::beginPack(quint32)
 {
 }
 
+void QDEParamPackProcessor::unknownParameter(quint32) {}
+
 void QDEParamPackProcessor::processParameter(quint32 type, quint32 index, const uchar *, size_t, const QDateTime &)
 {
     GATE_DEBUG(1, "QDEParamPackProcessor::processParameter(): Parameter %u of type %u(%s) should be processed in descendant",
@@ -200,6 +202,10 @@ void QDEParamPackProcessor::slotPacketReceived(const QByteArray &pack)
                        static_cast<unsigned long long>(DEPack::MaxIndex), reader.position());
             countDropped();
             break;
+        }
+        if (step == DEParamPackReader::IndexUnknown) {
+            unknownParameter(type);
+            continue;
         }
         if (step == DEParamPackReader::BadMsecs) {
             PACK_DEBUG(2, "parameter %u with %u milliseconds ... ignore it", param.index, param.msecs);

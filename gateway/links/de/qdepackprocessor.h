@@ -77,6 +77,9 @@ protected:
     // valid during the call), stamped `time` (UTC). Base: a debug message.
     virtual void processParameter(quint32 type, quint32 index, const uchar *value, size_t length,
                                   const QDateTime &time);
+    // A parameter of `type` whose index (above 2^31 - 1) no list can hold
+    // was skipped; base: nothing.
+    virtual void unknownParameter(quint32 type);
     // Called after the last parameter of an accepted pack, also of one that
     // ended early; base: nothing.
     virtual void finishPack();

@@ -146,7 +146,7 @@ TEST_F(DEPack_, SequentialPackingNumbersFromTheStartIndex)
     EXPECT_EQ(processor.indices(), (QVector<quint32>{10, 11, 12}));
 }
 
-TEST_F(DEPack_, IndicesPastTwoToThe31EndThePackInsteadOfWrapping)
+TEST_F(DEPack_, IndicesPastTwoToThe31AreNeverTakenForOthers)
 {
     RawPack high;
     high.packing = DEPack::PackingSequential;
@@ -160,12 +160,13 @@ TEST_F(DEPack_, IndicesPastTwoToThe31EndThePackInsteadOfWrapping)
     processor.receive(edge.frame());
     EXPECT_EQ(processor.indices(), (QVector<quint32>{0x7FFFFFFE, 0x7FFFFFFF}));
 
+    // An indexed entry past it is one unknown parameter; the rest is read.
     RawPack indexed;
     indexed.param(0x80000000u, kOne).param(3, kOne);
     processor.params.clear();
     processor.receive(indexed.frame());
-    EXPECT_TRUE(processor.params.isEmpty());
-    EXPECT_EQ(processor.counters.framesDropped, 3u);
+    EXPECT_EQ(processor.indices(), (QVector<quint32>{3}));
+    EXPECT_EQ(processor.counters.framesDropped, 2u);
 }
 
 TEST_F(DEPack_, PacksTooShortForTheirCommonTimeAreDroppedWhole)

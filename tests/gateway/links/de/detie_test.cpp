@@ -64,6 +64,7 @@ struct DETie_ : TieFixture {
         write("plant2.csv", "index,type,kks\n1,FLOATVALID,TEMP_COPY\n");
         write("control.csv", "index,type,kks\n10,FLOATVALID,TEMP\n11,SDWORDSTATE,PUMP\n12,FLOATVALID,TEMP_COPY\n"
                              "13,FLOAT,LEVEL\n");
+        write("both.csv", "index,type,kks\n20,FLOAT,ECHO\n");
     }
 
     QByteArray connection(const TestPeer &peer) const
@@ -86,6 +87,7 @@ struct DETie_ : TieFixture {
                          + connection(plant)
                          + "</deprotocolclient><deprotocolclient id='control'>"
                            "<csvlist file='control.csv' index='0' type='1' kks='2' direction='out'/>"
+                           "<csvlist file='both.csv' index='0' type='1' kks='2' direction='both'/>"
                          + connection(control) + "</deprotocolclient>"));
         ASSERT_TRUE(waitUntil([&] {
             return tie(0)->connectedCount() == 1 && tie(1)->connectedCount() == 1 && plant.connections() == 1
@@ -182,6 +184,10 @@ TEST_F(DETie_, ANewConnectionGetsTheCurrentValuesAtOnce)
     const QVector<Received> temps = readPack(control.frames(1, DEFrame::ModuleParamPack).first());
     ASSERT_EQ(temps.size(), 2);
     EXPECT_EQ(temps[0].value, signedValue(31.0f, 1));
+    // A list of both directions is never sent, so neither at a connection.
+    for (const QByteArray &frame : control.frames(1, DEFrame::ModuleParamPack))
+        for (const Received &r : readPack(frame))
+            EXPECT_NE(r.index, 20u);
     EXPECT_EQ(tie(1)->counters().reconnects, 1u);
 }
 
