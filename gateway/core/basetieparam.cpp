@@ -71,8 +71,13 @@ size_t BaseTieParam::size() const
 
 bool BaseTieParam::isValid(size_t index) const
 {
+    return unitState() == 0 && elementValid(index);
+}
+
+bool BaseTieParam::elementValid(size_t index) const
+{
     const uchar *data = values();
-    if (index >= count() || !data || unitState() != 0)
+    if (index >= count() || !data)
         return false;
     const ParamTypeTraits &traits = paramTypeTraits(metatype());
     using V = ParamTypeTraits::Validity;

@@ -36,6 +36,9 @@ public:
     // Validity of element `index` by the data type's sign rules; false past
     // the element count, without storage or while the unit state is non-zero.
     virtual bool isValid(size_t index) const;
+    // The same by the element's own bytes alone, whatever the unit state:
+    // whether a value just written reads as invalid by itself.
+    bool elementValid(size_t index) const;
     // Refreshes the parameter from its input converter, or fills every element
     // with the type's invalid pattern when it has none.
     virtual void reset();

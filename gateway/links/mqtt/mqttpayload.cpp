@@ -641,11 +641,11 @@ bool write(const QByteArray &payload, BaseTieParam &param, QString *reason)
         QString unfit;
         if (in.kind != Input::Null && encodeValue(in, c.form, type, given, &unfit)) {
             std::memcpy(storage, given, static_cast<size_t>(need));
-            if (!param.isValid(0))
+            if (!param.elementValid(0))
                 return true;
         }
         param.reset(); // no sign: the type's invalid pattern
-        if (param.isValid(0)) {
+        if (param.elementValid(0)) {
             // The type has none (a time, a bool): the value would stand as
             // valid, refreshed by the command that meant to void it.
             std::memcpy(storage, element, static_cast<size_t>(need));
@@ -664,7 +664,7 @@ bool write(const QByteArray &payload, BaseTieParam &param, QString *reason)
     else if (c.extra != Extra::None)
         put(element, 4, sign);
     std::memcpy(storage, element, static_cast<size_t>(need));
-    if (!valid && in.hasSign && param.isValid(0)) {
+    if (!valid && in.hasSign && param.elementValid(0)) {
         // Marked invalid (or null): a sign that reads as valid does not
         // make it so. The gateway's own messages carry such pairs, e.g. a
         // value of no number with state 0.

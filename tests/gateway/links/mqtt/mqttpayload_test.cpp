@@ -192,6 +192,14 @@ TEST_P(WrittenForms, PayloadIsWrittenOrRefusedLeavingTheElement)
         EXPECT_TRUE(ok) << qPrintable(reason);
         EXPECT_EQ(bytes(p).toHex(), row.element.toHex());
     }
+    // The same in a unit that has had no data yet (its state not 0): an
+    // invalid mark was lost there, judged by the state instead of the bytes.
+    unit->setDirection(BaseTieUnit::dirFromThis);
+    ASSERT_NE(unit->state(), 0);
+    MemoryParam &fresh = param(row.type, before);
+    QString again;
+    EXPECT_EQ(MqttPayload::write(row.payload, fresh, &again), ok);
+    EXPECT_EQ(bytes(fresh).toHex(), bytes(p).toHex());
 }
 
 INSTANTIATE_TEST_SUITE_P(Payloads, WrittenForms, ::testing::ValuesIn(kWritten),
