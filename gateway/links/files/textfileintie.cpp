@@ -11,6 +11,7 @@
 
 #include <QFile>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -287,7 +288,10 @@ void TextFileInTie::storeValue(const QString &id, const QString &value, PassFaul
     }
     bool ok = false;
     if (how->isFloat) {
+        // "nan" and "inf" parse, but are no values: the gateway's own output
+        // writes an invalid float as "nan".
         const float v = value.toFloat(&ok);
+        ok = ok && std::isfinite(v);
         std::memcpy(storage, &v, sizeof v);
     } else {
         const qint32 v = value.toInt(&ok, 10);

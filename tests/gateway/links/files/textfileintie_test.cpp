@@ -66,6 +66,12 @@ TEST_F(TextFileIn, UnparsableValidValuesGetSignZero)
     EXPECT_EQ(sign(provider("T4")), 0u);
     EXPECT_FALSE(consumer(0)->isValid(0));
     EXPECT_FALSE(consumer(3)->isValid(0));
+    // What the text output writes for an invalid float reads as invalid.
+    for (const QByteArray text : {"nan", "-inf"}) {
+        writeText("values.txt", "T1;" + text + "\n");
+        poll();
+        EXPECT_EQ(sign(provider("T1")), 0u) << text.constData();
+    }
 }
 
 TEST_F(TextFileIn, IdentifierWithSeparatorButNoValueIsARecordNotAMarker)
