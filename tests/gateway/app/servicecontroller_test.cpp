@@ -451,7 +451,7 @@ TEST_F(ControllerFixture, ControlFilesOfAnotherUserAreNotTrusted)
 
     const QByteArray socketPath = QFile::encodeName(c.socketPath());
     {
-        const ScriptedPeer peer(c.socketPath(), {QByteArray("true")});
+        const ScriptedPeer peer(c.socketPath(), {}, true);
         ASSERT_EQ(::chown(socketPath.constData(), 65534, 65534), 0);
         EXPECT_FALSE(c.sendText(QStringLiteral("alive")));
         EXPECT_EQ(c.lastFailure(), ServiceController::NoAccess);
