@@ -171,7 +171,8 @@ bool TextFileInTie::readLines(QFile &file, const InputState &state)
     TextLineReader reader(&file, 0, codec());
     reader.setEnd(state.size, !unsettled);
     qint64 start = 0;
-    QStringList fields = startOfPass(file, state, reader, &start);
+    bool opensBlock = false;
+    QStringList fields = startOfPass(file, state, reader, &start, &opensBlock);
     if (readFailed(file, reader, start))
         return false;
     if (fields.isEmpty()) {
@@ -188,7 +189,10 @@ bool TextFileInTie::readLines(QFile &file, const InputState &state)
     // hold values their consumers were not given.
     if (!m_prevForAbsent)
         init();
-    setPassStart(start);
+    // Lines appended without a marker continue the block before them: an
+    // unchanged file is read again from where that block began.
+    if (opensBlock)
+        setPassStart(start);
     PassFaults faults;
     // A cut line is never a marker: what it held is not known.
     while (fields.size() >= 2 || (!fields.isEmpty() && reader.lastLineCut())) {
@@ -240,7 +244,8 @@ void TextFileInTie::reportOpenLastLine(bool unsettled)
                                    .arg(fileName(), QString::number(timeout())));
 }
 
-QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start)
+QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start,
+                                       bool *opensBlock)
 {
     // The positions lie past the end or inside a line when the file was
     // replaced by a shorter one; the start of the file is the last resort.
@@ -257,7 +262,9 @@ QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, Tex
         setReadPosition(reader.pos());
         *start = reader.pos();
         fields = reader.nextFields(dialect());
+        *opensBlock = true;
     }
+    *opensBlock = *opensBlock || *start == 0;
     return fields;
 }
 

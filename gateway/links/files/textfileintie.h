@@ -80,10 +80,13 @@ private:
     // there is none.
     bool readLines(QFile &file, const InputState &state);
     // Where this poll's pass begins: on from the read position; when
-    // nothing was added there, the last pass again; else the whole file.
-    // A marker at the start is stepped over. Returns the first line's
-    // fields (empty when the pass has no line) and sets `start`.
-    QStringList startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start);
+    // nothing was added there, the block of the last pass again; else the
+    // whole file. A marker at the start is stepped over. Returns the first
+    // line's fields (empty when the pass has no line), sets `start`, and sets
+    // `opensBlock` when the pass begins a block (at the start of the file or
+    // after a marker) rather than continuing one.
+    QStringList startOfPass(QFile &file, const InputState &state, TextLineReader &reader, qint64 *start,
+                            bool *opensBlock);
     // Warns, once per streak, about a last line that has stayed without
     // line end for longer than the data timeout while the file kept
     // changing (`unsettled`); a settled or finished last line ends the streak.

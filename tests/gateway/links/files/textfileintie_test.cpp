@@ -110,6 +110,16 @@ TEST_F(TextFileIn, AppendedBlockIsReadAloneAndAnUnchangedFileIsReadAgain)
     EXPECT_EQ(intValue(provider("T2")), 4);
     EXPECT_EQ(inputUnit()->lastReceived(), clock.now());
 
+    // Lines appended without a marker continue the block: read alone once,
+    // then the whole block again (T2 kept its last value there).
+    appendText("values.txt", "T1;6\n");
+    poll();
+    EXPECT_FALSE(provider("T2")->isValid(0));
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 6.0f);
+    EXPECT_TRUE(provider("T2")->isValid(0));
+    EXPECT_EQ(intValue(provider("T2")), 4);
+
     // A marker and a new block: only the block is read, T2 is absent from it.
     appendText("values.txt", "--\nT1;5\n");
     poll();
@@ -302,6 +312,7 @@ TEST_F(TextFileIn, RewrittenFileIsReadFromItsStart)
     ASSERT_EQ(std::rename(qPrintable(path("values.new")), qPrintable(path("values.txt"))), 0);
     poll();
     EXPECT_FLOAT_EQ(floatValue(provider("T1")), 6.0f);
+    EXPECT_TRUE(provider("T2")->isValid(0));
     EXPECT_EQ(intValue(provider("T2")), 4);
     EXPECT_EQ(intValue(provider("T4")), 5);
 }
