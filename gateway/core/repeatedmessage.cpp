@@ -90,9 +90,14 @@ bool RepeatedMessage::clear(const QString &warningRecovery, const QString &logRe
     return true;
 }
 
+bool RepeatedMessage::quietFor(qint64 quietMs) const
+{
+    return m_active && Clock::monotonicMsecs() - m_lastReportMs >= quietMs;
+}
+
 bool RepeatedMessage::clearWhenQuiet(qint64 quietMs)
 {
-    return m_active && Clock::monotonicMsecs() - m_lastReportMs >= quietMs && clear();
+    return quietFor(quietMs) && clear();
 }
 
 void RepeatedMessage::write(const QString &warningText, const QString &logText) const

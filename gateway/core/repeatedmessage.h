@@ -64,6 +64,8 @@ public:
 
     // True between the first report of a streak and clear().
     bool active() const { return m_active; }
+    // True while a streak is active and no report came for `quietMs`.
+    bool quietFor(qint64 quietMs) const;
     // Reports of the current text since its last written line.
     quint64 pendingRepeats() const { return m_pending; }
     // Every report of the streak, the written ones included.

@@ -730,8 +730,19 @@ int LuaCalcTie::calulate()
         unit->setDirty(false);
         ++counters().unitsSent;
     }
-    if (m_dirty.isEmpty() || !m_state)
-        return m_dirty.isEmpty() ? 0 : 1;
+    if (m_dirty.isEmpty()) {
+        // Nothing changed: what the last clean call computed still holds.
+        if (m_state && !m_lastCallFailed) {
+            for (UnitBinding &binding : m_results) {
+                if (binding.unit->lastReceived().isValid())
+                    binding.unit->setLastReceived(Clock::nowUtc());
+            }
+        }
+        endQuietFault();
+        return 0;
+    }
+    if (!m_state)
+        return 1;
 
     QString error;
     bool aborted = false;
@@ -759,14 +770,21 @@ int LuaCalcTie::calulate()
         ++counters().unitsReceived;
         binding.unit->convertFromThis();
     }
-    if (m_fault.active())
+    m_lastCallFailed = false;
+    endQuietFault();
+    return 1;
+}
+
+void LuaCalcTie::endQuietFault()
+{
+    if (!m_lastCallFailed && m_fault.quietFor(RepeatedMessage::DefaultQuietMs))
         m_fault.clear(QStringLiteral("LuaCalcTie::calulate(): Lua calculation \"%1\" runs cleanly again").arg(label()),
                       QCoreApplication::translate("LuaCalcTie", "Lua calculation \"%1\" runs cleanly again").arg(label()));
-    return 1;
 }
 
 void LuaCalcTie::reportFailure(const QString &error, bool aborted)
 {
+    m_lastCallFailed = true;
     if (aborted)
         ++counters().scriptAborts;
     else

@@ -26,7 +26,8 @@ class BaseTieParam;
 // bounded by an instruction budget: a script error or an endless loop is
 // reported (once, then summarised) and that tick converts no results, so
 // their consumers go stale by the tie's data timeout instead of showing
-// frozen values as fresh. A bounded interpreter runs without LuaJIT's
+// frozen values as fresh. While the calls succeed, results whose inputs
+// simply did not change stay fresh. A bounded interpreter runs without LuaJIT's
 // compiler, whose traces would not see the bound; finalizers (__gc), which
 // LuaJIT runs with hooks disabled, are not bounded. The tie owns its
 // interpreter.
@@ -113,8 +114,8 @@ public:
     };
     const QVector<ShadowedName> &shadowedNames() const { return m_shadowed; }
 
-    // True while the latest calls failed (reported, not yet recovered).
-    bool failing() const { return m_fault.active(); }
+    // True while the latest call failed.
+    bool failing() const { return m_lastCallFailed; }
     // Values on the interpreter's stack (0 between calls), -1 without one.
     int stackTop() const;
     // Kilobytes the interpreter uses, -1 without one.
@@ -158,6 +159,9 @@ private:
     void collectModuleFiles();
     void exchange(lua_State *L);
     void reportFailure(const QString &error, bool aborted);
+    // Ends the fault's streak, with its recovery line, once the calls have
+    // run cleanly for the quiet time.
+    void endQuietFault();
     QString label() const;
 
     quint32 m_nameFlags;
@@ -193,6 +197,9 @@ private:
     // failed call when that was cut short, so that the next calculation
     // puts every input, not only the changed ones.
     bool m_publishing = false;
+    bool m_lastCallFailed = false;
+    // A fault that comes and goes with the data is one streak: it ends only
+    // once the calls have run cleanly for the quiet time.
     RepeatedMessage m_fault;
 };
 

@@ -67,6 +67,11 @@ TEST_F(Exchange, ScriptRunsOnlyWhenAnInputUnitWasConvertedInto)
     EXPECT_EQ(inputs->lastConverted(), clock.now());
     run();
     EXPECT_EQ(intOf(calls), 2);
+
+    // Inputs that do not change leave the results fresh.
+    clock.advance(4000);
+    tie.calulate();
+    EXPECT_EQ(results->state(), BaseTieUnit::stOK);
 }
 
 TEST_F(Exchange, MissingFunctionCallsNothingAndReportsNothing)
@@ -341,11 +346,20 @@ TEST_F(ScriptFaults, RunTimeErrorIsReportedOnceAndConvertsNothing)
     tie.pollAndConvert();
     EXPECT_FALSE(consumer->isValid(0));
 
+    // A fault that comes and goes with the data stays one streak.
+    for (int k = 0; k < 10; ++k) {
+        set(fail, k % 2);
+        clock.advance(500);
+        run();
+    }
+    EXPECT_EQ(log.lines().size(), 1) << qPrintable(log.lines().join('\n'));
+
     set(fail, 0);
-    run();
     run();
     EXPECT_EQ(signOf(consumer), 1);
     EXPECT_FALSE(tie.failing());
+    clock.advance(RepeatedMessage::DefaultQuietMs);
+    run();
     EXPECT_EQ(log.lines().count("Lua calculation \"calc\" runs cleanly again"), 1)
         << qPrintable(log.lines().join('\n'));
 
