@@ -11,6 +11,25 @@ PlotTextFileOutTie::PlotTextFileOutTie(QObject *parent)
 
 PlotTextFileOutTie::~PlotTextFileOutTie() = default;
 
+void PlotTextFileOutTie::takeOver(BaseTie &predecessor)
+{
+    TextFileOutTie::takeOver(predecessor);
+    auto *old = qobject_cast<PlotTextFileOutTie *>(&predecessor);
+    if (!old || old == this)
+        return;
+    const QStringList names = fileNames();
+    for (int k = 0; k < names.size() && k < old->m_currentFileNames.size(); ++k) {
+        if (old->fileNames().value(k) != names.at(k))
+            continue;
+        while (m_currentFileNames.size() <= k) {
+            m_currentFileNames.append(QString());
+            m_started.append(FileIdentity());
+        }
+        m_currentFileNames[k] = old->m_currentFileNames.at(k);
+        m_started[k] = old->m_started.at(k);
+    }
+}
+
 void PlotTextFileOutTie::beforeWriteToFile(int position, const QString &fileName)
 {
     if (position < 0)

@@ -24,6 +24,9 @@ public:
 
     // Frames the files: see the class comment.
     void beforeWriteToFile(int position, const QString &fileName) override;
+    // Also goes on with the files the predecessor started, without a new
+    // "START" in them.
+    void takeOver(BaseTie &predecessor) override;
 
     // The file each output position writes to now (empty until it got its "START").
     const QStringList &currentFileNames() const { return m_currentFileNames; }

@@ -92,6 +92,20 @@ QChar TextFileOutTie::delimiter() const
     return QLatin1Char(kDelimiters[m_delimiterKind]);
 }
 
+void TextFileOutTie::takeOver(BaseTie &predecessor)
+{
+    auto *old = qobject_cast<TextFileOutTie *>(&predecessor);
+    if (!old || old == this)
+        return;
+    m_lastWritten = old->m_lastWritten;
+    const QStringList names = fileNames();
+    m_fileWritten.resize(names.size());
+    for (int k = 0; k < names.size(); ++k) {
+        if (k < old->m_fileWritten.size() && old->fileNames().value(k) == names.at(k))
+            m_fileWritten[k] = old->m_fileWritten.at(k);
+    }
+}
+
 bool TextFileOutTie::recordWritten(const QDateTime &dt) const
 {
     const int files = fileNames().size();

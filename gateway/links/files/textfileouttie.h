@@ -44,6 +44,10 @@ public:
     // interval, or a time point not yet complete) is written now, so that
     // the file ends with the values the tie was given.
     void drain() override;
+    // After a reload that changed the section: what the predecessor wrote
+    // last (to the files both name at the same position) still counts, so
+    // that the interval holds and no second of it gets a second record.
+    void takeOver(BaseTie &predecessor) override;
     // With time-point synchronisation: writes the record of the previous
     // time point before values of a newer one are converted into `unit`.
     void doWorkBeforeConvertFrom(BaseTieUnit *unit, BaseTieUnit *providerUnit) override;

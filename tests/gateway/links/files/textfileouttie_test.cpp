@@ -423,6 +423,15 @@ TEST_F(TextFileOut, PlotFilesAreFramedWithStartAndEndAcrossAChangeOfDay)
                                                    + path("plot_2024-05-02.txt").toUtf8() + "\n");
     EXPECT_EQ(readText("plot_2024-05-02.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\n"));
     EXPECT_EQ(plot->currentFileNames(), QStringList({path("plot_2024-05-02.txt")}));
+
+    // A reload that replaces the tie goes on with its file and its second.
+    GateConfig next;
+    FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
+    ASSERT_TRUE(reloader.loadConf(path("ferrox.cfg")));
+    config.replaceWith(next, &makeConverter);
+    tickAt(utc(2024, 5, 2, 0, 0, 1, 500));
+    tickAt(utc(2024, 5, 2, 0, 0, 2));
+    EXPECT_EQ(readText("plot_2024-05-02.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\n"));
 }
 
 TEST_F(TextFileOut, PlotFileThatCannotBeStartedIsEndedOnlyOnce)
