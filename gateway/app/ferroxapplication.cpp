@@ -31,6 +31,7 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
     , m_monitor(nullptr)
     , m_exitCode(0)
     , m_exitRequested(false)
+    , m_cycleStopped(false)
     , m_started(false)
 {
     // What goes wrong during start-up is in the log too, also in the
@@ -97,12 +98,26 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
 
 FerroxApplication::~FerroxApplication()
 {
+    // The ties go while this process still holds the service lock: an
+    // instance started as soon as it is free must not meet their last words
+    // (an MQTT tie's "offline" after the new one's "online", queues closed
+    // late).
+    FerroxConfig::instance().clear();
     if (m_started)
         gateLog(tr("Application was stopped"));
 }
 
+void FerroxApplication::stopCycle()
+{
+    m_cycleStopped = true;
+    if (m_timer)
+        m_timer->stop();
+}
+
 void FerroxApplication::slotTimerTick()
 {
+    if (m_cycleStopped)
+        return;
     QElapsedTimer duration;
     duration.start();
     // A reload asked for meanwhile waits for the end of the cycle.

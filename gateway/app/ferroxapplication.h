@@ -36,9 +36,13 @@ public:
     // owned by the application.
     GatewayMonitor *monitor() const { return m_monitor; }
 
+    // Ends the main cycle for good: no tick runs after it, not even one
+    // already due (the stop calls it before the ties' last pass).
+    void stopCycle();
+
 public slots:
     // One main cycle over the configuration's ties, timed for the cycle
-    // statistics; it also pets systemd's watchdog.
+    // statistics; it also pets systemd's watchdog. Nothing after stopCycle().
     void slotTimerTick();
 
 private:
@@ -51,6 +55,7 @@ private:
     GatewayMonitor *m_monitor;
     int m_exitCode;
     bool m_exitRequested;
+    bool m_cycleStopped;
     // True when the start-up succeeded.
     bool m_started;
 };

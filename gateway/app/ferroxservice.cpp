@@ -26,6 +26,7 @@ void FerroxService::stop()
     GATE_DEBUG_ALWAYS("stop() called");
     if (!application())
         return;
+    application()->stopCycle();
     if (application()->configReload())
         application()->configReload()->close();
     // systemd hears of the stop first: the drain may take a while.

@@ -130,14 +130,16 @@ WarningLog::Scope::~Scope()
     HandlerState &s = state();
     {
         QMutexLocker lock(&s.mutex);
+        // An inner scope that ends once the log has a name writes what it
+        // held at once, not only the outermost one at the very end.
+        t_copying = true;
+        if (!gateLogFileName().isEmpty())
+            writeHeld(s);
         if (s.scopes.load() == 1) {
-            t_copying = true;
-            if (!gateLogFileName().isEmpty())
-                writeHeld(s);
             s.held.clear();
             summariseCounted(s);
-            t_copying = false;
         }
+        t_copying = false;
         --s.scopes;
     }
     updateInstallation();

@@ -277,7 +277,10 @@ TEST(UnitLikeRun, TellsReadyPetsTheWatchdogFromTheCycleAndStopsOnSigterm)
     ASSERT_TRUE(run.process.waitForFinished(10000));
     EXPECT_EQ(run.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process.exitCode(), 0);
-    EXPECT_TRUE(run.notify.received(0).contains("STOPPING=1"));
+    const QByteArrayList told = run.notify.received(0);
+    ASSERT_TRUE(told.contains("STOPPING=1"));
+    // No cycle runs after the last pass of the stop.
+    EXPECT_FALSE(told.mid(told.indexOf("STOPPING=1")).contains("WATCHDOG=1"));
     EXPECT_TRUE(run.tree.readLog().contains("Application was stopped"));
 }
 

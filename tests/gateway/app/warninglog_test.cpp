@@ -53,6 +53,19 @@ TEST(WarningLog, CopiesMadeBeforeTheLogHasANameAreHeldWithTheirTime)
     EXPECT_EQ(log.stamps().at(0), utc(2026, 3, 1, 8));
     EXPECT_EQ(log.stamps().at(1), utc(2026, 3, 1, 8, 0, 1));
 
+    // The scope of the start-up inside the service's own: its copies are
+    // written when it ends, not at the stop.
+    {
+        const WarningLog::Scope outer;
+        LogCapture named;
+        {
+            const WarningLog::Scope inner;
+            GATE_WARN("early");
+            named.setFileName(QStringLiteral("/x/ferrox.log"));
+        }
+        EXPECT_TRUE(named.lines().contains(QStringLiteral("early")));
+    }
+
     // Held while the scope ends without a name: nothing is written.
     LogCapture unnamed;
     {
