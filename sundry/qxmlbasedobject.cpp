@@ -308,11 +308,13 @@ bool QXmlBasedObject::setXMLContentChecked(QDomDocument &doc, const QByteArray &
     // follows cannot nest past the limit, each "<" opening at most one
     // level. The character offset is at most the byte offset, so the count
     // covers all that follows.
+    // Entities defined in the text nest without a "<" where they are used,
+    // so a text with them that the stream reader refused is refused.
     // The refusal names the first thing the stream reader refused.
     if (scan.failed) {
         const qint64 from = qBound<qint64>(0, scan.offset, data.size());
         const qint64 opens = std::count(data.constBegin() + from, data.constEnd(), '<');
-        if (scan.depth + opens > maxDepth)
+        if (scan.depth + opens > maxDepth || data.contains("<!ENTITY"))
             return fail(first.reason, first.line, first.column);
     }
     QString message;

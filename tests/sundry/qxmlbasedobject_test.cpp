@@ -234,6 +234,14 @@ TEST(QXmlBasedObject, NestingBeyondTheLimitIsRefusedBeforeParsing)
     EXPECT_EQ(doc.elementsByTagName(QStringLiteral("d")).size(), 1000);
     EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, odd + nested(100000) + "</packet>", &reason));
     EXPECT_TRUE(reason.startsWith(QStringLiteral("elements nested deeper than 256 levels")));
+
+    // Entities that nest where they are used, past what the stream reader
+    // expands: no "<" follows the point it stopped at.
+    QByteArray dtd = "<!DOCTYPE r [";
+    for (int i = 0; i < 300; ++i)
+        dtd += "<!ENTITY e" + QByteArray::number(i) + " \"<x a='" + QByteArray(500, 'A') + "'>"
+            + (i < 299 ? "&e" + QByteArray::number(i + 1) + ";" : QByteArray()) + "</x>\">";
+    EXPECT_FALSE(QXmlBasedObject::setXMLContentChecked(doc, dtd + "]><r>&e0;</r>", &reason));
 }
 
 } // namespace
