@@ -70,7 +70,11 @@ QString getDTstring(const QDateTime &t)
     const int offset = getTZoffset(t);
     const int minutes = std::abs(offset / 60);
     const QString sign = offset < -59 ? QStringLiteral(" -") : QStringLiteral(" +");
-    return formatDateTime(t.toLocalTime(), QStringLiteral("dd-MM-yyyy hh:mm:ss.zzz")) + sign
+    // The wall clock from the same zone reading as the suffix: the local
+    // conversion takes shortcuts before 1970 and after 2037 that disagree
+    // with it, and the text named another instant.
+    const QDateTime wall = t.toUTC().addSecs(offset);
+    return formatDateTime(wall, QStringLiteral("dd-MM-yyyy hh:mm:ss.zzz")) + sign
         + QStringLiteral("%1%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 

@@ -63,6 +63,8 @@ TEST(ZoneOffset, FollowsDaylightSavingTimeOfTheInstant)
     EXPECT_EQ(getTZoffset(utcAt(2026, 1, 15, 12, 0, 0, 0)), 3600);
     EXPECT_EQ(getTZoffset(utcAt(2026, 7, 15, 12, 0, 0, 0)), 7200);
     EXPECT_EQ(getDTstring(utcAt(2026, 7, 15, 12, 0, 0, 5)), QStringLiteral("15-07-2026 14:00:00.005 +0200"));
+    // Past 2037 the text and the suffix still name the same instant.
+    EXPECT_EQ(getDTstring(utcAt(2040, 3, 25, 1, 30, 0, 0)), QStringLiteral("25-03-2040 03:30:00.000 +0200"));
 }
 
 TEST(ZoneOffset, InvalidDateTimeHasNoOffset)
