@@ -6,6 +6,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -228,7 +229,8 @@ double QXmlBasedObject::getXMLDoubleAttrDef(const QDomNode &node, const QString 
         return def;
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
-    return ok ? value : def;
+    // "nan" and "inf" parse, but are no numbers.
+    return ok && std::isfinite(value) ? value : def;
 }
 
 QChar QXmlBasedObject::getXMLCharAttrDef(const QDomNode &node, const QString &name, QChar def)

@@ -149,6 +149,8 @@ TEST(QXmlBasedObject, DoubleNeedsDecimalPoint)
     EXPECT_EQ(QXmlBasedObject::getXMLDoubleAttrDef(Element(QStringLiteral(" 7 ")).node(), a, -1), 7.0);
     EXPECT_EQ(QXmlBasedObject::getXMLDoubleAttrDef(Element(QStringLiteral("1,5")).node(), a, -1), -1.0);
     EXPECT_EQ(QXmlBasedObject::getXMLDoubleAttrDef(Element(QStringLiteral("abc")).node(), a, -1), -1.0);
+    EXPECT_EQ(QXmlBasedObject::getXMLDoubleAttrDef(Element(QStringLiteral("nan")).node(), a, -1), -1.0);
+    EXPECT_EQ(QXmlBasedObject::getXMLDoubleAttrDef(Element(QStringLiteral("-inf")).node(), a, -1), -1.0);
 }
 
 TEST(QXmlBasedObject, CharIsFirstCharacter)
