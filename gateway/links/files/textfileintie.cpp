@@ -69,10 +69,11 @@ void reportLineFault(RepeatedMessage &message, const Fault &fault)
             message.clear();
         return;
     }
-    message.report(fault.count == 1
-                       ? fault.first
-                       : QStringLiteral("%1 (and %2 more lines of this pass)")
-                             .arg(fault.first, QString::number(fault.count - 1)));
+    // Passes of different lengths (appended blocks) are the same fault.
+    const QString text = fault.count == 1 ? fault.first
+                                          : QStringLiteral("%1 (and %2 more lines of this pass)")
+                                                .arg(fault.first, QString::number(fault.count - 1));
+    message.report(text, text, fault.first);
 }
 
 } // namespace

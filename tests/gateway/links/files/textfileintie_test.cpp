@@ -455,6 +455,9 @@ TEST_F(TextFileIn, EmptyAndUnknownIdentifiersAreSkipped)
     EXPECT_EQ(messages.count("Parameter id \"\" is empty"), 1);
     EXPECT_EQ(messages.count("Parameter with id \"X9\" not found (and 1 more lines of this pass)"), 1);
     EXPECT_FLOAT_EQ(floatValue(provider("T1")), 6.0f);
+    writeText("values.txt", ";5\nX9;5\nT1;6\n");
+    poll(); // one line fewer: still the same note
+    EXPECT_EQ(messages.texts().filter("\"X9\" not found").size(), 1) << qPrintable(messages.texts().join('\n'));
 }
 
 TEST_F(TextFileIn, TypesWithoutTextFormAreReportedAndLeftAlone)
