@@ -150,12 +150,14 @@ int panic(lua_State *L)
 
 // What identifies a script's fault across calls: the position Lua's
 // message starts with ("calc.lua:12:"), as the text after it may carry
-// changing values; the whole text when it has no position.
+// changing values; without a position (error(text, 0)), the text with its
+// numbers left out.
 QString faultPosition(const QString &error)
 {
     static const QRegularExpression position(QStringLiteral("^[^\\n]*?:\\d+: "));
+    static const QRegularExpression numbers(QStringLiteral("\\d+"));
     const QRegularExpressionMatch match = position.match(error);
-    return match.hasMatch() ? match.captured(0) : error;
+    return match.hasMatch() ? match.captured(0) : QString(error).remove(numbers);
 }
 
 bool isValuedType(quint32 type)

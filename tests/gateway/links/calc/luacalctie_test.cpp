@@ -372,6 +372,15 @@ TEST_F(ScriptFaults, RunTimeErrorIsReportedOnceAndConvertsNothing)
     }
     ASSERT_EQ(log.lines().size(), 1) << qPrintable(log.lines().join('\n'));
     EXPECT_TRUE(log.lines().at(0).endsWith("calc.lua:2: v=1")) << qPrintable(log.lines().at(0));
+    // The same without a position.
+    ASSERT_EQ(load("function calculate()\n  error('v=' .. FAIL:x(), 0)\nend\n"), LuaCalcTie::lrOk);
+    for (int k = 1; k <= 10; ++k) {
+        set(fail, k);
+        run();
+    }
+    // The earlier streak's summary, then this one's first line only.
+    ASSERT_EQ(log.lines().size(), 3) << qPrintable(log.lines().join('\n'));
+    EXPECT_TRUE(log.lines().at(2).endsWith("failed: v=1")) << qPrintable(log.lines().at(2));
 }
 
 // No error of a script reaches the interpreter's panic handler: metamethods
