@@ -315,7 +315,9 @@ bool QDataPacketNodeInternal::parseXMLSubTree(const QDomElement &element, qint64
             byteOffset = offset;
             bitOffset = 0;
         }
-        if (given[BitOffset])
+        // A negative bit number is none (it would reach into the byte before,
+        // another node's).
+        if (given[BitOffset] && number[BitOffset] >= 0)
             bitOffset = number[BitOffset];
         normaliseBit(byteOffset, bitOffset);
         m_type.offset = byteOffset;

@@ -64,6 +64,10 @@ TEST(Template, PlacesNodesByRunningOffsetsBitsAndExplicitOffsets)
     EXPECT_EQ(fv.dataTypeName(), QStringLiteral("-"));
     EXPECT_EQ(fv.metaTypeName(), QStringLiteral("FLOATVALID"));
     EXPECT_EQ(p.buffer().size(), 46);
+
+    // A negative bit number is none: the bit does not land in the byte before.
+    ASSERT_TRUE(parsed(p, "<packet><data name='v' datatype='byte'/><data name='f' datatype='bit' bitoffset='-1'/></packet>"));
+    expectPlaces(p, {{"data[@id='f']", 1, 0, 1}});
 }
 
 TEST(Template, StructureSpansItsFurthestChild)
