@@ -12,6 +12,7 @@
 
 #include <QDomElement>
 #include <QFile>
+#include <QSet>
 #include <QSysInfo>
 
 #include <memory>
@@ -171,6 +172,38 @@ bool checkParams(const MqttTieUnit &unit, const QString &prefix)
     return true;
 }
 
+// No value the tie publishes lands on its status topic or on a topic it
+// takes set messages from (the broker would hand the gateway's own values
+// back to it as commands); false (reported) otherwise.
+bool checkOwnTopics(const MqttTie &tie)
+{
+    const QString prefix = tie.settings().topicPrefix + QLatin1Char('/');
+    QSet<QString> setTopics;
+    for (const BaseTieUnit *unit : tie.units()) {
+        if (unit && unit->direction() == BaseTieUnit::dirFromThis) {
+            for (const BaseTieParam *param : unit->params())
+                setTopics.insert(prefix + MqttTie::topicLevel(*param) + QStringLiteral("/set"));
+        }
+    }
+    for (const BaseTieUnit *unit : tie.units()) {
+        if (!unit || unit->direction() != BaseTieUnit::dirToThis)
+            continue;
+        for (const BaseTieParam *param : unit->params()) {
+            const QString topic = prefix + MqttTie::topicLevel(*param);
+            const char *clash = topic == prefix + QStringLiteral("status")
+                ? "Error loading config: topic %1 of parameter %2 is the status topic of section \"mqtt\""
+                : setTopics.contains(topic)
+                    ? "Error loading config: topic %1 of parameter %2 is also a \"set\" topic of section \"mqtt\""
+                    : nullptr;
+            if (clash) {
+                reportConfigError(kContext, clash, {topic, param->description()});
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // One `csvlist` element into `tie`; false (reported) when it fails.
 bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, MqttTie *tie)
 {
@@ -222,5 +255,6 @@ bool readMqttSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &sec
                                     "\"mqtt\"");
         ok = false;
     }
+    ok = ok && checkOwnTopics(*tie);
     return loader.finishSection(tie.release(), ok);
 }

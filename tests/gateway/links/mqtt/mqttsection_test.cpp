@@ -18,6 +18,7 @@ struct MqttSection : MqttFixture {
         write("in.csv", "index,type,iid,kks,note\n1,FLOATVALID,,,-\n2,FLOATVALID,I2,,-\n3,FLOATVALID,I3,K3,-\n");
         write("bad.csv", "index,type,kks\n1,TIMEWITHMSECS,T1\n");
         write("hash.csv", "index,type,kks\n1,FLOATVALID,A#B\n");
+        write("clash.csv", "index,type,kks\n1,FLOATVALID,A/set\n2,FLOATVALID,A\n3,FLOATVALID,status\n");
         write("pw.txt", "secret\r\nsecond line\n");
         write("ca.crt", "not checked at load\n");
         mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600);
@@ -134,6 +135,13 @@ const std::vector<SectionError> kErrors = {
      "Error loading config: parameter kks=T1 of type TIMEWITHMSECS cannot travel by section \"mqtt\"", nullptr},
     {"WildcardInIdentifier", "<mqtt host='h' topicprefix='p'><csvlist file='hash.csv' index='0' type='1' kks='2' direction='in'/></mqtt>",
      "Error loading config: topic p/A#B of parameter kks=A#B is not valid in section \"mqtt\"", nullptr},
+    // The gateway's own values would come back to it as set messages, or
+    // take the place of its "online".
+    {"OwnSetTopic", "<mqtt host='h' topicprefix='p'><csvlist file='clash.csv' index='0' type='1' kks='2' direction='out'/>"
+                    "<csvlist file='clash.csv' index='0' type='1' kks='2' direction='in'/></mqtt>",
+     "Error loading config: topic p/A/set of parameter kks=A/set is also a \"set\" topic of section \"mqtt\"", nullptr},
+    {"StatusTopic", "<mqtt host='h' topicprefix='p'><csvlist file='clash.csv' index='0' type='1' kks='2' direction='out'/></mqtt>",
+     "Error loading config: topic p/status of parameter kks=status is the status topic of section \"mqtt\"", nullptr},
 };
 
 struct MqttSectionErrors : MqttSection, ::testing::WithParamInterface<SectionError> {
