@@ -50,10 +50,12 @@ void initLibrary()
 // used. Nothing here waits.
 void primeLibraryTls(const QByteArray &caFile)
 {
+    // Done once the throwaway session got as far as its context; a failure
+    // before (the CA file unreadable for a moment, no descriptor left) is
+    // tried again with the next TLS connection.
     static bool primed = false;
     if (primed)
         return;
-    primed = true;
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -62,8 +64,10 @@ void primeLibraryTls(const QByteArray &caFile)
     if (listener >= 0 && ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
         && ::listen(listener, 1) == 0 && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
         mosquitto *session = mosquitto_new(nullptr, true, nullptr);
-        if (session && mosquitto_tls_set(session, caFile.constData(), nullptr, nullptr, nullptr, nullptr) == MOSQ_ERR_SUCCESS)
+        if (session && mosquitto_tls_set(session, caFile.constData(), nullptr, nullptr, nullptr, nullptr) == MOSQ_ERR_SUCCESS) {
             mosquitto_connect_async(session, "127.0.0.1", ntohs(address.sin_port), 60);
+            primed = true;
+        }
         if (session)
             mosquitto_destroy(session);
     }
