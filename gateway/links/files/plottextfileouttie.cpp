@@ -17,16 +17,20 @@ void PlotTextFileOutTie::takeOver(BaseTie &predecessor)
     auto *old = qobject_cast<PlotTextFileOutTie *>(&predecessor);
     if (!old || old == this)
         return;
-    const QStringList names = fileNames();
-    for (int k = 0; k < names.size() && k < old->m_currentFileNames.size(); ++k) {
-        if (old->fileNames().value(k) != names.at(k))
+    for (int k = 0; k < old->m_currentFileNames.size(); ++k) {
+        if (!namesSameFileAt(*old, k))
             continue;
-        while (m_currentFileNames.size() <= k) {
-            m_currentFileNames.append(QString());
-            m_started.append(FileIdentity());
-        }
+        holdPosition(k);
         m_currentFileNames[k] = old->m_currentFileNames.at(k);
         m_started[k] = old->m_started.at(k);
+    }
+}
+
+void PlotTextFileOutTie::holdPosition(int position)
+{
+    while (m_currentFileNames.size() <= position) {
+        m_currentFileNames.append(QString());
+        m_started.append(FileIdentity());
     }
 }
 
@@ -34,10 +38,7 @@ void PlotTextFileOutTie::beforeWriteToFile(int position, const QString &fileName
 {
     if (position < 0)
         return;
-    while (m_currentFileNames.size() <= position) {
-        m_currentFileNames.append(QString());
-        m_started.append(FileIdentity());
-    }
+    holdPosition(position);
     QString &current = m_currentFileNames[position];
     FileIdentity &started = m_started[position];
     const bool startedStillThere = !current.isEmpty() && FileIdentity::ofPath(current) == started;

@@ -32,6 +32,9 @@ public:
     const QStringList &currentFileNames() const { return m_currentFileNames; }
 
 private:
+    // Grows the per-position lists to hold output `position`.
+    void holdPosition(int position);
+
     QStringList m_currentFileNames;
     // The file that got the "START", per position: the name alone cannot
     // tell whether it is still the same file.

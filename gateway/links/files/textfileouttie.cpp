@@ -101,9 +101,15 @@ void TextFileOutTie::takeOver(BaseTie &predecessor)
     const QStringList names = fileNames();
     m_fileWritten.resize(names.size());
     for (int k = 0; k < names.size(); ++k) {
-        if (k < old->m_fileWritten.size() && old->fileNames().value(k) == names.at(k))
+        if (k < old->m_fileWritten.size() && namesSameFileAt(*old, k))
             m_fileWritten[k] = old->m_fileWritten.at(k);
     }
+}
+
+bool TextFileOutTie::namesSameFileAt(const TextFileOutTie &other, int position) const
+{
+    const QStringList names = fileNames();
+    return position >= 0 && position < names.size() && other.fileNames().value(position) == names.at(position);
 }
 
 bool TextFileOutTie::recordWritten(const QDateTime &dt) const

@@ -91,6 +91,10 @@ public:
     void setDelimiterKind(qint32 kind);
     QChar delimiter() const;
 
+protected:
+    // True when `other` wrote to the same file name at output `position`.
+    bool namesSameFileAt(const TextFileOutTie &other, int position) const;
+
 private:
     // Writes the line of `param`.
     void writeLine(QTextStream &out, const BaseTieParam *param) const;
