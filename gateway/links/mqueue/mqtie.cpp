@@ -76,6 +76,7 @@ void MQTie::addUnit(BaseAreaTieUnit *unit)
 void MQTie::init()
 {
     m_inAreasStale = true;
+    m_owed.clear();
     BaseAreaTie::init();
 }
 
@@ -275,8 +276,14 @@ bool MQTie::sendUnitData(BaseAreaTieUnit *unit)
     if (debugEnabled(6))
         qDebugDumpByteArray(QByteArray(reinterpret_cast<const char *>(area), static_cast<int>(size)));
 
+    // After some queues took this very area and others refused it, only
+    // those that refused get it again; a newer area goes to every queue.
+    const auto owed = m_owed.find(unit);
+    const bool retry = owed != m_owed.end()
+                       && owed->area == QByteArray::fromRawData(reinterpret_cast<const char *>(area), static_cast<int>(size));
     bool tried = false;
     bool taken = false;
+    QVector<bool> refused;
     TieCounters &count = counters();
     for (int i = 0; i < m_connections.size(); ++i) {
         MQConnection *queue = m_connections.at(i);
@@ -289,17 +296,36 @@ bool MQTie::sendUnitData(BaseAreaTieUnit *unit)
                        static_cast<void *>(unit));
             continue;
         }
-        tried = true;
-        if (!queue->send(reinterpret_cast<const char *>(area), static_cast<qint64>(size)))
+        if (retry && !owed->owes.value(i))
             continue;
+        tried = true;
+        if (!queue->send(reinterpret_cast<const char *>(area), static_cast<qint64>(size))) {
+            refused.resize(m_connections.size());
+            refused[i] = true;
+            continue;
+        }
         taken = true;
         ++count.framesOut;
         count.bytesOut += size;
         count.valuesSent += static_cast<quint64>(unit->params().size());
     }
-    if (taken)
+    if (refused.isEmpty() && (taken || retry)) {
         unit->markSent();
-    else if (tried)
+        if (owed != m_owed.end())
+            m_owed.erase(owed);
+    } else if (taken || retry) {
+        // The unit stays dirty until every queue holds this area.
+        Owed &pending = m_owed[unit];
+        if (!retry) {
+            pending.area.resize(static_cast<int>(size));
+            memcpy(pending.area.data(), area, static_cast<size_t>(size));
+        }
+        pending.owes = refused;
+    } else if (tried) {
         ++count.messagesRefused;
-    return taken;
+        if (owed != m_owed.end())
+            m_owed.erase(owed);
+    }
+    // A unit counts as sent once, when its area first reached a queue.
+    return taken && !retry;
 }

@@ -208,6 +208,34 @@ TEST_F(MQSend, FullQueueKeepsTheUnitDirtyUntilThereIsRoom)
     EXPECT_TRUE(log.contains(QStringLiteral("mqueue %1 takes messages again").arg(out)));
 }
 
+// While one queue is full and another takes the unit, the unit stays dirty
+// and its area goes again only to the full one: once there is room it gets
+// the newest area, and the other queue gets nothing twice.
+TEST_F(MQSend, AQueueThatRefusedGetsTheAreaTheOthersTook)
+{
+    const QString in = queues.name("in"), full = queues.name("full"), roomy = queues.name("roomy");
+    ASSERT_TRUE(ScopedQueues::create(full, 1, 64));
+    ASSERT_TRUE(ScopedQueues::put(full, "x"));
+    ASSERT_TRUE(load("<mqueue>" + area("in.def", "in", kPair) + connection(in, "in") + "</mqueue>" + "<mqueue>"
+                     + area("out.def", "out", kPairSwapped) + connection(full, "out") + connection(roomy, "out")
+                     + "</mqueue>"));
+    ASSERT_TRUE(ScopedQueues::put(in, pair(1.0f, 1)));
+    tick();
+    tick();
+    EXPECT_TRUE(unit(1, 0)->isDirty());
+    EXPECT_EQ(ScopedQueues::takeAll(roomy), QList<QByteArray>{element(1, 0) + element(1.0f, 1)});
+    ASSERT_TRUE(ScopedQueues::put(in, pair(2.0f, 2)));
+    tick();
+    const QByteArray newest = element(2, 0) + element(2.0f, 1);
+    EXPECT_EQ(ScopedQueues::takeAll(roomy), QList<QByteArray>{newest});
+    EXPECT_EQ(ScopedQueues::takeAll(full), QList<QByteArray>{"x"});
+    tick();
+    EXPECT_EQ(ScopedQueues::takeAll(full), QList<QByteArray>{newest});
+    EXPECT_TRUE(ScopedQueues::takeAll(roomy).isEmpty());
+    EXPECT_FALSE(unit(1, 0)->isDirty());
+    EXPECT_EQ(tie(1)->counters().unitsSent, 2u);
+}
+
 // A queue made by the other side with a smaller message size: the unit
 // that never fits is reported once, not reported and "recovered" on every
 // tick by the unit beside it that fits.
