@@ -97,6 +97,16 @@ QString attr(const QDomElement &element, const char *name)
     return QXmlBasedObject::getXMLAttrValue(element, QLatin1String(name));
 }
 
+// False, reported, when `element` names no file: the path would be the
+// configuration directory itself, which says nothing of the cause.
+bool namesFile(const QDomElement &element, const QString &file)
+{
+    if (!file.isEmpty())
+        return true;
+    reportConfigError(kContext, "Error loading config: \"%1\" has no \"file\" attribute", {element.tagName()});
+    return false;
+}
+
 } // namespace
 
 GateXmlConfigLoaderTemplate::GateXmlConfigLoaderTemplate(GateConfig &config, QObject *parent)
@@ -195,6 +205,14 @@ bool GateXmlConfigLoaderTemplate::setTimePoint(const QDomElement &element, BaseT
     tp.setParam(param);
     tp.setType(type);
     tp.setUpdateMode(update);
+    // "raw" is meant to stay untouched; any other stamp that cannot be
+    // encoded would stay as it is for good, unnoticed.
+    if (type != TimePoint::tptRaw && !tp.encodes()) {
+        reportConfigError(kContext,
+                          "Warning loading config file: timepoint %1 (timepointtype \"%2\", %3 bytes) is never "
+                          "written or read",
+                          {name, typeText, QString::number(param->size())});
+    }
     GATE_DEBUG(4, "GateXmlConfigLoaderTemplate::setTimePoint(): timepoint \"%s\" with type %i and updatetype %i",
                qUtf8Printable(name), type, update);
     return true;
@@ -207,6 +225,8 @@ bool GateXmlConfigLoaderTemplate::parseCsvlist(const QDomElement &element, CsvTi
     if (!unit)
         return false;
     const QString file = attr(element, "file");
+    if (!namesFile(element, file))
+        return false;
     const QString typeText = attr(element, "typevalue");
     const quint32 typeValue = csvTypeFromCode(typeText);
     if (!typeText.isEmpty() && typeValue == 0) {
@@ -232,9 +252,8 @@ bool GateXmlConfigLoaderTemplate::parseCsvlist(const QDomElement &element, CsvTi
                qUtf8Printable(file), qUtf8Printable(path), typeValue, columns.type, columns.index, columns.extid,
                columns.iid, columns.kks, columns.rtm);
     GATE_DEBUG(5, "    ... CheckIdMethod is %u and look for %i dimensions", checkIdMethod, 0);
-    if (!file.isEmpty())
-        noteFile(path);
-    if (file.isEmpty() || !loadCsvList(unit, path, columns, typeValue, codec)) {
+    noteFile(path);
+    if (!loadCsvList(unit, path, columns, typeValue, codec)) {
         reportConfigError(kContext, "Error loading config: Error loading csvlist file %1", {path});
         return false;
     }
@@ -250,10 +269,11 @@ bool GateXmlConfigLoaderTemplate::parseDefarea(const QDomElement &element, DefTi
     if (!unit)
         return false;
     const QString file = attr(element, "file");
+    if (!namesFile(element, file))
+        return false;
     const QString path = confPath(file);
-    if (!file.isEmpty())
-        noteFile(path);
-    if (file.isEmpty() || unit->defStruct().loadFile(path, QTextCodec::codecForName("KOI8-R")) != 0) {
+    noteFile(path);
+    if (unit->defStruct().loadFile(path, QTextCodec::codecForName("KOI8-R")) != 0) {
         reportConfigError(kContext, "Error loading config: Error loading defarea file %1", {path});
         return false;
     }

@@ -194,6 +194,15 @@ QDateTime TimePoint::toDT() const
     return dt;
 }
 
+bool TimePoint::encodes() const
+{
+    if (!m_param)
+        return false;
+    const size_t size = m_param->size();
+    const size_t needed = bytesNeeded(m_type, size);
+    return needed > 0 && size >= needed;
+}
+
 bool TimePoint::holdsTime() const
 {
     if (!m_param)

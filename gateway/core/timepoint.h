@@ -52,6 +52,9 @@ public:
     virtual QDateTime toDT() const;
     // True when the parameter exists and the encoding (2 to 9) fits its storage.
     virtual bool holdsTime() const;
+    // True when setFromDT() and toDT() act at all: a parameter, an encoding
+    // from 2 to 10, and the storage that encoding needs.
+    bool encodes() const;
 
     qint32 type() const { return m_type; }
     void setType(qint32 type) { m_type = type; }

@@ -234,6 +234,9 @@ TEST_F(SharedReaders, MissingListFileIsReportedWithItsFullPath)
 {
     EXPECT_FALSE(load("<list file='nothere.csv' kks='0' index='1' type='2'/>"));
     expectReported(QStringLiteral("Error loading config: Error loading csvlist file ") + dir.filePath("nothere.csv"));
+    config.clear();
+    EXPECT_FALSE(load("<list kks='0' index='1' type='2'/>"));
+    expectReported("Error loading config: \"list\" has no \"file\" attribute");
 }
 
 TEST_F(SharedReaders, TimePointFindsTheUnitsOwnParameterFirst)
@@ -252,6 +255,25 @@ TEST_F(SharedReaders, TimePointMayNameAnEarlierProvider)
     ASSERT_TRUE(load("<list file='in.csv' kks='0' index='1' type='2' direction='in'/>"
                      "<list file='out.csv' kks='0' index='1' type='2' direction='out' timepoint='STAMP'/>"));
     EXPECT_EQ(config.ties().at(1)->units().at(0)->timePoint().param(), param(0, 2));
+}
+
+// A stamp that can never be written or read loads, but is warned about:
+// no encoding named, or a parameter too small for its encoding.
+TEST_F(SharedReaders, TimePointThatCannotBeEncodedIsWarnedAbout)
+{
+    const QString list = "<list file='in.csv' kks='0' index='1' type='2' direction='in'/>"
+                         "<list file='out.csv' kks='0' index='1' type='2' direction='out' timepoint='OWN' %1/>";
+    ASSERT_TRUE(load(list.arg("timepointtype='kiutc'").toUtf8()));
+    expectReported("Warning loading config file: timepoint OWN (timepointtype \"kiutc\", 4 bytes) is never written "
+                   "or read");
+    config.clear();
+    ASSERT_TRUE(load(list.arg("").toUtf8()));
+    expectReported("Warning loading config file: timepoint OWN (timepointtype \"\", 4 bytes) is never written or "
+                   "read");
+    config.clear();
+    messages.clear();
+    ASSERT_TRUE(load(list.arg("timepointtype='UnixTime'").toUtf8()));
+    EXPECT_FALSE(messages.texts().join('\n').contains("timepoint OWN"));
 }
 
 TEST_F(SharedReaders, TimePointErrors)
