@@ -44,6 +44,7 @@ BaseTieUnit::BaseTieUnit(BaseTie *tie)
     , m_receivedMonotonic(kNoTime)
     , m_lastUpdatedMsecs(kNoTime)
     , m_lastStampedMsecs(kNoTime)
+    , m_conversions(0)
     , m_dirty(false)
     , m_convertedWhileOk(false)
     , m_tie(tie)
@@ -144,6 +145,7 @@ void BaseTieUnit::doPostParamConversionWork(BaseTieParam *param)
     }
     if (m_timePoint.updateMode() == TimePoint::tpuConversion)
         m_timePoint.update();
+    ++m_conversions;
     m_dirty = true;
     if (m_tie)
         m_tie->doPostParamConversionWork(param);

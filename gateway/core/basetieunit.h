@@ -100,6 +100,9 @@ public:
     QDateTime lastSent() const { return m_lastSent; }
     bool isDirty() const { return m_dirty; }
     void setDirty(bool dirty) { m_dirty = dirty; }
+    // Conversions written into the unit so far (never reset): tells one
+    // update of the unit from the next, whether or not its bytes changed.
+    quint64 conversions() const { return m_conversions; }
 
     // Provider units feeding this unit / consumer units fed by it (each once; not owned).
     QList<BaseTieUnit *> &sourceUnits() { return m_sourceUnits; }
@@ -131,6 +134,7 @@ private:
     qint64 m_receivedMonotonic;
     qint64 m_lastUpdatedMsecs;
     qint64 m_lastStampedMsecs;
+    quint64 m_conversions;
     bool m_dirty;
     bool m_convertedWhileOk;
     QList<BaseTieUnit *> m_sourceUnits;

@@ -72,6 +72,7 @@ MQConnection::MQConnection(QObject *parent)
     , m_queueMaxMessages(0)
     , m_retry(false)
     , m_lastAttemptMs(0)
+    , m_tookSinceSendFault(false)
 {
 }
 
@@ -233,11 +234,21 @@ bool MQConnection::putBack(const char *data, qint64 size)
     return ok;
 }
 
+void MQConnection::endSendFaultIfRecovered()
+{
+    if (m_tookSinceSendFault && m_sendReport.quietFor(RecoveredAfterMs)) {
+        recover(m_sendReport, "mqueue %1 takes messages again", m_name);
+        m_tookSinceSendFault = false;
+    }
+}
+
 bool MQConnection::send(const char *data, qint64 size)
 {
     GATE_DEBUG(6, "MQConnection::send() for mqueue %s and %i bytes message was called", qUtf8Printable(m_name),
                static_cast<int>(size));
+    endSendFaultIfRecovered();
     if (!reopenIfDue() || !reopenIfRemoved()) {
+        m_tookSinceSendFault = false;
         report(m_sendReport, "Cannot send message by closed mqueue (%1)", m_name);
         return false;
     }
@@ -249,13 +260,15 @@ bool MQConnection::send(const char *data, qint64 size)
     }
     if (::mq_send(m_mqd, data, static_cast<size_t>(size), 0) != 0) {
         const int error = errno;
+        m_tookSinceSendFault = false;
         report(m_sendReport, "Error sending message by mqueue %1: %2 (%3)", m_name, QString::number(error),
                mqErrorText(error));
         return false;
     }
     GATE_DEBUG(4, "%s: MQConnection::sendMsg() %i bytes was sent to mqueue %s", qUtf8Printable(now()),
                static_cast<int>(size), qUtf8Printable(m_name));
-    recover(m_sendReport, "mqueue %1 takes messages again", m_name);
+    m_tookSinceSendFault = true;
+    endSendFaultIfRecovered();
     if (!m_tooLongReports.isEmpty()) {
         const auto fault = m_tooLongReports.find(size);
         if (fault != m_tooLongReports.end()) {

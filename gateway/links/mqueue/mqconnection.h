@@ -35,6 +35,10 @@ public:
     static constexpr long CreatedMaxMessages = 10;
     // Least time between two attempts to open a queue that failed to open.
     static constexpr qint64 RetryIntervalMs = 5000;
+    // A queue that refused messages counts as taking them again once it took
+    // one and then refused none for this long: a reader that only just keeps
+    // pace does not write a fault and its recovery every few ticks.
+    static constexpr qint64 RecoveredAfterMs = 10000;
 
     explicit MQConnection(QObject *parent = nullptr);
     // Closes the queue.
@@ -97,6 +101,9 @@ private:
     // Opens the name again when the open queue was removed; true when the
     // queue is open afterwards.
     bool reopenIfRemoved();
+    // Ends the send fault's streak once the queue took a message and
+    // refused none for RecoveredAfterMs.
+    void endSendFaultIfRecovered();
 
     static constexpr mqd_t kClosed = static_cast<mqd_t>(-1);
 
@@ -111,6 +118,7 @@ private:
     RepeatedMessage m_openReport;
     RepeatedMessage m_receiveReport;
     RepeatedMessage m_sendReport;
+    bool m_tookSinceSendFault;
     // Messages too long for the queue, one streak per length (the lengths
     // are the tie's unit sizes, so few): a unit that never fits does not
     // report and recover on every tick beside one that does.

@@ -276,11 +276,12 @@ bool MQTie::sendUnitData(BaseAreaTieUnit *unit)
     if (debugEnabled(6))
         qDebugDumpByteArray(QByteArray(reinterpret_cast<const char *>(area), static_cast<int>(size)));
 
-    // After some queues took this very area and others refused it, only
-    // those that refused get it again; a newer area goes to every queue.
+    // After some queues took this update and others refused it, only those
+    // that refused get it again; a newer update goes to every queue. (The
+    // bytes cannot tell: a stamp written at each send changes them, and
+    // equal values converted again are still an update.)
     const auto owed = m_owed.find(unit);
-    const bool retry = owed != m_owed.end()
-                       && owed->area == QByteArray::fromRawData(reinterpret_cast<const char *>(area), static_cast<int>(size));
+    const bool retry = owed != m_owed.end() && owed->conversions == unit->conversions();
     bool tried = false;
     bool taken = false;
     QVector<bool> refused;
@@ -314,18 +315,15 @@ bool MQTie::sendUnitData(BaseAreaTieUnit *unit)
         if (owed != m_owed.end())
             m_owed.erase(owed);
     } else if (taken || retry) {
-        // The unit stays dirty until every queue holds this area.
+        // The unit stays dirty until every queue holds this update.
         Owed &pending = m_owed[unit];
-        if (!retry) {
-            pending.area.resize(static_cast<int>(size));
-            memcpy(pending.area.data(), area, static_cast<size_t>(size));
-        }
+        pending.conversions = unit->conversions();
         pending.owes = refused;
     } else if (tried) {
         ++count.messagesRefused;
         if (owed != m_owed.end())
             m_owed.erase(owed);
     }
-    // A unit counts as sent once, when its area first reached a queue.
+    // A unit counts as sent once, when its update first reached a queue.
     return taken && !retry;
 }

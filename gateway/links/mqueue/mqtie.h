@@ -25,9 +25,9 @@ class MQConnection;
 // A dirty "out" unit goes as one message to every writable queue while the
 // switch is open. A unit that no queue took stays dirty and goes again, with
 // its newest area, on the next send pass; sending never waits. A unit that
-// some queues took and others refused also stays dirty: its area goes again
-// only to those that refused it, until every queue holds it or the area
-// changes (then the newer area goes to every queue).
+// some queues took and others refused also stays dirty: it goes again only
+// to those that refused it, until every queue holds it or a conversion
+// updates the unit (then its newest area goes to every queue).
 class MQTie : public BaseAreaTie
 {
     Q_OBJECT
@@ -61,9 +61,9 @@ public:
     // "in" unit reads the queue for all of them. A unit without direction
     // bit 1 gives false and leaves the state alone.
     bool pollUnitData(BaseAreaTieUnit *unit) override;
-    // Sends the dirty `unit` to every writable queue that lacks its area.
-    // The unit is marked sent once every such queue took it; true when its
-    // area reached a queue for the first time.
+    // Sends the dirty `unit` to every writable queue that lacks its latest
+    // update. The unit is marked sent once every such queue took it; true
+    // when the update reached a queue for the first time.
     bool sendUnitData(BaseAreaTieUnit *unit) override;
     // The unit's slice of the memory; null when it does not lie wholly inside.
     uchar *data(BaseAreaTieUnit *unit) override;
@@ -115,10 +115,11 @@ private:
     bool m_inAreasStale;
     RepeatedMessage m_dropReport;
     QString m_dropWarning; // the first line of the running drop streak
-    // Units that some queues took and others refused: the area taken and,
-    // by connection index, whether that queue still owes it.
+    // Units that some queues took and others refused: the update taken
+    // (the unit's conversion count) and, by connection index, whether that
+    // queue still lacks it.
     struct Owed {
-        QByteArray area;
+        quint64 conversions = 0;
         QVector<bool> owes;
     };
     QHash<const BaseAreaTieUnit *, Owed> m_owed;
