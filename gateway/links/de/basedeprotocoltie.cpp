@@ -66,6 +66,10 @@ int BaseDEProtocolTie::connectedCount() const
     return 0;
 }
 
+void BaseDEProtocolTie::beginSend()
+{
+}
+
 int BaseDEProtocolTie::sendFrame(const QByteArray &frame)
 {
     emit signalSendPacket(frame);
@@ -224,13 +228,21 @@ void BaseDEProtocolTie::sendDirty()
     const int peers = connectedCount();
     const QVector<QByteArray> frames = m_packets.takeFrames();
     bool delivered = frames.isEmpty();
-    for (const QByteArray &frame : frames) {
-        GATE_DEBUG(5, "BaseDEProtocolTie::sendDirty() sending %i bytes for type %u", static_cast<int>(frame.size()),
-                   deWord(frame.constData() + DEPack::OffsetDataType));
-        const int written = sendFrame(frame);
-        if (written > 0)
-            delivered = true;
-        counters().valuesSent += static_cast<quint64>(packParamCount(frame)) * static_cast<quint64>(written);
+    if (!frames.isEmpty()) {
+        beginSend();
+        quint64 values = 0;
+        for (const QByteArray &frame : frames) {
+            GATE_DEBUG(5, "BaseDEProtocolTie::sendDirty() sending %i bytes for type %u",
+                       static_cast<int>(frame.size()), deWord(frame.constData() + DEPack::OffsetDataType));
+            sendFrame(frame);
+            values += packParamCount(frame);
+        }
+        // A frame a peer refuses cuts its connection, and with it what this
+        // send had written there before: the peers still connected now are
+        // those that took every frame.
+        const int took = connectedCount();
+        delivered = took > 0;
+        counters().valuesSent += values * static_cast<quint64>(took);
     }
     m_packets.clear();
     // Units count as sent when a peer took their frames; frames every peer

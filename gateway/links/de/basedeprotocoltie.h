@@ -96,10 +96,11 @@ public slots:
 protected:
     // Parameters carried by `frame`, a pack built by DEProtocolPackets.
     static quint32 packParamCount(const QByteArray &frame);
-    // Hands `frame` to the connections; the number it was written on (what
-    // the sent values are counted by). Base: signalSendPacket, counted as
-    // connectedCount().
+    // Hands `frame` to the connections; the number it was written on.
+    // Base: signalSendPacket, counted as connectedCount().
     virtual int sendFrame(const QByteArray &frame);
+    // Called before the frames of one send pass go out; base: nothing.
+    virtual void beginSend();
 
 private:
     // One kind of traffic fault reported once per streak.

@@ -48,6 +48,11 @@ int DEProtocolClientTie::sendFrame(const QByteArray &frame)
     return m_protocol->sendPacket(frame);
 }
 
+void DEProtocolClientTie::beginSend()
+{
+    m_protocol->beginSend();
+}
+
 int DEProtocolClientTie::addConnection(const QString &host, quint16 port)
 {
     return m_protocol->addConnection(host, port);

@@ -40,6 +40,7 @@ public:
 protected:
     // Writes `frame` on every connected socket; the number it was written on.
     int sendFrame(const QByteArray &frame) override;
+    void beginSend() override;
 
 private slots:
     void slotConnectionMade(QDESocket *socket);

@@ -107,6 +107,13 @@ int QDEProtocol::sendPacket(const QByteArray &frame)
     return written;
 }
 
+void QDEProtocol::beginSend()
+{
+    for (QDESocket *socket : qAsConst(m_sockets))
+        if (socket)
+            socket->beginSend();
+}
+
 bool QDEProtocol::sendPacketTo(QDESocket *socket, const QByteArray &frame)
 {
     return socket && socket->state() == QAbstractSocket::ConnectedState && socket->sendFrame(frame) == frame.size();

@@ -73,6 +73,8 @@ public slots:
     // Writes `frame` on every connected socket, in list order; returns the
     // number of sockets it was written on.
     int sendPacket(const QByteArray &frame);
+    // Starts a send on every socket (QDESocket::beginSend()).
+    void beginSend();
     void slotConnectionClosed(QDESocket *socket);
     void slotPacketReceived(const QByteArray &pack);
 

@@ -129,6 +129,7 @@ void QDESocket::noteConnected()
     m_lastActivity = Clock::monotonicMsecs();
     m_connectedAt = m_lastActivity;
     m_lastWrite = -1;
+    m_writtenThisSend = 0;
     m_steady = false;
     m_connectFault.clear();
     if (m_everConnected && m_counters)
@@ -251,10 +252,13 @@ qint64 QDESocket::sendFrame(const QByteArray &frame)
 {
     if (state() != ConnectedState)
         return -1;
-    // A frame longer than the bound still goes when nothing waits, so a
-    // bound below the largest pack does not cut every connection.
+    // Only bytes an earlier send left waiting tell a peer that does not
+    // read: those of this send (written first in line after them) cannot
+    // have left yet. So a send longer than the bound still goes to a peer
+    // that keeps up, and a bound below the largest pack cuts no connection.
     const qint64 pending = bytesToWrite();
-    if (pending > 0 && pending + frame.size() > m_maxPendingWrite) {
+    const qint64 earlier = pending - m_writtenThisSend;
+    if (earlier > 0 && pending + frame.size() > m_maxPendingWrite) {
         // What waits and the frame go unsent and are counted. The message
         // is one streak for as long as the peer stalls, across the cuts
         // and reconnects, so a peer that never reads writes no line per cut.
@@ -272,6 +276,8 @@ qint64 QDESocket::sendFrame(const QByteArray &frame)
     }
     m_lastWrite = Clock::monotonicMsecs();
     const qint64 written = write(frame);
+    if (written > 0)
+        m_writtenThisSend += written;
     if (written > 0 && m_counters) {
         ++m_counters->framesOut;
         m_counters->bytesOut += static_cast<quint64>(written);

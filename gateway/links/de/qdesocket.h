@@ -32,8 +32,8 @@ public:
     // Period of the shared timer.
     static constexpr int TickPeriod = 1000;
     // Most bytes that may wait to be written to one peer; a peer that takes
-    // less than is sent to it is cut off past this (one frame longer than
-    // the bound is written when nothing waits).
+    // less than is sent to it is cut off past this (one send longer than
+    // the bound is written when nothing of an earlier send waits).
     static constexpr qint64 DefaultMaxPendingWriteBytes = 64 * 1024 * 1024;
     // Bound of the framework's own read buffer.
     static constexpr qint64 ReadBufferBytes = 1024 * 1024;
@@ -49,10 +49,15 @@ public:
     // does with what it reads): every whole frame is handed on, the rest kept.
     void receiveBytes(const QByteArray &bytes);
     // Writes one frame; the bytes written, or -1 when the socket is not
-    // connected or the frame would pass the pending-write bound (the
-    // connection is then aborted, and what waited and the frame are counted
-    // in the counters' bytesUnsent).
+    // connected or the frame would pass the pending-write bound while
+    // bytes of an earlier send still wait (the connection is then aborted,
+    // and what waited and the frame are counted in the counters'
+    // bytesUnsent).
     qint64 sendFrame(const QByteArray &frame);
+    // Starts a send: the frames written from now on have had no chance to
+    // leave yet, so they are never weighed against each other, only against
+    // what earlier sends left waiting. A new connection starts one itself.
+    void beginSend() { m_writtenThisSend = 0; }
 
     QString host() const { return m_host; }
     quint16 port() const { return m_port; }
@@ -124,6 +129,8 @@ private:
     qint64 m_lastActivity;
     qint64 m_connectedAt;
     qint64 m_lastWrite = -1;
+    // Bytes written since beginSend().
+    qint64 m_writtenThisSend = 0;
     int m_lastSeenState = UnconnectedState;
     int m_timeout = DefaultTimeout;
     int m_keepAlive = DefaultKeepAlivePeriod;

@@ -201,6 +201,7 @@ TEST_F(DESocket_, APeerThatStopsReadingIsCutOffAtTheWriteBound)
     peer.stopReading();
     const QByteArray frame = buildDEFrame(7, QByteArray(64 * 1024, 'x'));
     for (int i = 0; i < 4000 && socket->state() == QAbstractSocket::ConnectedState; ++i) {
+        socket->beginSend();
         socket->sendFrame(frame);
         QCoreApplication::processEvents();
     }
@@ -214,13 +215,17 @@ TEST_F(DESocket_, APeerThatStopsReadingIsCutOffAtTheWriteBound)
     EXPECT_LE(counters.bytesUnsent, quint64(1024 * 1024 + frame.size()));
 }
 
-TEST_F(DESocket_, AFrameLongerThanTheWriteBoundGoesWhenNothingWaits)
+// The frames of one send cannot have left yet when the next is written:
+// a send longer than the bound goes whole to a peer that reads.
+TEST_F(DESocket_, ASendLongerThanTheWriteBoundGoesWhenNothingEarlierWaits)
 {
     protocol.setMaxPendingWriteBytes(64 * 1024);
     QDESocket *socket = connectSocket();
     const QByteArray frame = buildDEFrame(7, QByteArray(256 * 1024, 'y'));
+    socket->beginSend();
     EXPECT_EQ(socket->sendFrame(frame), frame.size());
-    ASSERT_TRUE(waitUntil([&] { return peer.frames(0, 7).size() == 1; }));
+    EXPECT_EQ(socket->sendFrame(frame), frame.size());
+    ASSERT_TRUE(waitUntil([&] { return peer.frames(0, 7).size() == 2; }));
     EXPECT_EQ(peer.frames(0, 7).first(), frame);
     EXPECT_EQ(socket->state(), QAbstractSocket::ConnectedState);
     EXPECT_EQ(counters.bytesUnsent, 0u);
