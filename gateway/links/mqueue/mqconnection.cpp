@@ -221,7 +221,9 @@ QByteArray MQConnection::receiveMsg()
 
 bool MQConnection::putBack(const char *data, qint64 size)
 {
-    mqd_t mqd = canWrite() ? m_mqd : kClosed;
+    // A queue removed while open is read by nobody: the message goes to the
+    // queue now under the name.
+    mqd_t mqd = canWrite() && !isRemoved() ? m_mqd : kClosed;
     if (mqd == kClosed)
         mqd = ::mq_open(m_name.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
     const bool ok = mqd != kClosed && size >= 0 && ::mq_send(mqd, data, static_cast<size_t>(size), PutBackPriority) == 0;

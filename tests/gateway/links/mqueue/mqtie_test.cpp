@@ -160,6 +160,23 @@ TEST_F(MQReceive, RoutesMessagesByLengthToTheirUnits)
     EXPECT_EQ(ScopedQueues::takeAll(in), (QList<QByteArray>{filled(40, 33), filled(40, 34)}));
 }
 
+// A message held on a queue that the other side removed and made again
+// goes back into the new queue, not into the removed one that nobody reads.
+TEST_F(MQReceive, AHeldMessageGoesBackIntoTheQueueMadeAgain)
+{
+    const QString in = queues.name("in");
+    ASSERT_TRUE(load("<mqueue>" + area("a40.def", "in", "A\n40\nA1,type_longint,0,10,1,1\n")
+                     + area("a100.def", "in", "B\n100\nB1,type_longint,0,25,1,1\n") + connection(in, "both")
+                     + "</mqueue>"));
+    for (char c = 30; c < 34; ++c)
+        ASSERT_TRUE(ScopedQueues::put(in, QByteArray(40, c)));
+    tick();
+    ASSERT_EQ(::mq_unlink(in.toLocal8Bit().constData()), 0);
+    ASSERT_TRUE(ScopedQueues::create(in, 10, 100));
+    tie(0)->drain();
+    EXPECT_EQ(ScopedQueues::takeAll(in), QList<QByteArray>{QByteArray(40, 33)});
+}
+
 // An "in" and an "out" area on one tie, each with its queue: the usual
 // exchange keeps the tie OK, so a switch reading its parameters sees them
 // valid and opens.
