@@ -97,6 +97,9 @@ void TextFileOutTie::takeOver(BaseTie &predecessor)
     auto *old = qobject_cast<TextFileOutTie *>(&predecessor);
     if (!old || old == this)
         return;
+    // The record the predecessor still owes is written first, so that what
+    // it wrote is all there is to take over.
+    old->drain();
     m_lastWritten = old->m_lastWritten;
     const QStringList names = fileNames();
     m_fileWritten.resize(names.size());

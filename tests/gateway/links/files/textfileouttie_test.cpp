@@ -424,14 +424,18 @@ TEST_F(TextFileOut, PlotFilesAreFramedWithStartAndEndAcrossAChangeOfDay)
     EXPECT_EQ(readText("plot_2024-05-02.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\n"));
     EXPECT_EQ(plot->currentFileNames(), QStringList({path("plot_2024-05-02.txt")}));
 
-    // A reload that replaces the tie goes on with its file and its second.
+    // A reload that replaces the tie while it owes a record (a value of the
+    // second it wrote) goes on with its file and its second: the record is
+    // written once.
+    writeText("values.txt", "T1;2\n");
+    tickAt(utc(2024, 5, 2, 0, 0, 1, 500));
     GateConfig next;
     FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
     ASSERT_TRUE(reloader.loadConf(path("ferrox.cfg")));
     config.replaceWith(next, &makeConverter);
-    tickAt(utc(2024, 5, 2, 0, 0, 1, 500));
     tickAt(utc(2024, 5, 2, 0, 0, 2));
-    EXPECT_EQ(readText("plot_2024-05-02.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\n"));
+    tickAt(utc(2024, 5, 2, 0, 0, 2, 500));
+    EXPECT_EQ(readText("plot_2024-05-02.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\nT1;2\nT2;-1\nX4;-1\n"));
 }
 
 TEST_F(TextFileOut, PlotFileThatCannotBeStartedIsEndedOnlyOnce)
