@@ -51,6 +51,22 @@ BaseFileInTie::BaseFileInTie(QObject *parent)
 
 BaseFileInTie::~BaseFileInTie() = default;
 
+void BaseFileInTie::takeOver(BaseTie &predecessor)
+{
+    auto *old = qobject_cast<BaseFileInTie *>(&predecessor);
+    if (!old || old == this || old->m_fileName != m_fileName)
+        return;
+    m_readPosition = old->m_readPosition;
+    m_passStart = old->m_passStart;
+    m_readIdentity = old->m_readIdentity;
+    m_bytesBeforePosition = old->m_bytesBeforePosition;
+    m_seen = old->m_seen;
+    m_seenValid = old->m_seenValid;
+    m_changedAtMs = old->m_changedAtMs;
+    m_unsettledSinceMs = old->m_unsettledSinceMs;
+    m_unsettledForMs = old->m_unsettledForMs;
+}
+
 bool BaseFileInTie::openInput(QFile &file, InputState *state, QString *reason) const
 {
     struct stat st;

@@ -30,6 +30,11 @@ public:
     explicit BaseFileInTie(QObject *parent = nullptr);
     ~BaseFileInTie() override;
 
+    // After a reload that changed the section: a predecessor that read the
+    // same file hands on where it stood, so that the file's earlier blocks
+    // are not read again as new values.
+    void takeOver(BaseTie &predecessor) override;
+
     // Path of the input file, as configured (relative to the working directory).
     QString fileName() const { return m_fileName; }
     void setFileName(const QString &name) { m_fileName = name; }

@@ -135,6 +135,23 @@ TEST_F(TextFileIn, AppendedBlockIsReadAloneAndAnUnchangedFileIsReadAgain)
     }
 }
 
+// A reload that replaces the tie goes on where its predecessor stood, not
+// with the file's first block, which would come back as a new value.
+TEST_F(TextFileIn, AReplacedTieGoesOnWhereItsPredecessorStood)
+{
+    ASSERT_TRUE(loadInput());
+    writeText("values.txt", "T1;1\n#\nT1;2\n#\nT1;3\n");
+    for (int i = 0; i < 3; ++i)
+        poll();
+    ASSERT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+    GateConfig next;
+    FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
+    ASSERT_TRUE(reloader.loadConf(path("ferrox.cfg")));
+    config.replaceWith(next, &makeConverter);
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+}
+
 TEST_F(TextFileIn, PassEndsAtAMarkerAndTheNextStartsAfterIt)
 {
     ASSERT_TRUE(loadInput());
