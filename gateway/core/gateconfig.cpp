@@ -64,6 +64,16 @@ BaseTieParam *sourceOf(const BaseTieParam *param)
     return param->inputConverter() ? param->inputConverter()->source() : nullptr;
 }
 
+// True when a to-this unit of `tie` is still dirty: something it was to
+// send has not gone.
+bool owesSend(const BaseTie *tie)
+{
+    for (const BaseTieUnit *unit : tie->units())
+        if (unit && (unit->direction() & BaseTieUnit::dirToThis) && unit->isDirty())
+            return true;
+    return false;
+}
+
 } // namespace
 
 GateConfig::GateConfig(QObject *parent)
@@ -137,6 +147,9 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
     // without ids), first one that makes the same claims (its broker and
     // client id, say).
     QSet<BaseTie *> succeeding;
+    // Successors whose predecessor still owed a send after its last pass
+    // (a full queue, a closed switch).
+    QSet<BaseTie *> owing;
     QList<BaseTie *> unpaired;
     for (const bool sameClaims : {true, false}) {
         for (BaseTie *tie : qAsConst(sameClaims ? leaving : unpaired)) {
@@ -149,6 +162,8 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
                     continue;
                 succeeding.insert(candidate);
                 candidate->takeOver(*tie);
+                if (owesSend(tie))
+                    owing.insert(candidate);
                 paired = true;
                 break;
             }
@@ -195,6 +210,13 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
             if (source && unit && source->unitState() == BaseTieUnit::stOK)
                 unit->setDirty(true);
         });
+        // What the predecessor could not deliver is owed by its successor,
+        // whatever state its providers are in (an invalid mark included).
+        if (owing.contains(tie)) {
+            for (BaseTieUnit *unit : tie->units())
+                if (unit && (unit->direction() & BaseTieUnit::dirToThis))
+                    unit->setDirty(true);
+        }
     }
 }
 

@@ -199,6 +199,13 @@ private:
     QString m_claim;
 };
 
+// A tie whose peer refuses everything (a full queue, say).
+class RefusingTie : public TestTie
+{
+public:
+    bool sendUnitData(BaseTieUnit *) override { return false; }
+};
+
 BaseTieUnit *unitOf(TestTie *tie, quint32 direction)
 {
     auto *unit = new BaseTieUnit(tie);
@@ -311,4 +318,22 @@ TEST(GateConfigReplace, ASuccessorWithTheSameClaimsTakesOverFirst)
     running.replaceWith(next, &makeConverter);
     EXPECT_EQ(b->tookOver, "broker b");
     EXPECT_EQ(c->tookOver, "broker a"); // the section changed its broker
+}
+
+// What a replaced tie could not deliver (an invalid mark, whose provider is
+// not OK) was dropped: its successor owes it, not only what is OK.
+TEST(GateConfigReplace, ASuccessorOwesWhatItsPredecessorCouldNotSend)
+{
+    GateConfig running;
+    auto *old = new RefusingTie;
+    old->setId("q");
+    unitOf(old, BaseTieUnit::dirToThis)->setDirty(true);
+    running.ties() << old;
+    GateConfig next;
+    auto *successor = new RefusingTie;
+    successor->setId("q");
+    BaseTieUnit *owed = unitOf(successor, BaseTieUnit::dirToThis);
+    next.ties() << successor;
+    running.replaceWith(next, &makeConverter);
+    EXPECT_TRUE(owed->isDirty());
 }
