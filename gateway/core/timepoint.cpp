@@ -35,10 +35,11 @@ QDateTime fromLocalMSecs(qint64 localMSecs)
     const QDateTime candidate = fromMSecs(localMSecs);
     if (!candidate.isValid())
         return QDateTime();
-    // The offsets half a day either side of a change, and the instant
-    // each would give where it holds.
-    const int before = getTZoffset(candidate.addSecs(-43200));
-    const int after = getTZoffset(candidate.addSecs(43200));
+    // The offsets a day either side of a change, and the instant each would
+    // give where it holds. The change lies within the offset (up to 14 h)
+    // of the reading taken as UTC, so half a day is too little east of +12.
+    const int before = getTZoffset(candidate.addSecs(-86400));
+    const int after = getTZoffset(candidate.addSecs(86400));
     if (before != after) {
         const QDateTime early = candidate.addSecs(-before);
         const QDateTime late = candidate.addSecs(-after);

@@ -128,15 +128,24 @@ TEST(TimePointEncoding, LocalCodesBehindUtc)
 
 // In the hour the clocks repeat, a live local time read back an hour
 // ahead: the later of the two instants was always taken.
+// New Zealand's change lies more than half a day from the wall reading
+// taken as UTC: the first pass decoded an hour ahead.
 TEST(TimePointEncoding, LocalTimesOfTheRepeatedHourDecodeToTheirOwnPass)
 {
-    ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
-    for (const QDateTime &now : {utc(2024, 10, 27, 0, 30), utc(2024, 10, 27, 1, 30)}) {
-        FixedClock clock(now);
-        Stamp ms(TimePoint::tptUTmsecLocal, 8);
-        ms.tp.setFromDT(now);
-        EXPECT_EQ(ms.param.at<quint32>(0), static_cast<quint32>(utc(2024, 10, 27, 2, 30).toSecsSinceEpoch()));
-        EXPECT_EQ(ms.tp.toDT(), now) << qPrintable(now.toString(Qt::ISODate));
+    const struct {
+        const char *zone;
+        QDateTime first, second, wall;
+    } rows[] = {{"CET-1CEST,M3.5.0,M10.5.0/3", utc(2024, 10, 27, 0, 30), utc(2024, 10, 27, 1, 30), utc(2024, 10, 27, 2, 30)},
+                {"NZST-12NZDT,M9.5.0,M4.1.0/3", utc(2024, 4, 6, 13, 30), utc(2024, 4, 6, 14, 30), utc(2024, 4, 7, 2, 30)}};
+    for (const auto &row : rows) {
+        ScopedTimeZone tz(row.zone);
+        for (const QDateTime &now : {row.first, row.second}) {
+            FixedClock clock(now);
+            Stamp ms(TimePoint::tptUTmsecLocal, 8);
+            ms.tp.setFromDT(now);
+            EXPECT_EQ(ms.param.at<quint32>(0), static_cast<quint32>(row.wall.toSecsSinceEpoch())) << row.zone;
+            EXPECT_EQ(ms.tp.toDT(), now) << row.zone << " " << qPrintable(now.toString(Qt::ISODate));
+        }
     }
 }
 
