@@ -222,8 +222,17 @@ void BaseDEProtocolTie::sendDirty()
 {
     GATE_DEBUG(6, "BaseDEProtocolTie::sendDirty() was called for %i units", static_cast<int>(units().size()));
     for (BaseTieUnit *unit : qAsConst(units())) {
-        if (unit && unit->isDirty() && unit->timePoint().updateMode() == TimePoint::tpuSend)
-            unit->timePoint().update();
+        if (!unit || !unit->isDirty())
+            continue;
+        TimePoint &tp = unit->timePoint();
+        if (tp.updateMode() == TimePoint::tpuSend)
+            tp.update();
+        // The unit's own stamp is no conversion's target, so no pack holds
+        // it yet: it goes with the values it stamps.
+        BaseTieParam *stamp = tp.param();
+        if (stamp && stamp->myUnit() == unit && !stamp->inputConverter()
+            && (tp.updateMode() == TimePoint::tpuSend || tp.updateMode() == TimePoint::tpuConversion))
+            doPostParamConversionWork(stamp);
     }
     const int peers = connectedCount();
     const QVector<QByteArray> frames = m_packets.takeFrames();

@@ -167,6 +167,28 @@ TEST_F(DETie_, ValuesOfOnePeerReachAnotherTieAndGoOutOnePackPerType)
     EXPECT_TRUE(control.frames(0, DEFrame::ModuleParamPack).isEmpty());
 }
 
+// A unit's own stamp is no conversion's target: it went out only in the
+// snapshot of a new connection, never with the values it stamps.
+TEST_F(DETie_, TheUnitsStampGoesWithItsValues)
+{
+    write("stamped.csv", "index,type,kks\n10,FLOATVALID,TEMP\n30,DWORD,STAMP\n");
+    ASSERT_TRUE(load("<deprotocolclient id='plant'><csvlist file='plant.csv' index='0' type='1' kks='2' "
+                     "direction='in'/>" + connection(plant) + "</deprotocolclient><deprotocolclient id='control'>"
+                     "<csvlist file='stamped.csv' index='0' type='1' kks='2' direction='out' timepoint='STAMP' "
+                     "timepointtype='unixtime' timepointupdate='send'/>" + connection(control) + "</deprotocolclient>"));
+    ASSERT_TRUE(waitUntil([&] { return tie(0)->connectedCount() == 1 && tie(1)->connectedCount() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return control.frames(0, DEFrame::ModuleParamPack).size() == 2; }));
+    control.clearReceived();
+    clock.advance(5000);
+    sendTemp(21.5f);
+    tick();
+    ASSERT_TRUE(waitUntil([&] { return control.frames(0, DEFrame::ModuleParamPack).size() == 2; }));
+    const QVector<Received> stamps = readPack(control.frames(0, DEFrame::ModuleParamPack)[1]);
+    ASSERT_EQ(stamps.size(), 1);
+    EXPECT_EQ(stamps[0].index, 30u);
+    EXPECT_EQ(stamps[0].value, RawPack::word(static_cast<quint32>(clock.now().toSecsSinceEpoch())));
+}
+
 TEST_F(DETie_, ANewConnectionGetsTheCurrentValuesAtOnce)
 {
     loadBoth();
