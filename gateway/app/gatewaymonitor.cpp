@@ -151,7 +151,7 @@ QString GatewayMonitor::summary() const
         // unit that has not received anything yet (at the start, or from a
         // source that never delivered) is told apart from a fault.
         const bool tieWithoutData = tie->state() == BaseTieUnit::stNoData;
-        if ((tie->state() != 0 && !tieWithoutData) || units.stale + units.other > 0)
+        if ((tie->state() != 0 && !tieWithoutData) || units.stale + units.other > 0 || tie->deliveryFailing())
             ++notOk;
         else if (units.noData > 0 || tieWithoutData)
             ++withoutData;

@@ -92,6 +92,11 @@ void BaseTie::drain()
 {
 }
 
+bool BaseTie::deliveryFailing() const
+{
+    return false;
+}
+
 void BaseTie::takeOver(BaseTie &)
 {
 }

@@ -31,6 +31,10 @@ public:
     virtual void sendDirty();
     // Tie state: 0 OK; base: 3 (disabled).
     virtual qint32 state() const;
+    // True while what the tie is to deliver is refused (a file that cannot
+    // be written, a queue that takes nothing), whatever its state says: the
+    // status counts the tie as not OK. Base: false.
+    virtual bool deliveryFailing() const;
     // Initialises every unit (resets every parameter).
     virtual void init();
     // Whether new data arrived for `unit`; base: false.

@@ -115,6 +115,14 @@ bool TextFileOutTie::namesSameFileAt(const TextFileOutTie &other, int position) 
     return position >= 0 && position < names.size() && other.fileNames().value(position) == names.at(position);
 }
 
+bool TextFileOutTie::deliveryFailing() const
+{
+    for (const RepeatedMessage &fault : m_fileFaults)
+        if (fault.active())
+            return true;
+    return false;
+}
+
 bool TextFileOutTie::recordWritten(const QDateTime &dt) const
 {
     const int files = fileNames().size();

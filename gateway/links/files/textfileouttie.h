@@ -37,6 +37,8 @@ public:
 
     // Always 0 (OK).
     qint32 state() const override;
+    // True while an output file cannot be written.
+    bool deliveryFailing() const override;
     // Writes a record for the dirty `unit` when one is due; true when a
     // record was written to every file.
     bool sendUnitData(BaseTieUnit *unit) override;

@@ -82,6 +82,9 @@ public:
     bool canWrite() const { return (m_direction & 2u) != 0; }
     // True when the open queue no longer has its name (unlinked).
     bool isRemoved() const;
+    // True while the streak of a refused send (closed, full, too long for
+    // the queue) lasts.
+    bool sendFailing() const { return m_sendReport.active() || !m_tooLongReports.isEmpty(); }
     // True while a failed opening waits for its retry.
     bool retryPending() const { return m_retry; }
 

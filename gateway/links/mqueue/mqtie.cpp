@@ -53,6 +53,14 @@ qint32 MQTie::state() const
     return m_state;
 }
 
+bool MQTie::deliveryFailing() const
+{
+    for (const MQConnection *queue : m_connections)
+        if (queue && queue->canWrite() && queue->sendFailing())
+            return true;
+    return false;
+}
+
 void MQTie::setAreaSize(quint64 bytes)
 {
     BaseAreaTie::setAreaSize(bytes);

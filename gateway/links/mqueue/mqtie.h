@@ -49,6 +49,8 @@ public:
     // 1 until a message arrived, then 0; 3 after an "in" unit was polled
     // while the first queue cannot be read (or there is none).
     qint32 state() const override;
+    // True while a writable queue refuses what is sent to it.
+    bool deliveryFailing() const override;
     // Initialises every unit; the "in" units are listed anew at the next poll.
     void init() override;
     // Also resizes the memory (new bytes zero) while the size stays within

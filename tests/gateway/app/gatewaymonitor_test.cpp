@@ -32,6 +32,8 @@ class TestTie : public BaseTie
 public:
     explicit TestTie(const QString &id, qint32 state = 0) : m_state(state) { setId(id); }
     qint32 state() const override { return m_state; }
+    bool deliveryFailing() const override { return failing; }
+    bool failing = false;
     BaseTieUnit *addUnit(quint32 direction, bool received)
     {
         auto *unit = new BaseTieUnit(this);
@@ -147,6 +149,12 @@ TEST_F(Gateway, StatusShowsTheCycleAndEveryTieWithItsUnitsAndCounters)
     // tie before its first message) was counted as a fault.
     ties << new TestTie(QStringLiteral("queue"), BaseTieUnit::stNoData);
     EXPECT_EQ(monitor.summary(), QStringLiteral("Running: 3 ties, 1 not OK, 2 without data; 2 ticks, 1 overruns, longest tick 700.0 ms"));
+    // An output whose files or queues refuse what it delivers, while its
+    // state stays 0, was "all OK".
+    auto *refused = new TestTie(QStringLiteral("out"));
+    refused->failing = true;
+    ties << refused;
+    EXPECT_EQ(monitor.summary(), QStringLiteral("Running: 4 ties, 2 not OK, 2 without data; 2 ticks, 1 overruns, longest tick 700.0 ms"));
 }
 
 TEST_F(Gateway, MetricsAreWellFormedPrometheusText)

@@ -312,12 +312,14 @@ TEST_F(TextFileOut, UnwritableFileGetsTheRecordLaterAndTheOthersGetItOnce)
     EXPECT_EQ(messages.warnings().count(failure), 1) << qPrintable(messages.texts().join('\n'));
     EXPECT_EQ(log.lines().count(failure), 1);
     EXPECT_TRUE(out()->units().at(0)->isDirty());
+    EXPECT_TRUE(out()->deliveryFailing());
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
     tickAt(t0.addSecs(3));
     EXPECT_EQ(readText("sub/b.txt"), QByteArray("43200\nT1;1\n"));
     EXPECT_EQ(readText("a.txt"), QByteArray("43200\nT1;1\n"));
     EXPECT_FALSE(out()->units().at(0)->isDirty());
+    EXPECT_FALSE(out()->deliveryFailing());
     EXPECT_TRUE(log.contains("TextFileOutTie::writeData(): file \"" + path("sub/b.txt") + "\" is written again"));
     EXPECT_EQ(out()->counters().recordsWritten, 1u);
 }

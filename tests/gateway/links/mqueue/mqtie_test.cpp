@@ -217,6 +217,7 @@ TEST_F(MQSend, FullQueueKeepsTheUnitDirtyUntilThereIsRoom)
     const QString full = failure("Error sending message by mqueue", out, EAGAIN);
     EXPECT_EQ(messages.count(full), 1) << qPrintable(messages.texts().join('\n'));
     EXPECT_TRUE(log.contains(full));
+    EXPECT_TRUE(tie(1)->deliveryFailing());
 
     EXPECT_EQ(ScopedQueues::takeAll(out), QList<QByteArray>{element(1, 0) + element(1.0f, 1)});
     tick();
@@ -238,6 +239,7 @@ TEST_F(MQSend, FullQueueKeepsTheUnitDirtyUntilThereIsRoom)
     tick();
     EXPECT_EQ(ScopedQueues::takeAll(out), QList<QByteArray>{element(5, 0) + element(5.0f, 1)});
     EXPECT_TRUE(log.contains(recovered));
+    EXPECT_FALSE(tie(1)->deliveryFailing());
 }
 
 // While one queue is full and another takes the unit, the unit stays dirty
