@@ -13,6 +13,14 @@ cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 test -x "$work/prefix/bin/ferrox"
 test -f "$work/prefix/config/ferrox.cfg"
 test -d "$work/prefix/log"
+# An installation over it keeps what the operator changed.
+echo "<!-- the operator's -->" >> "$work/prefix/config/ferrox.cfg"
+cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
+grep -q "the operator's" "$work/prefix/config/ferrox.cfg"
+if grep -q "the operator's" "$work/prefix/config/ferrox.cfg.new" || test -e "$work/prefix/config/de_input.csv.new"; then
+    echo "the example's configuration is not beside the operator's as ferrox.cfg.new alone" >&2
+    exit 1
+fi
 
 cmake -S "$source_dir/consumer" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" \
       -DKORVA_LIBDIR="$work/prefix/lib" >/dev/null
