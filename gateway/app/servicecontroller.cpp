@@ -487,9 +487,9 @@ bool ServiceController::waitForEnd()
         if (lock == ServiceLock::Free
             || (lock == ServiceLock::Unknown && !UnixSocket().connectToPath(socketPath(), m_replyTimeoutMs)))
             return true;
-        if (timer.elapsed() >= m_startTimeoutMs)
+        if (timer.elapsed() >= m_stopTimeoutMs)
             return fail(NotEnded, QStringLiteral("the service accepted \"terminate\" but did not end within %1 ms")
-                                      .arg(m_startTimeoutMs));
+                                      .arg(m_stopTimeoutMs));
         QThread::msleep(20);
     }
 }

@@ -27,10 +27,13 @@ public:
     // How long a control operation waits for the connection and then for the
     // reply, in milliseconds, unless setReplyTimeout() changes it.
     static constexpr int DefaultReplyTimeoutMs = 5000;
-    // How long start() waits for the started service to answer, and stop()
-    // for a service that accepted "terminate" to end, unless
+    // How long start() waits for the started service to answer, unless
     // setStartTimeout() changes it.
     static constexpr int DefaultStartTimeoutMs = 10000;
+    // How long stop() waits for a service that accepted "terminate" to end,
+    // unless setStopTimeout() changes it: as long as the service unit gives
+    // a stop, since every tie drains for up to a second.
+    static constexpr int DefaultStopTimeoutMs = 30000;
     // The most lines of the started service's output kept by start().
     static constexpr int MaxStartOutputLines = 20;
     // How long reload() waits for the verdict, unless setReloadTimeout()
@@ -140,6 +143,8 @@ public:
     void setReplyTimeout(int msecs);
     int startTimeout() const { return m_startTimeoutMs; }
     void setStartTimeout(int msecs);
+    int stopTimeout() const { return m_stopTimeoutMs; }
+    void setStopTimeout(int msecs) { m_stopTimeoutMs = qMax(1, msecs); }
     int reloadTimeout() const { return m_reloadTimeoutMs; }
     void setReloadTimeout(int msecs) { m_reloadTimeoutMs = qMax(1, msecs); }
 
@@ -190,6 +195,7 @@ private:
     QString m_name;
     int m_replyTimeoutMs = DefaultReplyTimeoutMs;
     int m_startTimeoutMs = DefaultStartTimeoutMs;
+    int m_stopTimeoutMs = DefaultStopTimeoutMs;
     int m_reloadTimeoutMs = DefaultReloadTimeoutMs;
     mutable QString m_lastError;
     mutable Failure m_failure = NoFailure;
