@@ -36,9 +36,28 @@ QStringList MQTie::exclusiveClaims() const
     return claims;
 }
 
+void MQTie::takeOver(BaseTie &predecessor)
+{
+    auto *old = qobject_cast<MQTie *>(&predecessor);
+    if (!old || old == this || m_connections.isEmpty() || old->m_connections.isEmpty() || !m_connections.first()
+        || !old->m_connections.first() || m_connections.first()->name() != old->m_connections.first()->name())
+        return;
+    m_inherited += old->m_inherited;
+    old->m_inherited.clear();
+    for (InArea &in : old->m_inAreas) {
+        if (in.held)
+            m_inherited.append(in.heldMessage);
+        in.held = false;
+    }
+}
+
 void MQTie::drain()
 {
     MQConnection *queue = m_connections.isEmpty() ? nullptr : m_connections.first();
+    for (const QByteArray &message : qAsConst(m_inherited))
+        if (queue)
+            queue->putBack(message.constData(), message.size());
+    m_inherited.clear();
     for (InArea &in : m_inAreas) {
         if (!in.held)
             continue;
@@ -189,6 +208,18 @@ void MQTie::readQueue(MQConnection *queue)
             take(in, in.heldMessage.constData());
         }
     }
+    // What a predecessor held is older than anything in the queue.
+    for (const QByteArray &message : qAsConst(m_inherited)) {
+        InArea *target = nullptr;
+        for (int i = 0; i < m_inAreas.size() && !target; ++i)
+            if (m_inAreas.at(i).size == static_cast<quint64>(message.size()))
+                target = &m_inAreas[i];
+        if (target)
+            take(*target, message.constData());
+        else
+            drop(message.size());
+    }
+    m_inherited.clear();
     // Every message read counts, dropped ones too, so a writer cannot keep
     // the cycle busy.
     int budget = MaxMessagesPerUnit * m_inAreas.size();

@@ -84,6 +84,10 @@ public:
     // per-poll budget of its area) goes back into the queue, ahead of what
     // waits there, for the tie that reads the queue next.
     void drain() override;
+    // After a reload that changed the section: the messages a predecessor
+    // reading the same queue held stay in memory and come first at this
+    // tie's first poll (a full queue could not take them back).
+    void takeOver(BaseTie &predecessor) override;
     // The largest area size among the units added so far.
     quint64 largestUnitSize() const { return m_largestUnitSize; }
     // True while the memory holds the whole area.
@@ -125,6 +129,8 @@ private:
         QVector<bool> owes;
     };
     QHash<const BaseAreaTieUnit *, Owed> m_owed;
+    // Messages a predecessor held, oldest first, until the first poll.
+    QList<QByteArray> m_inherited;
     QString m_dropLog;
 };
 

@@ -177,6 +177,30 @@ TEST_F(MQReceive, AHeldMessageGoesBackIntoTheQueueMadeAgain)
     EXPECT_EQ(ScopedQueues::takeAll(in), QList<QByteArray>{QByteArray(40, 33)});
 }
 
+// A reload while a message is held and the queue is full again: the
+// successor takes the held message first; it was lost in the put-back.
+TEST_F(MQReceive, AHeldMessageGoesToTheSuccessorWhenTheQueueIsFull)
+{
+    const QString in = queues.name("in");
+    ASSERT_TRUE(ScopedQueues::create(in, 4, 100));
+    ASSERT_TRUE(load("<mqueue>" + area("a40.def", "in", "A\n40\nA1,type_longint,0,10,1,1\n")
+                     + area("a100.def", "in", "B\n100\nB1,type_longint,0,25,1,1\n") + connection(in, "in")
+                     + "</mqueue>"));
+    for (char c = 30; c < 34; ++c)
+        ASSERT_TRUE(ScopedQueues::put(in, QByteArray(40, c)));
+    tick();
+    for (char c = 40; c < 44; ++c)
+        ASSERT_TRUE(ScopedQueues::put(in, QByteArray(100, c)));
+    GateConfig next;
+    FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
+    ASSERT_TRUE(reloader.loadConf(dir.filePath("ferrox.cfg")));
+    config.replaceWith(next, &makeConverter);
+    tick();
+    EXPECT_EQ(word(provider("A1"), 0), 0x21212121u);
+    EXPECT_EQ(word(provider("B1"), 0), 0x2A2A2A2Au);
+    EXPECT_FALSE(log.contains("is lost"));
+}
+
 // An "in" and an "out" area on one tie, each with its queue: the usual
 // exchange keeps the tie OK, so a switch reading its parameters sees them
 // valid and opens.
