@@ -14,8 +14,20 @@ QString failure(const char *what, const QString &name, int errnum)
     return QStringLiteral("%1 %2: %3 (%4)").arg(QLatin1String(what), name).arg(errnum).arg(mqErrorText(errnum));
 }
 
+// One tie reading queue `in` (connection `direction`) into a 40-byte and
+// a 100-byte area: A1 and B1, words of their area's bytes.
+struct MQTwoAreas : MQFixture {
+    bool loadTwoAreas(const QString &in, const char *direction)
+    {
+        return load("<mqueue>" + area("a40.def", "in", "A\n40\nA1,type_longint,0,10,1,1\n")
+                    + area("a100.def", "in", "B\n100\nB1,type_longint,0,25,1,1\n") + connection(in, direction)
+                    + "</mqueue>");
+    }
+};
+
 using MQRoundTrip = MQFixture;
 using MQReceive = MQFixture;
+using MQHeld = MQTwoAreas;
 using MQSend = MQFixture;
 using MQOpen = MQFixture;
 
@@ -119,12 +131,10 @@ TEST_F(MQReceive, DropsMessagesOfAnotherLengthAndReportsThemOnce)
 
 // Two "in" areas on one queue: each message reaches the area of its length,
 // so the 40-byte writer and the 100-byte writer do not disturb each other.
-TEST_F(MQReceive, RoutesMessagesByLengthToTheirUnits)
+TEST_F(MQHeld, RoutesMessagesByLengthToTheirUnits)
 {
     const QString in = queues.name("in");
-    ASSERT_TRUE(load("<mqueue>" + area("a40.def", "in", "A\n40\nA1,type_longint,0,10,1,1\n")
-                     + area("a100.def", "in", "B\n100\nB1,type_longint,0,25,1,1\n") + connection(in, "in")
-                     + "</mqueue>"));
+    ASSERT_TRUE(loadTwoAreas(in, "in"));
     EXPECT_EQ(static_cast<BaseAreaTieUnit *>(unit(0, 1))->offset(), 40u);
     EXPECT_EQ(tie(0)->connections().first()->messageSize(), 100u);
 
@@ -162,12 +172,10 @@ TEST_F(MQReceive, RoutesMessagesByLengthToTheirUnits)
 
 // A message held on a queue that the other side removed and made again
 // goes back into the new queue, not into the removed one that nobody reads.
-TEST_F(MQReceive, AHeldMessageGoesBackIntoTheQueueMadeAgain)
+TEST_F(MQHeld, AHeldMessageGoesBackIntoTheQueueMadeAgain)
 {
     const QString in = queues.name("in");
-    ASSERT_TRUE(load("<mqueue>" + area("a40.def", "in", "A\n40\nA1,type_longint,0,10,1,1\n")
-                     + area("a100.def", "in", "B\n100\nB1,type_longint,0,25,1,1\n") + connection(in, "both")
-                     + "</mqueue>"));
+    ASSERT_TRUE(loadTwoAreas(in, "both"));
     for (char c = 30; c < 34; ++c)
         ASSERT_TRUE(ScopedQueues::put(in, QByteArray(40, c)));
     tick();
@@ -179,13 +187,11 @@ TEST_F(MQReceive, AHeldMessageGoesBackIntoTheQueueMadeAgain)
 
 // A reload while a message is held and the queue is full again: the
 // successor takes the held message first; it was lost in the put-back.
-TEST_F(MQReceive, AHeldMessageGoesToTheSuccessorWhenTheQueueIsFull)
+TEST_F(MQHeld, AHeldMessageGoesToTheSuccessorWhenTheQueueIsFull)
 {
     const QString in = queues.name("in");
     ASSERT_TRUE(ScopedQueues::create(in, 4, 100));
-    ASSERT_TRUE(load("<mqueue>" + area("a40.def", "in", "A\n40\nA1,type_longint,0,10,1,1\n")
-                     + area("a100.def", "in", "B\n100\nB1,type_longint,0,25,1,1\n") + connection(in, "in")
-                     + "</mqueue>"));
+    ASSERT_TRUE(loadTwoAreas(in, "in"));
     for (char c = 30; c < 34; ++c)
         ASSERT_TRUE(ScopedQueues::put(in, QByteArray(40, c)));
     tick();
