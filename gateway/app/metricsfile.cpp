@@ -156,6 +156,11 @@ QByteArray metricsText(const GatewayMonitor &monitor)
     for (int i = 0; i < ties.size(); ++i)
         if (ties.at(i))
             out.sample("ferrox_tie_state", labels[i], double(ties.at(i)->state()));
+    out.family("ferrox_tie_delivery_failing", "gauge",
+               "1 while what the tie delivers is refused (a file it cannot write, a queue that takes nothing).");
+    for (int i = 0; i < ties.size(); ++i)
+        if (ties.at(i))
+            out.sample("ferrox_tie_delivery_failing", labels[i], ties.at(i)->deliveryFailing() ? 1.0 : 0.0);
     out.family("ferrox_tie_units", "gauge", "The tie's units in each state (ok, no_data, disabled, stale, other).");
     for (int i = 0; i < ties.size(); ++i) {
         if (!ties.at(i))

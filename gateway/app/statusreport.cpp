@@ -52,6 +52,7 @@ QJsonObject tieObject(int index, const BaseTie &tie, const QString &section)
         {QStringLiteral("section"), section},
         {QStringLiteral("class"), QString::fromLatin1(tie.metaObject()->className())},
         {QStringLiteral("state"), tie.state()},
+        {QStringLiteral("delivery_failing"), tie.deliveryFailing()},
         {QStringLiteral("units"), QJsonObject{{QStringLiteral("total"), units.total},
                                              {QStringLiteral("ok"), units.ok},
                                              {QStringLiteral("no_data"), units.noData},

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QSet>
+#include <QVector>
 
 #include <dpdatatype.h>
 
@@ -64,14 +65,16 @@ BaseTieParam *sourceOf(const BaseTieParam *param)
     return param->inputConverter() ? param->inputConverter()->source() : nullptr;
 }
 
-// True when a to-this unit of `tie` is still dirty: something it was to
-// send has not gone.
-bool owesSend(const BaseTie *tie)
+// The positions of the to-this units of `tie` that are still dirty: what
+// they were to send has not gone.
+QVector<int> unsentUnits(const BaseTie *tie)
 {
-    for (const BaseTieUnit *unit : tie->units())
-        if (unit && (unit->direction() & BaseTieUnit::dirToThis) && unit->isDirty())
-            return true;
-    return false;
+    QVector<int> unsent;
+    const QList<BaseTieUnit *> &units = tie->units();
+    for (int i = 0; i < units.size(); ++i)
+        if (units.at(i) && (units.at(i)->direction() & BaseTieUnit::dirToThis) && units.at(i)->isDirty())
+            unsent.append(i);
+    return unsent;
 }
 
 } // namespace
@@ -148,8 +151,8 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
     // client id, say).
     QSet<BaseTie *> succeeding;
     // Successors whose predecessor still owed a send after its last pass
-    // (a full queue, a closed switch).
-    QSet<BaseTie *> owing;
+    // (a full queue, a closed switch): the positions of the units it owed.
+    QHash<BaseTie *, QVector<int>> owing;
     QList<BaseTie *> unpaired;
     for (const bool sameClaims : {true, false}) {
         for (BaseTie *tie : qAsConst(sameClaims ? leaving : unpaired)) {
@@ -162,8 +165,9 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
                     continue;
                 succeeding.insert(candidate);
                 candidate->takeOver(*tie);
-                if (owesSend(tie))
-                    owing.insert(candidate);
+                const QVector<int> unsent = unsentUnits(tie);
+                if (!unsent.isEmpty())
+                    owing.insert(candidate, unsent);
                 paired = true;
                 break;
             }
@@ -210,12 +214,13 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
             if (source && unit && source->unitState() == BaseTieUnit::stOK)
                 unit->setDirty(true);
         });
-        // What the predecessor could not deliver is owed by its successor,
-        // whatever state its providers are in (an invalid mark included).
-        if (owing.contains(tie)) {
-            for (BaseTieUnit *unit : tie->units())
-                if (unit && (unit->direction() & BaseTieUnit::dirToThis))
-                    unit->setDirty(true);
+        // What the predecessor could not deliver is owed by its successor's
+        // unit at the same position, whatever state its providers are in (an
+        // invalid mark included).
+        for (int i : owing.value(tie)) {
+            BaseTieUnit *unit = tie->units().value(i);
+            if (unit && (unit->direction() & BaseTieUnit::dirToThis))
+                unit->setDirty(true);
         }
     }
 }

@@ -48,8 +48,8 @@ public:
     // connections stay. A tie only this one lists gets one last send pass,
     // hands what it still owes to its successor (the first new tie of its
     // class and id, BaseTie::takeOver) and is drained (all of them before the
-    // first one goes), then destroyed. A successor whose predecessor still
-    // owed a send after its last pass starts with its to-this units dirty.
+    // first one goes), then destroyed. A unit the predecessor still owed
+    // after its last pass is owed by the successor's unit at its position.
     // Every consumer is then bound again with `make`, the converters of the
     // old binding freed. A consumer of a kept tie whose provider is now
     // another parameter, or none, is refreshed at once from its new source

@@ -228,10 +228,12 @@ void BaseDEProtocolTie::sendDirty()
         if (tp.updateMode() == TimePoint::tpuSend)
             tp.update();
         // The unit's own stamp is no conversion's target, so no pack holds
-        // it yet: it goes with the values it stamps.
+        // it yet: it goes with the values it stamps (stamped by the send,
+        // the conversion, or the providers' data times).
         BaseTieParam *stamp = tp.param();
         if (stamp && stamp->myUnit() == unit && !stamp->inputConverter()
-            && (tp.updateMode() == TimePoint::tpuSend || tp.updateMode() == TimePoint::tpuConversion))
+            && (tp.holdsTime() || tp.updateMode() == TimePoint::tpuSend
+                || tp.updateMode() == TimePoint::tpuConversion))
             doPostParamConversionWork(stamp);
     }
     const int peers = connectedCount();

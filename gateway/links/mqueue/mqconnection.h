@@ -100,13 +100,15 @@ public:
     quint64 queueMessageSize() const { return isOpen() ? static_cast<quint64>(m_buffer.size()) : 0; }
     long queueMaxMessages() const { return m_queueMaxMessages; }
 
+    // Ends the send fault's streak once the queue took a message and
+    // refused none for RecoveredAfterMs; called before every send and once
+    // per send pass, so a queue that has nothing more to take recovers too.
+    void endSendFaultIfRecovered();
+
 private:
     // Opens the name again when the open queue was removed; true when the
     // queue is open afterwards.
     bool reopenIfRemoved();
-    // Ends the send fault's streak once the queue took a message and
-    // refused none for RecoveredAfterMs.
-    void endSendFaultIfRecovered();
 
     static constexpr mqd_t kClosed = static_cast<mqd_t>(-1);
 

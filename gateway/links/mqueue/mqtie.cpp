@@ -40,7 +40,15 @@ void MQTie::takeOver(BaseTie &predecessor)
 {
     auto *old = qobject_cast<MQTie *>(&predecessor);
     if (!old || old == this || m_connections.isEmpty() || old->m_connections.isEmpty() || !m_connections.first()
-        || !old->m_connections.first() || m_connections.first()->name() != old->m_connections.first()->name())
+        || !old->m_connections.first() || m_connections.first()->name() != old->m_connections.first()->name()
+        || !m_connections.first()->canRead())
+        return;
+    // Only a successor with an area to take them; else the predecessor's
+    // drain returns them to the queue.
+    bool reads = false;
+    for (const BaseTieUnit *unit : units())
+        reads = reads || (unit && (unit->direction() & BaseTieUnit::dirFromThis));
+    if (!reads)
         return;
     m_inherited += old->m_inherited;
     old->m_inherited.clear();
@@ -70,6 +78,14 @@ void MQTie::drain()
 qint32 MQTie::state() const
 {
     return m_state;
+}
+
+void MQTie::sendDirty()
+{
+    BaseAreaTie::sendDirty();
+    for (MQConnection *queue : qAsConst(m_connections))
+        if (queue && queue->canWrite())
+            queue->endSendFaultIfRecovered();
 }
 
 bool MQTie::deliveryFailing() const

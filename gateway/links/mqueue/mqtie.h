@@ -46,6 +46,10 @@ public:
     using BaseAreaTie::pollUnitData;
     using BaseAreaTie::sendUnitData;
 
+    // Sends the dirty units, then lets each writable queue end a send fault
+    // it has recovered from.
+    void sendDirty() override;
+
     // 1 until a message arrived, then 0; 3 after an "in" unit was polled
     // while the first queue cannot be read (or there is none).
     qint32 state() const override;

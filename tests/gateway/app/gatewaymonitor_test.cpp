@@ -192,6 +192,7 @@ TEST_F(Gateway, MetricsAreWellFormedPrometheusText)
     EXPECT_EQ(values.value("ferrox_tie_buffered" + input), 3.0);
     EXPECT_EQ(values.value("ferrox_tie_units" + input.chopped(1) + ",state=\"no_data\"}"), 1.0);
     EXPECT_EQ(values.value("ferrox_tie_state{index=\"2\",id=\"out\",section=\"textfileout\"}"), 4.0);
+    EXPECT_EQ(values.value("ferrox_tie_delivery_failing{index=\"2\",id=\"out\",section=\"textfileout\"}", -1), 0.0);
     EXPECT_EQ(values.value("ferrox_cycle_overruns_total"), 1.0);
     EXPECT_EQ(values.value("ferrox_uptime_seconds"), 1.5);
     EXPECT_EQ(values.value("ferrox_cycle_duration_seconds_bucket{le=\"0.0005\"}"), 1.0);

@@ -328,12 +328,15 @@ TEST(GateConfigReplace, ASuccessorOwesWhatItsPredecessorCouldNotSend)
     auto *old = new RefusingTie;
     old->setId("q");
     unitOf(old, BaseTieUnit::dirToThis)->setDirty(true);
+    unitOf(old, BaseTieUnit::dirToThis);
     running.ties() << old;
     GateConfig next;
     auto *successor = new RefusingTie;
     successor->setId("q");
     BaseTieUnit *owed = unitOf(successor, BaseTieUnit::dirToThis);
+    BaseTieUnit *sent = unitOf(successor, BaseTieUnit::dirToThis);
     next.ties() << successor;
     running.replaceWith(next, &makeConverter);
     EXPECT_TRUE(owed->isDirty());
+    EXPECT_FALSE(sent->isDirty()); // what went out does not go again
 }
