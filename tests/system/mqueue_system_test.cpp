@@ -72,6 +72,29 @@ TEST(MQueueTool, AReadThatCannotPrintFailsAndLeavesTheRest)
     EXPECT_TRUE(runTool({"info", queues.in}).out.contains("1 waiting"));
 }
 
+// Times are written and shown as the gateway reads the two words: 32-bit
+// seconds unsigned (past 2038 was refused, before 1970 taken), and before
+// 1970 whole seconds at or before the instant with the fraction on from them
+// (-1.5 was written as -1 and .5, -0.5 as 0 and .5).
+TEST(MQueueTool, TimesAreWrittenAsTheGatewayReadsThem)
+{
+    TestQueues queues;
+    InstallationTree tree;
+    ASSERT_TRUE(tree.writeConfig("t.def", "T\n40\nA,type_timespec,0,1,1,1\nB,type_timespec64,8,1,1,1\n"
+                                          "C,type_timespec64,24,1,1,1\n"));
+    const QString def = tree.configPath("t.def");
+    EXPECT_NE(runTool({"write", queues.in, "-c", "-d", def, "A=-1"}).exitCode, 0);
+    const ToolRun sent = runTool({"write", queues.in, "-c", "-d", def, "A=2200000000", "B=-1.5", "C=-0.25"});
+    ASSERT_EQ(sent.exitCode, 0) << sent.err.constData();
+    const ToolRun read = runTool({"read", queues.in, "-d", def});
+    EXPECT_TRUE(read.out.contains("A = 2200000000.000000000 (2039-")) << read.out.constData();
+    EXPECT_TRUE(read.out.contains("B = -1.500000000 (1969-12-31T23:59:58")) << read.out.constData();
+    EXPECT_TRUE(read.out.contains("C = -0.250000000 (1969-12-31T23:59:59")) << read.out.constData();
+    // B's words: -2 and 500000000.
+    EXPECT_TRUE(read.out.contains("- FE FF FF FF FF FF FF FF") && read.out.contains("0010: 00 65 CD 1D"))
+        << read.out.constData();
+}
+
 // An area written into one queue by the tool is read by the running
 // program, converted into another tie's area (records in another order) and
 // sent to that tie's queue, where the tool reads and decodes it.

@@ -80,17 +80,29 @@ void writeUnsigned(uchar *p, int bytes, quint64 v)
     std::memcpy(p, &v, static_cast<size_t>(bytes)); // little-endian host
 }
 
+// 10^digits: the sub-second units in one second.
+qint64 units(int digits)
+{
+    qint64 u = 1;
+    for (int i = 0; i < digits; ++i)
+        u *= 10;
+    return u;
+}
+
 // Seconds and a fraction of `fractionDigits` digits as "s.fffff", with the UTC date.
 QString timeText(qint64 seconds, qint64 fraction, int fractionDigits)
 {
-    qint64 units = 1;
-    for (int i = 0; i < fractionDigits; ++i)
-        units *= 10;
+    const qint64 units = ::units(fractionDigits);
     if (fraction < 0 || fraction >= units)
         return QStringLiteral("%1 s and %2 (no time: the fraction is out of range)").arg(seconds).arg(fraction);
-    QString digits = QString::number(fraction).rightJustified(fractionDigits, QLatin1Char('0'));
+    // The seconds are the whole seconds at or before the instant and the
+    // fraction counts on from there, so (-2, .5) is -1.5.
+    const bool negative = seconds < 0 && fraction > 0;
+    const QString whole = negative ? QStringLiteral("-%1").arg(-(seconds + 1)) : QString::number(seconds);
+    const QString digits = QString::number(negative ? units - fraction : fraction)
+                               .rightJustified(fractionDigits, QLatin1Char('0'));
     const QDateTime when = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
-    return QStringLiteral("%1.%2 (%3)").arg(seconds).arg(digits, when.toString(Qt::ISODate));
+    return QStringLiteral("%1.%2 (%3)").arg(whole, digits, when.toString(Qt::ISODate));
 }
 
 QString elementText(const Layout &layout, const uchar *p)
@@ -111,8 +123,8 @@ QString elementText(const Layout &layout, const uchar *p)
             text = QString::number(d, 'g', 15);
         }
         break;
-    case Layout::TimeVal: text = timeText(readSigned(p, 4), readSigned(p + 4, 4), 6); break;
-    case Layout::TimeSpec: text = timeText(readSigned(p, 4), readSigned(p + 4, 4), 9); break;
+    case Layout::TimeVal: text = timeText(qint64(readUnsigned(p, 4)), qint64(readUnsigned(p + 4, 4)), 6); break;
+    case Layout::TimeSpec: text = timeText(qint64(readUnsigned(p, 4)), qint64(readUnsigned(p + 4, 4)), 9); break;
     case Layout::TimeSpec64: text = timeText(readSigned(p, 8), readSigned(p + 8, 8), 9); break;
     case Layout::None: return QStringLiteral("?");
     }
@@ -124,7 +136,9 @@ QString elementText(const Layout &layout, const uchar *p)
     return text;
 }
 
-// "s[.fraction]" or "now" into seconds and a fraction of `fractionDigits` digits.
+// "s[.fraction]" or "now" into the whole seconds at or before that instant
+// and the fraction of `fractionDigits` digits on from them (-1.5 is -2 and
+// .5), as the gateway reads the two words.
 bool parseTime(const QString &text, int fractionDigits, qint64 &seconds, qint64 &fraction)
 {
     if (text == QLatin1String("now")) {
@@ -145,7 +159,16 @@ bool parseTime(const QString &text, int fractionDigits, qint64 &seconds, qint64 
     if (digits.isEmpty() || digits.size() > fractionDigits)
         return false;
     fraction = digits.leftJustified(fractionDigits, QLatin1Char('0')).toLongLong(&ok);
-    return ok && !digits.startsWith(QLatin1Char('-')) && !digits.startsWith(QLatin1Char('+'));
+    if (!ok || digits.startsWith(QLatin1Char('-')) || digits.startsWith(QLatin1Char('+')))
+        return false;
+    // The sign is the text's: "-0.5" has whole seconds of 0.
+    if (text.startsWith(QLatin1Char('-')) && fraction > 0) {
+        if (seconds == std::numeric_limits<qint64>::min())
+            return false;
+        seconds -= 1;
+        fraction = units(fractionDigits) - fraction;
+    }
+    return true;
 }
 
 // Writes the value text `text` into the element at `p`; false when the type cannot hold it.
@@ -200,8 +223,9 @@ bool writeValue(const Layout &layout, const QString &text, uchar *p)
         qint64 seconds = 0, fraction = 0;
         if (!parseTime(text, layout.kind == Layout::TimeVal ? 6 : 9, seconds, fraction))
             return false;
+        // The gateway reads 32-bit seconds as unsigned (up to 2106).
         const int half = layout.valueBytes / 2;
-        if (half == 4 && (seconds < std::numeric_limits<qint32>::min() || seconds > std::numeric_limits<qint32>::max()))
+        if (half == 4 && (seconds < 0 || seconds > std::numeric_limits<quint32>::max()))
             return false;
         writeUnsigned(p, half, static_cast<quint64>(seconds));
         writeUnsigned(p + half, half, static_cast<quint64>(fraction));
