@@ -77,10 +77,21 @@ for c in getent adduser chown chmod systemctl; do
     printf '#!/bin/sh\necho "%s $*" >>"%s"\n[ %s != getent ]\n' "$c" "$work/calls" "$c" >"$work/stubs/$c"
     chmod +x "$work/stubs/$c"
 done
-PATH=$work/stubs:$PATH sh "$work/control/postinst" configure "" || fail "postinst failed"
-grep -qx 'adduser --system --group --home /opt/ferrox --no-create-home --gecos Ferrox data gateway ferrox' \
+# Where systemd does not run (an image being built) the unit is still enabled.
+sed "s#/opt/ferrox#$work/fresh#g" "$work/control/postinst" >"$work/postinst-fresh"
+PATH=$work/stubs:$PATH sh "$work/postinst-fresh" configure "" || fail "postinst failed"
+grep -qx "adduser --system --group --home $work/fresh --no-create-home --gecos Ferrox data gateway ferrox" \
     "$work/calls" || fail "postinst made no user: $(cat "$work/calls")"
-grep -qx 'chown ferrox:ferrox /opt/ferrox/log /opt/ferrox/data' "$work/calls" || fail "postinst gave log/ and data/ to nobody"
+for d in log data; do
+    grep -qx "chown ferrox:ferrox $work/fresh/$d" "$work/calls" || fail "postinst gave $d/ to nobody"
+done
+grep -qx 'systemctl enable ferrox.service' "$work/calls" || fail "postinst did not enable the unit offline"
+# Directories the service owns keep what the operator set on an upgrade.
+mkdir -p "$work/owned/log" "$work/owned/data"
+sed "s#/opt/ferrox#$work/owned#g; s#^user=ferrox#user=$(id -un)#" "$work/control/postinst" >"$work/postinst-owned"
+: >"$work/calls"
+PATH=$work/stubs:$PATH sh "$work/postinst-owned" configure 0.1.0 || fail "postinst failed on an upgrade"
+! grep -q '^chown\|^chmod' "$work/calls" || fail "postinst reset the directories: $(cat "$work/calls")"
 # Installed again after a remove (which stopped the enabled service): it runs again.
 mkdir -p "$work/systemd"
 sed "s#/run/systemd/system#$work/systemd#" "$work/control/postinst" >"$work/postinst-systemd"
@@ -97,4 +108,8 @@ sed "s#/opt/ferrox#$work/prefix#g" "$work/root/usr/sbin/ferrox" >"$work/wrapper"
     || fail "the wrapper does not aim at /run/ferrox/unixferrox.ferrox"
 [ "$(FERROX_CONTROL_DIR=/elsewhere FERROX_SERVICE_USER=me sh "$work/wrapper" -t)" = "/elsewhere me -t" ] \
     || fail "the wrapper overrides the caller's settings"
+# While the unit runs (the stubbed systemctl says so), no foreground run beside it.
+sed "s#/opt/ferrox#$work/prefix#g; s#/run/systemd/system#$work/systemd#" "$work/root/usr/sbin/ferrox" >"$work/wrapper-unit"
+! PATH=$work/stubs:$PATH sh "$work/wrapper-unit" -e 2>/dev/null || fail "the wrapper ran -e beside the running unit"
+PATH=$work/stubs:$PATH sh "$work/wrapper-unit" -s >/dev/null || fail "the wrapper refused -s beside the running unit"
 echo "Debian package OK: $(basename "$deb")"
