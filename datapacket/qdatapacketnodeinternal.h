@@ -64,8 +64,10 @@ public:
     // True when the node lies wholly inside a buffer of `bufferSize` bytes.
     bool fitsIn(qint64 bufferSize) const;
 
-    // The root this node belongs to; null once the root is destroyed.
-    QDataPacketInternal *packetInternal() const { return m_packet.data(); }
+    // The root this node belongs to; null once the root is destroyed. Read
+    // only: packets share the tree, so parsing it again would free nodes
+    // under them.
+    const QDataPacketInternal *packetInternal() const { return m_packet.data(); }
     const DPDataTypeStruct &type() const { return m_type; }
     // Position of the node in document order (the root is 0).
     qint64 documentIndex() const { return m_documentIndex; }
