@@ -215,8 +215,14 @@ void QDataPacket::fill(char c)
 
 QDataStream &operator<<(QDataStream &out, const QDataPacket &packet)
 {
-    const QByteArray xml = packet.isNull() ? QByteArray() : packet.getPacketStructToFile().toByteArray(1);
-    out << xml << packet.buffer();
+    // Reading takes only a buffer of its template's size, so a packet
+    // without one, or whose buffer replace() resized, fails here instead of
+    // being written for the reader to refuse (with every packet after it).
+    if (packet.isNull() || packet.buffer().size() != packet.templateInternal()->bufferSize()) {
+        out.setStatus(QDataStream::WriteFailed);
+        return out;
+    }
+    out << packet.getPacketStructToFile().toByteArray(1) << packet.buffer();
     return out;
 }
 

@@ -497,6 +497,12 @@ bool variantToWord(const QVariant &value, qint64 *word)
         if (!converted || !std::isfinite(d) || std::fabs(d) >= 1e10)
             return false;
         v = qRound64(d);
+    } else if (value.userType() == QMetaType::ULongLong || value.userType() == QMetaType::ULong) {
+        // toLongLong would take 2^64-1 as -1.
+        const qulonglong u = value.toULongLong(&converted);
+        if (!converted || u > std::numeric_limits<quint32>::max())
+            return false;
+        v = static_cast<qint64>(u);
     } else {
         v = value.toLongLong(&converted);
         if (!converted)

@@ -107,7 +107,8 @@ TEST_F(PacketTest, BitsBoolsAndTypeMismatches)
     // non-zero text as a cleared bit); it fails and leaves the bytes.
     bit.data()[0] = '\x89';
     for (const char *n : {"u16", "s32", "bit", "b"}) {
-        for (const QVariant &v : {QVariant(qQNaN()), QVariant(qInf()), QVariant(1e30), QVariant(QStringLiteral("4294967296"))}) {
+        for (const QVariant &v : {QVariant(qQNaN()), QVariant(qInf()), QVariant(1e30), QVariant(QStringLiteral("4294967296")),
+                                  QVariant(std::numeric_limits<qulonglong>::max())}) {
             const QByteArray before = p.buffer();
             EXPECT_EQ(node("host", n).setVariant(v, &ok), -1) << n << qPrintable(v.toString());
             EXPECT_FALSE(ok);
@@ -301,6 +302,16 @@ TEST(PacketStream, RoundTripsAndRefusesTruncatedOrCorruptInput)
     };
     expectUnchanged(streamed("<packet><data", QByteArray()), QDataStream::ReadCorruptData);
     expectUnchanged(streamed("<packet><data datatype='word'/></packet>", "\x01"), QDataStream::ReadCorruptData);
+
+    // Such a buffer (resized by replace) or none at all fails when written,
+    // not when read, where it took every packet after it along.
+    for (QDataPacket unreadable : {QDataPacket(nullptr), p}) {
+        unreadable.replace(QByteArray("!"), 0, 0);
+        QByteArray bytes;
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out << unreadable;
+        EXPECT_EQ(out.status(), QDataStream::WriteFailed);
+    }
 }
 
 TEST(PacketFiles, SaveAndLoadTheTemplate)
