@@ -32,6 +32,7 @@ void FerroxService::stop()
     // systemd hears of the stop first: the drain may take a while.
     application()->monitor()->stopping();
     finishTies(FerroxConfig::instance().ties());
+    application()->monitor()->stopped();
 }
 
 void FerroxService::pause()

@@ -125,6 +125,10 @@ void GatewayMonitor::stopping()
     m_started = false;
     m_reports.stop();
     m_notifier.stopping();
+}
+
+void GatewayMonitor::stopped()
+{
     if (!m_metrics.path().isEmpty())
         m_metrics.write(metricsText(*this));
 }

@@ -86,8 +86,11 @@ public:
     // A reload has ended: READY=1 with the summary and new metrics at once;
     // the reports start when a reload has named the first metrics file.
     void reloadEnded();
-    // STOPPING=1 and a last metrics file; the reports end.
+    // The service begins to stop: STOPPING=1; the reports end.
     void stopping();
+    // The ties' last pass and drain are done: the last metrics file, which
+    // stays in place, with what they counted.
+    void stopped();
     // One tick took `durationUs`: the cycle statistics and the watchdog's
     // pet. Neither allocates nor formats.
     void tickDone(qint64 durationUs)

@@ -217,8 +217,14 @@ TEST_F(Gateway, MetricsFileIsReplacedWholeReadableByAllAndRewrittenEveryInterval
     EXPECT_EQ(st.st_mode & 0777, 0644u); // even under the umask 077
     monitor.tickDone(100);
     EXPECT_TRUE(waitFor([&] { return readFile(path).contains("ferrox_cycle_ticks_total 3\n"); }, 5000));
+    // The last file, left in place, holds what the ties' last pass counted.
     monitor.stopping();
+    ties.last()->counters().recordsWritten = 6;
+    monitor.stopped();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("ferrox.prom")});
+    EXPECT_TRUE(QString::fromUtf8(readFile(path))
+                    .contains(QRegularExpression(QStringLiteral("\nferrox_tie_records_written_total\\{index=\"2\"[^\n]*\\} 6\n"))))
+        << readFile(path).constData();
 }
 
 TEST_F(Gateway, AReloadThatMovesOrDropsTheMetricsFileRemovesTheOldOneWhileItIsOurs)
@@ -246,6 +252,7 @@ TEST_F(Gateway, AReloadThatMovesOrDropsTheMetricsFileRemovesTheOldOneWhileItIsOu
     monitor.setMetricsFile(b, 1000);
     monitor.reloadEnded();
     monitor.stopping();
+    monitor.stopped();
     EXPECT_EQ(readFile(a), QByteArray("foreign 1\n"));
     EXPECT_TRUE(readFile(b).contains("ferrox_cycle_ticks_total 2\n"));
 }
