@@ -218,15 +218,19 @@ bool ConfigReload::reloadNow(QStringList &lines)
     }
     const QSet<BaseTie *> kept(loader.keptTies().cbegin(), loader.keptTies().cend());
     ++m_stats.count;
-    m_stats.lastTime = Clock::nowUtc();
     m_stats.lastOk = loaded;
+    // Stamped when the reload ends: the leaving ties' drains may take seconds.
+    const auto ended = [this, &timer] {
+        m_stats.lastMsecs = timer.elapsed();
+        m_stats.lastTime = Clock::nowUtc();
+    };
 
     if (!loaded) {
         // The kept ties still belong to the running configuration.
         for (BaseTie *tie : kept)
             staged.ties().removeAll(tie);
         ++m_stats.failed;
-        m_stats.lastMsecs = timer.elapsed();
+        ended();
         const QString line = tr("Configuration not reloaded (%1 ms): the running configuration goes on unchanged")
                                  .arg(m_stats.lastMsecs);
         gateLog(line);
@@ -288,7 +292,7 @@ bool ConfigReload::reloadNow(QStringList &lines)
     }
     const bool checked = m_config.checkConfig();
 
-    m_stats.lastMsecs = timer.elapsed();
+    ended();
     QStringList summary;
     summary << tr("Configuration reloaded in %1 ms: %2 ties kept, %3 changed, %4 added, %5 removed")
                    .arg(m_stats.lastMsecs)
