@@ -40,6 +40,7 @@ BaseFileInTie::BaseFileInTie(QObject *parent)
     : BaseTie(parent)
     , m_readPosition(0)
     , m_passStart(0)
+    , m_markerEnd(-1)
     , m_dialect(SemicolonSeparated)
     , m_codec(nullptr)
     , m_seenValid(false)
@@ -58,6 +59,7 @@ void BaseFileInTie::takeOver(BaseTie &predecessor)
         return;
     m_readPosition = old->m_readPosition;
     m_passStart = old->m_passStart;
+    m_markerEnd = old->m_markerEnd;
     m_readIdentity = old->m_readIdentity;
     m_bytesBeforePosition = old->m_bytesBeforePosition;
     m_seen = old->m_seen;

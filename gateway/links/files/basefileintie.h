@@ -44,6 +44,11 @@ public:
     // Byte offset at which the records of the last pass began (after its
     // marker line); a poll that finds nothing added reads from here again.
     qint64 passStart() const { return m_passStart; }
+    // Byte offset just after the last marker line a poll stepped over, -1
+    // when none: a pass starting there opens a block, even when its records
+    // came only at a later poll than the marker.
+    qint64 markerEnd() const { return m_markerEnd; }
+    void setMarkerEnd(qint64 pos) { m_markerEnd = pos; }
     // UTC time of the current (or last) poll.
     QDateTime pollTime() const { return m_pollTime; }
     // Line dialect of the file (semicolon-separated).
@@ -96,6 +101,7 @@ private:
     QString m_fileName;
     qint64 m_readPosition;
     qint64 m_passStart;
+    qint64 m_markerEnd;
     QDateTime m_pollTime;
     LoadSaveTableFileType m_dialect;
     QTextCodec *m_codec;

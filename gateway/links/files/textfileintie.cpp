@@ -153,6 +153,7 @@ bool TextFileInTie::readPass()
     if (!continuesFromBefore(file, state)) {
         setReadPosition(0);
         setPassStart(0);
+        setMarkerEnd(-1);
     }
     const bool read = readLines(file, state);
     rememberPosition(file, state);
@@ -261,11 +262,12 @@ QStringList TextFileInTie::startOfPass(QFile &file, const InputState &state, Tex
     }
     if (fields.size() == 1 && !reader.lastLineCut()) {
         setReadPosition(reader.pos());
+        setMarkerEnd(reader.pos());
         *start = reader.pos();
         fields = reader.nextFields(dialect());
         *opensBlock = true;
     }
-    *opensBlock = *opensBlock || *start == 0;
+    *opensBlock = *opensBlock || *start == 0 || *start == markerEnd();
     return fields;
 }
 

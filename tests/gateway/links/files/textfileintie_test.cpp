@@ -176,6 +176,15 @@ TEST_F(TextFileIn, PassEndsAtAMarkerAndTheNextStartsAfterIt)
     appendText("values.txt", "T1;3\n");
     poll();
     EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+
+    // Records that came only at the poll after their marker open the block
+    // an idle poll reads again (it read the block before the marker: 3).
+    appendText("values.txt", "#\n");
+    poll();
+    appendText("values.txt", "T1;4\n");
+    poll();
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 4.0f);
 }
 
 TEST_F(TextFileIn, PrevForAbsentKeepsTheValuesTheFileDoesNotMention)
