@@ -141,11 +141,14 @@ bool TextLineReader::readRawLine()
     bool ended = false;
     while (true) {
         if (m_buffer.size() - m_lineBytes < 2) {
-            if (m_buffer.size() < MaxLineBytes + 1) {
-                m_buffer.resize(qMin(m_buffer.size() * 2, MaxLineBytes + 1));
+            // Room for a line of MaxLineBytes, its line end and readLine()'s
+            // terminating null.
+            if (m_buffer.size() < MaxLineBytes + 2) {
+                m_buffer.resize(qMin(m_buffer.size() * 2, MaxLineBytes + 2));
             } else {
                 // Too long: consume the rest of the line without keeping it.
                 m_cut = true;
+                m_lineBytes = MaxLineBytes;
                 char scratch[kInitialBufferBytes];
                 qint64 n;
                 while ((n = readPiece(scratch, sizeof scratch, &ended)) > 0) {

@@ -56,6 +56,13 @@ TEST(TextLineReader, LinesLongerThanTheLimitAreCutAndTheNextLineIsIntact)
     EXPECT_EQ(r.next(), QStringList({"b", "2"}));
     EXPECT_FALSE(r.reader.lastLineCut());
     EXPECT_EQ(r.reader.lineStart(), longLine.size());
+
+    // A line of the limit itself is whole (it was taken as too long).
+    for (const int bytes : {TextLineReader::MaxLineBytes, TextLineReader::MaxLineBytes + 1}) {
+        Reader edge("id;" + QByteArray(bytes - 3, 'x') + "\n");
+        EXPECT_EQ(edge.next().value(1).size(), TextLineReader::MaxLineBytes - 3);
+        EXPECT_EQ(edge.reader.lastLineCut(), bytes > TextLineReader::MaxLineBytes) << bytes;
+    }
 }
 
 TEST(TextLineReader, LinesAcrossTheInitialBufferAreWhole)
