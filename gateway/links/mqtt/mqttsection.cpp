@@ -12,6 +12,7 @@
 
 #include <QDomElement>
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QSysInfo>
 
@@ -204,6 +205,42 @@ bool checkOwnTopics(const MqttTie &tie)
     return true;
 }
 
+// Two parameters of one direction on one topic share its values (out) or
+// its set messages (in). That is meant when both name the same KKS or IID;
+// a topic they reach by their numbers, or by identifiers of different
+// kinds, is warned about once: each set message would write both, each
+// subscriber would get two signals on one topic.
+void warnSharedTopics(const MqttTie &tie)
+{
+    const auto kindOf = [](const BaseTieParam &param) {
+        return !param.KKS().isEmpty() ? 0 : !param.IID().isEmpty() ? 1 : 2;
+    };
+    for (const quint32 direction : {quint32(BaseTieUnit::dirToThis), quint32(BaseTieUnit::dirFromThis)}) {
+        QHash<QString, const BaseTieParam *> first;
+        QSet<QString> warned;
+        for (const BaseTieUnit *unit : tie.units()) {
+            if (!unit || unit->direction() != direction)
+                continue;
+            for (const BaseTieParam *param : unit->params()) {
+                if (!param)
+                    continue;
+                const QString topic = MqttTie::topicLevel(*param);
+                const BaseTieParam *other = first.value(topic);
+                if (!other) {
+                    first.insert(topic, param);
+                } else if ((kindOf(*param) != kindOf(*other) || kindOf(*param) == 2) && !warned.contains(topic)) {
+                    warned.insert(topic);
+                    reportConfigError(kContext,
+                                      "Warning loading config file: topic %1 is reached by parameters %2 and %3 of "
+                                      "section \"mqtt\", which name different values",
+                                      {tie.settings().topicPrefix + QLatin1Char('/') + topic, other->description(),
+                                       param->description()});
+                }
+            }
+        }
+    }
+}
+
 // One `csvlist` element into `tie`; false (reported) when it fails.
 bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, MqttTie *tie)
 {
@@ -256,5 +293,7 @@ bool readMqttSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &sec
         ok = false;
     }
     ok = ok && checkOwnTopics(*tie);
+    if (ok)
+        warnSharedTopics(*tie);
     return loader.finishSection(tie.release(), ok);
 }

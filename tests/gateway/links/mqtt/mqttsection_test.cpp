@@ -85,6 +85,20 @@ TEST_F(MqttSection, OneClientIdAtOneBrokerTwiceIsWarnedAbout)
     EXPECT_FALSE(messages.warnings().contains(warning.arg("other")));
 }
 
+// Lists numbered alike sent one topic's set messages into both parameters.
+TEST_F(MqttSection, ATopicReachedByTwoDifferentValuesIsWarnedAbout)
+{
+    write("other.csv", "index,type,iid,kks\n1,SDWORDVALID,,\n2,SDWORDVALID,,K3\n3,SDWORDVALID,I2,\n");
+    ASSERT_TRUE(load("<mqtt host='h' topicprefix='p'><csvlist file='in.csv' index='0' type='1' iid='2' kks='3' "
+                     "direction='in'/><csvlist file='other.csv' index='0' type='1' iid='2' kks='3' direction='in'/>"
+                     "</mqtt>"));
+    QStringList shared;
+    for (const QString &warning : messages.warnings())
+        if (warning.contains("which name different values"))
+            shared << warning.section(' ', 5, 5);
+    EXPECT_EQ(shared, QStringList({"p/1"})) << qPrintable(messages.warnings().join('\n'));
+}
+
 struct SectionError {
     const char *name;
     const char *section;
