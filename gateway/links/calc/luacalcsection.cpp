@@ -3,8 +3,11 @@
 #include "config/configreport.h"
 #include "config/csvtieunit.h"
 #include "config/gatexmlconfigloadertemplate.h"
+#include "core/basetieparam.h"
 #include "core/gateconfig.h"
 #include "links/calc/luacalctie.h"
+
+#include <dpdatatype.h>
 
 #include <QDomElement>
 #include <QFileInfo>
@@ -44,7 +47,8 @@ void addModuleDir(LuaCalcTie &tie, const QString &dir)
 }
 
 // One `params` or `results` list into the tie with its forced direction;
-// false when the list fails to load.
+// false when the list fails to load. Parameters of a type the script never
+// sees are warned about.
 bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, LuaCalcTie *tie, quint32 direction)
 {
     auto *unit = new CsvTieUnit(tie);
@@ -54,6 +58,13 @@ bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, LuaC
     }
     unit->setDirection(direction);
     tie->addUnit(unit);
+    for (const BaseTieParam *param : unit->params()) {
+        if (param && !LuaCalcTie::exchangesType(param->metatype()))
+            reportConfigError(kContext,
+                              "Warning loading config: parameter %1 of section luacalc has type %2, which calculations "
+                              "neither read nor write",
+                              {param->description(), DPDataTypeToString(param->metatype())});
+    }
     if (direction & BaseTieUnit::dirFromThis)
         loader.mergeProviders(unit, true);
     return true;

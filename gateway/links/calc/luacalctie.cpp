@@ -5,6 +5,7 @@
 #include "core/clock.h"
 #include "core/diag.h"
 #include "core/regularfile.h"
+#include "core/signrules.h"
 
 #include <dpdatatype.h>
 
@@ -13,7 +14,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cmath>
 #include <algorithm>
@@ -114,6 +114,27 @@ int refuseExit(lua_State *L)
     return luaL_error(L, "os.exit is not available in calculations");
 }
 
+// xpcall() of a bounded interpreter. LuaJIT runs a message handler before
+// it unwinds, with the hook marked active, so the bound would not see an
+// endless handler; this one runs the handler after pcall has returned,
+// where the hook fires again. The results are xpcall's: true and f's
+// results, or false and the handler's first result ("error in error
+// handling" when the handler fails). debug.traceback, which runs no Lua
+// code, and arguments that are no function still go to LuaJIT's own xpcall,
+// so that a traceback shows where the error was raised.
+const char kBoundedXpcall[] =
+    "local pcall, xpcall, traceback, type = pcall, xpcall, debug and debug.traceback, type\n"
+    "local function finish(handler, ok, ...)\n"
+    "  if ok then return true, ... end\n"
+    "  local handled, result = pcall(handler, (...))\n"
+    "  if handled then return false, result end\n"
+    "  return false, 'error in error handling'\n"
+    "end\n"
+    "return function(f, handler, ...)\n"
+    "  if handler == traceback or type(handler) ~= 'function' then return xpcall(f, handler, ...) end\n"
+    "  return finish(handler, pcall(f, ...))\n"
+    "end\n";
+
 // Sets the field `name` of the library table `library` (when there is one)
 // to `function`.
 void replaceFunction(lua_State *L, const char *library, const char *name, lua_CFunction function)
@@ -146,18 +167,6 @@ int panic(lua_State *L)
     std::fprintf(stderr, "LuaCalcTie: unprotected error in the Lua interpreter: %s\n",
                  lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "(no message)");
     return 0;
-}
-
-// What identifies a script's fault across calls: the position Lua's
-// message starts with ("calc.lua:12:"), as the text after it may carry
-// changing values; without a position (error(text, 0)), the text with its
-// numbers left out.
-QString faultPosition(const QString &error)
-{
-    static const QRegularExpression position(QStringLiteral("^[^\\n]*?:\\d+: "));
-    static const QRegularExpression numbers(QStringLiteral("\\d+"));
-    const QRegularExpressionMatch match = position.match(error);
-    return match.hasMatch() ? match.captured(0) : QString(error).remove(numbers);
 }
 
 bool isValuedType(quint32 type)
@@ -239,6 +248,11 @@ bool LuaCalcTie::addModuleDir(const QString &dir)
     return true;
 }
 
+bool LuaCalcTie::exchangesType(quint32 type)
+{
+    return isValuedType(type);
+}
+
 bool LuaCalcTie::changesSearchPath(const QString &dir)
 {
     return dir.contains(QLatin1Char(';')) || dir.contains(QLatin1Char('?'));
@@ -295,6 +309,7 @@ int LuaCalcTie::loadCalcFile(const QString &file, const QString &functionName)
     m_functionDefined = false;
     m_shadowed.clear();
     m_moduleFiles.clear();
+    ++m_loads;
     m_fileName = file;
     m_functionName = functionName;
     m_functionKey = functionName.toUtf8();
@@ -375,6 +390,10 @@ int LuaCalcTie::setupBody(lua_State *L)
         luaJIT_setmode(L, 0, LUAJIT_MODE_ENGINE | LUAJIT_MODE_OFF);
         replaceFunction(L, "jit", "on", &refuseJitOn);
         replaceFunction(L, "debug", "sethook", &refuseSetHook);
+        if (luaL_loadbuffer(L, kBoundedXpcall, sizeof kBoundedXpcall - 1, "=xpcall") != 0)
+            return lua_error(L);
+        lua_call(L, 0, 1);
+        lua_setfield(L, LUA_GLOBALSINDEX, "xpcall");
     }
     return 0;
 }
@@ -563,6 +582,10 @@ void putParamToLua(lua_State *L, const LuaValidTypes &types, LuaCalcTie *tie, co
     }
     qint32 validity = 0;
     std::memcpy(&validity, values + 4, sizeof validity);
+    // Lua counts any validity above 0 as valid: a positive word the gateway
+    // counts invalid goes in as 0. Words of 0 and below go in unchanged.
+    if (validity > 0 && !sign::ValidWord::isValid(static_cast<sign::ValidWord::Word>(validity)))
+        validity = 0;
     if (type == dpdtFloatValid) {
         float value = 0.0f;
         std::memcpy(&value, values, sizeof value);
@@ -791,12 +814,16 @@ void LuaCalcTie::reportFailure(const QString &error, bool aborted)
         ++counters().scriptAborts;
     else
         ++counters().scriptErrors;
+    // Every failed or aborted call of the loaded script is one streak,
+    // wherever it failed: a fault that moves between positions (or between
+    // an error and an abort) with the data is counted in the summary of the
+    // streak's first lines instead of being written every tick.
     const char *logText = aborted ? QT_TRANSLATE_NOOP("LuaCalcTie", "Lua calculation \"%1\" aborted: %2")
                                   : QT_TRANSLATE_NOOP("LuaCalcTie", "Lua calculation \"%1\" failed: %2");
     m_fault.report(QStringLiteral("LuaCalcTie::calulate(): Lua calculation \"%1\" %2: %3")
                        .arg(label(), aborted ? QStringLiteral("aborted") : QStringLiteral("failed"), error),
                    QCoreApplication::translate("LuaCalcTie", logText).arg(label(), error),
-                   (aborted ? QStringLiteral("aborted ") : QStringLiteral("failed ")) + faultPosition(error));
+                   QStringLiteral("call fault of load %1").arg(m_loads));
 }
 
 QString LuaCalcTie::label() const

@@ -83,6 +83,9 @@ public:
     QString fileName() const { return m_fileName; }
     // Directories searched by `require` (package.path), in order.
     const QStringList &moduleDirs() const { return m_moduleDirs; }
+    // True for the data types whose parameters are published to and read
+    // from the script (FLOATVALID, SDWORDVALID).
+    static bool exchangesType(quint32 type);
     // Appends `dir` unless present; returns whether it was added.
     bool addModuleDir(const QString &dir);
     // True when `dir` holds a character that changes the meaning of a
@@ -201,6 +204,9 @@ private:
     // A fault that comes and goes with the data is one streak: it ends only
     // once the calls have run cleanly for the quiet time.
     RepeatedMessage m_fault;
+    // loadCalcFile() calls so far: the faults of each loaded script are one
+    // streak of their own.
+    quint64 m_loads = 0;
 };
 
 #endif // LUACALCTIE_H

@@ -164,6 +164,7 @@ TEST_F(LuaCalcSection, WarnsAboutWhatMisleadsTheScript)
     QDir(dir.path()).mkpath("odd;dir");
     write("odd;dir/calc.lua", "function calculate() end");
     write("in.csv", "index,type,kks\n1,FLOATVALID,math\n");
+    write("results.csv", "index,type,kks\n1,FLOATVALID,F\n2,SDWORD,S\n");
     ASSERT_TRUE(load("<luacalc>" + lists() + "<calcfile file='odd;dir/calc.lua' function='compute'/></luacalc>"));
     expectReported("Warning loading config: the module directory \"" + dir.filePath("odd;dir")
                    + "\" of section \"luacalc\" holds \";\" or \"?\", which change the meaning of the module search "
@@ -172,4 +173,6 @@ TEST_F(LuaCalcSection, WarnsAboutWhatMisleadsTheScript)
                    "calculations do nothing");
     expectReported("Warning loading config: parameter kks=math is published as \"math\", which hides the script's "
                    "global table of that name");
+    expectReported("Warning loading config: parameter kks=S of section luacalc has type SDWORD, which calculations "
+                   "neither read nor write");
 }

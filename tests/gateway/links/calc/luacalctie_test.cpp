@@ -46,6 +46,9 @@ TEST_F(Exchange, InputsArePublishedUnderEveryIdentifierAsOneValue)
     set(f, 2.5f, -1);
     run();
     EXPECT_EQ(signOf(fOut), 0);
+    set(f, 2.5f, 2); // and so does any word but 1
+    run();
+    EXPECT_EQ(signOf(fOut), 0);
 
     // With only the IID flag the other names are no longer published.
     tie.setNameFlags(LuaCalcTie::nfIID);
@@ -381,6 +384,18 @@ TEST_F(ScriptFaults, RunTimeErrorIsReportedOnceAndConvertsNothing)
     // The earlier streak's summary, then this one's first line only.
     ASSERT_EQ(log.lines().size(), 3) << qPrintable(log.lines().join('\n'));
     EXPECT_TRUE(log.lines().at(2).endsWith("failed: v=1")) << qPrintable(log.lines().at(2));
+
+    // So is a fault that moves between lines, or between an error and an abort.
+    log.clear();
+    tie.setInstructionLimit(100000);
+    ASSERT_EQ(load("function calculate()\n  local m = FAIL:x() % 3\n  if m == 0 then error('a') end\n"
+                   "  if m == 1 then error('b') end\n  while true do end\nend\n"),
+              LuaCalcTie::lrOk);
+    for (int k = 0; k < 12; ++k) {
+        set(fail, k);
+        run();
+    }
+    EXPECT_LE(log.lines().size(), 2) << qPrintable(log.lines().join('\n')); // the earlier summary, one line
 }
 
 // No error of a script reaches the interpreter's panic handler: metamethods
@@ -444,7 +459,7 @@ TEST_F(ScriptFaults, StackStaysEmptyOverManyCalls)
 // Endless loops are aborted although the library compiles hot loops (which
 // then no longer call the count hook): in the calculation, behind the
 // script's own pcall, in a coroutine, after the script tried to replace the
-// hook, and in the main chunk.
+// hook, in an xpcall message handler, and in the main chunk.
 TEST_F(Bounds, EndlessLoopsAreAborted)
 {
     tie.setInstructionLimit(1000000);
@@ -457,11 +472,12 @@ TEST_F(Bounds, EndlessLoopsAreAborted)
                    "  if m == 3 then coroutine.wrap(function() while true do end end)() end\n"
                    "  if m == 4 then jit.on() end\n"
                    "  if m == 5 then pcall(debug.sethook); while true do end end\n"
+                   "  if m == 6 then xpcall(function() while true do end end, function() while true do end end) end\n"
                    "  R = m\n"
                    "end\n"),
               LuaCalcTie::lrOk);
     quint64 aborts = 0;
-    for (int m : {1, 2, 3, 5}) {
+    for (int m : {1, 2, 3, 5, 6}) {
         set(mode, m);
         run();
         EXPECT_TRUE(tie.failing()) << m;
@@ -474,6 +490,8 @@ TEST_F(Bounds, EndlessLoopsAreAborted)
     EXPECT_TRUE(messages.containsPart("calc.lua:1: the function starting here was aborted: it ran more than 1000000 "
                                       "instructions (instructionlimit)"))
         << qPrintable(messages.texts().join('\n'));
+    clock.advance(RepeatedMessage::DefaultQuietMs); // the aborts' streak ends
+    tie.calulate();
     set(mode, 4);
     run();
     EXPECT_TRUE(messages.containsPart("jit.on: the JIT compiler stays off")) << qPrintable(messages.texts().join('\n'));
