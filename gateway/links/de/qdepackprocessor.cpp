@@ -188,6 +188,7 @@ void QDEParamPackProcessor::slotPacketReceived(const QByteArray &pack)
     beginPack(type);
     reader.begin(bytes);
     DEPackParam param;
+    bool badMsecs = false;
     for (;;) {
         const DEParamPackReader::Step step = reader.next(param);
         if (step == DEParamPackReader::End)
@@ -209,10 +210,15 @@ void QDEParamPackProcessor::slotPacketReceived(const QByteArray &pack)
         }
         if (step == DEParamPackReader::BadMsecs) {
             PACK_DEBUG(2, "parameter %u with %u milliseconds ... ignore it", param.index, param.msecs);
+            badMsecs = true;
             continue;
         }
         const bool useNow = !param.ownTime && h.commonTimeType == DEPack::TimeNone;
         processParameter(type, param.index, param.value, bytes, useNow ? now : timeOf(param.seconds, param.msecs));
     }
+    // A pack whose values were dropped for their time counts once, as one
+    // whose common time is bad does.
+    if (badMsecs)
+        countDropped();
     finishPack();
 }

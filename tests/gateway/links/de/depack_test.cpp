@@ -255,6 +255,7 @@ TEST_F(DEPack_, MillisecondsOfAThousandOrMoreAreNeverUsed)
     processor.receive(pack.frame());
     ASSERT_EQ(processor.indices(), (QVector<quint32>{3}));
     EXPECT_EQ(processor.params[0].time, utc(2024, 5, 1, 12, 0, 1, 999));
+    EXPECT_EQ(processor.counters.framesDropped, 1u); // once for the pack (it was not counted)
 
     // A common time that every parameter would use drops the pack.
     RawPack common;
@@ -263,4 +264,5 @@ TEST_F(DEPack_, MillisecondsOfAThousandOrMoreAreNeverUsed)
     common.param(4, kOne);
     processor.receive(common.frame());
     EXPECT_EQ(processor.indices(), (QVector<quint32>{3}));
+    EXPECT_EQ(processor.counters.framesDropped, 2u);
 }
