@@ -133,9 +133,12 @@ void QDEProtocol::drain(int msecs)
                 break;
         }
     }
-    for (QDESocket *socket : qAsConst(m_sockets))
-        if (socket)
+    for (QDESocket *socket : qAsConst(m_sockets)) {
+        if (socket) {
+            socket->countWaitingAsUnsent();
             socket->disconnectFromHost();
+        }
+    }
 }
 
 void QDEProtocol::slotConnectionClosed(QDESocket *socket)

@@ -54,8 +54,9 @@ public:
     bool sendPacketTo(QDESocket *socket, const QByteArray &frame);
     // Waits, at most `msecs` in all, until every connected socket has handed
     // what was written on it to the system, then closes each connection
-    // gracefully (what was handed on still reaches the peer). Used before the
-    // protocol goes while the gateway runs on.
+    // gracefully (what was handed on still reaches the peer; what still waits
+    // is counted as unsent). Used before the protocol goes while the gateway
+    // runs on.
     void drain(int msecs);
 
 signals:

@@ -130,6 +130,8 @@ void QDESocket::noteConnected()
     m_connectedAt = m_lastActivity;
     m_lastWrite = -1;
     m_writtenThisSend = 0;
+    m_firstSend = true;
+    m_firstSendAllowance = 0;
     m_steady = false;
     m_connectFault.clear();
     if (m_everConnected && m_counters)
@@ -256,9 +258,13 @@ qint64 QDESocket::sendFrame(const QByteArray &frame)
     // read: those of this send (written first in line after them) cannot
     // have left yet. So a send longer than the bound still goes to a peer
     // that keeps up, and a bound below the largest pack cuts no connection.
+    // A snapshot larger than the bound would otherwise be cut at every
+    // next send and sent again on the reconnect, for ever.
     const qint64 pending = bytesToWrite();
+    if (!m_firstSend && m_firstSendAllowance > 0 && pending < m_maxPendingWrite)
+        m_firstSendAllowance = 0;
     const qint64 earlier = pending - m_writtenThisSend;
-    if (earlier > 0 && pending + frame.size() > m_maxPendingWrite) {
+    if (earlier > 0 && pending + frame.size() > m_maxPendingWrite + m_firstSendAllowance) {
         // What waits and the frame go unsent and are counted. The message
         // is one streak for as long as the peer stalls, across the cuts
         // and reconnects, so a peer that never reads writes no line per cut.
@@ -276,13 +282,27 @@ qint64 QDESocket::sendFrame(const QByteArray &frame)
     }
     m_lastWrite = Clock::monotonicMsecs();
     const qint64 written = write(frame);
-    if (written > 0)
+    if (written > 0) {
         m_writtenThisSend += written;
+        if (m_firstSend)
+            m_firstSendAllowance += written;
+    }
     if (written > 0 && m_counters) {
         ++m_counters->framesOut;
         m_counters->bytesOut += static_cast<quint64>(written);
     }
     return written;
+}
+
+void QDESocket::countWaitingAsUnsent()
+{
+    const qint64 left = bytesToWrite();
+    if (left <= 0 || state() != ConnectedState)
+        return;
+    if (m_counters)
+        m_counters->bytesUnsent += static_cast<quint64>(left);
+    emit signalMsgForProtocol(
+        tr("Connection to %1 closed with %2 bytes the peer did not take").arg(endpoint(), QString::number(left)));
 }
 
 void QDESocket::slotTick()

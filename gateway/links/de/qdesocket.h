@@ -56,8 +56,18 @@ public:
     qint64 sendFrame(const QByteArray &frame);
     // Starts a send: the frames written from now on have had no chance to
     // leave yet, so they are never weighed against each other, only against
-    // what earlier sends left waiting. A new connection starts one itself.
-    void beginSend() { m_writtenThisSend = 0; }
+    // what earlier sends left waiting. A new connection starts one itself;
+    // what that first send (the snapshot) wrote is allowed beyond the bound
+    // until what waits has once fallen below the bound.
+    // The connection is closed for good (a stop, or its tie replaced) while
+    // bytes still wait to be written: they are counted in bytesUnsent and
+    // said once, as they go with the connection.
+    void countWaitingAsUnsent();
+    void beginSend()
+    {
+        m_writtenThisSend = 0;
+        m_firstSend = false;
+    }
 
     QString host() const { return m_host; }
     quint16 port() const { return m_port; }
@@ -131,6 +141,10 @@ private:
     qint64 m_lastWrite = -1;
     // Bytes written since beginSend().
     qint64 m_writtenThisSend = 0;
+    // The connection's first send is under way; the bytes it wrote, allowed
+    // beyond the bound until what waits falls below it.
+    bool m_firstSend = false;
+    qint64 m_firstSendAllowance = 0;
     int m_lastSeenState = UnconnectedState;
     int m_timeout = DefaultTimeout;
     int m_keepAlive = DefaultKeepAlivePeriod;

@@ -229,6 +229,22 @@ TEST_F(DESocket_, ASendLongerThanTheWriteBoundGoesWhenNothingEarlierWaits)
     EXPECT_EQ(peer.frames(0, 7).first(), frame);
     EXPECT_EQ(socket->state(), QAbstractSocket::ConnectedState);
     EXPECT_EQ(counters.bytesUnsent, 0u);
+
+    // A new connection's first send (its snapshot) still waiting is no
+    // stall at the next send (that cut it and sent it again on every
+    // reconnect); past it, the bound holds.
+    QDESocket *fresh = connectSocket();
+    peer.stopReading();
+    const QByteArray snapshot = buildDEFrame(7, QByteArray(8 << 20, 's'));
+    EXPECT_EQ(fresh->sendFrame(snapshot), snapshot.size());
+    QCoreApplication::processEvents();
+    fresh->beginSend();
+    EXPECT_EQ(fresh->sendFrame(frame), frame.size());
+    for (int i = 0; i < 100 && fresh->state() == QAbstractSocket::ConnectedState; ++i) {
+        fresh->beginSend();
+        fresh->sendFrame(frame);
+    }
+    EXPECT_NE(fresh->state(), QAbstractSocket::ConnectedState);
 }
 
 TEST_F(DESocket_, ASocketStuckClosingIsAbortedAfterTheTimeout)

@@ -425,6 +425,7 @@ TEST_F(DETie_, ValuesRefusedByAStalledPeerAreNotCountedAsSent)
     // Fill what may wait for the control peer, past what the system takes.
     socket(1)->setMaxPendingWriteBytes(64 * 1024);
     const QByteArray filler = buildDEFrame(7, QByteArray(32 * 1024 * 1024, 'z'));
+    socket(1)->beginSend(); // an earlier tick's send, not the connection's snapshot
     ASSERT_EQ(socket(1)->sendFrame(filler), filler.size());
     QCoreApplication::processEvents();
     ASSERT_GT(socket(1)->bytesToWrite(), 0);
@@ -436,4 +437,11 @@ TEST_F(DETie_, ValuesRefusedByAStalledPeerAreNotCountedAsSent)
     EXPECT_EQ(tie(1)->counters().unitsSent, unitsSent);
     EXPECT_GT(tie(1)->counters().bytesUnsent, 0u);
     EXPECT_EQ(socket(1)->state(), QAbstractSocket::UnconnectedState);
+
+    // What still waits when a tie goes (a stop, a reload) is counted too.
+    plant.stopReading();
+    socket(0)->beginSend();
+    ASSERT_EQ(socket(0)->sendFrame(filler), filler.size());
+    tie(0)->drain();
+    EXPECT_GT(tie(0)->counters().bytesUnsent, 0u);
 }
