@@ -10,6 +10,10 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // Neither signal ends the program: SIGHUP reads the configuration again, a closed
 // standard error only loses the diagnostics; the records go on, and a
 // SIGTERM afterwards still stops it cleanly.
@@ -20,15 +24,30 @@ TEST(SignalFaults, HangupAndAClosedStandardErrorNeitherEndNorStopTheProgram)
     const QString table = tree.root() + "/clock.txt";
     ASSERT_TRUE(tree.writeConfig("ferrox.cfg", "<config><misc><locale lang='en'/></misc><service/>"
                                                    + clockTableSection(tree, table) + "</config>"));
+    // Standard error is a FIFO this test reads (the program inherits no
+    // reader of it), so that closing it leaves the program's writes without
+    // a reader (closeReadChannel() only stops QProcess from reading its
+    // pipe, which stays open).
+    const QByteArray fifo = QFile::encodeName(tree.root() + "/stderr.fifo");
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const auto drained = [&reader](bool done) {
+        char buffer[65536];
+        while (::read(reader, buffer, sizeof buffer) > 0) {
+        }
+        return done;
+    };
     QProcess program;
+    program.setStandardErrorFile(QFile::decodeName(fifo), QIODevice::Append);
     tree.start(program, {"-D", "3"}); // plenty of diagnostics on standard error
     ASSERT_TRUE(program.waitForStarted(5000));
-    ASSERT_TRUE(waitFor([&] { return clockRecords(readFile(table)) >= 1; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return drained(clockRecords(readFile(table)) >= 1); }, 15000));
 
     ::kill(static_cast<pid_t>(program.processId()), SIGHUP);
-    EXPECT_TRUE(waitFor([&] { return tree.readLog().contains("\tSIGHUP received: the configuration is read again"); }, 5000))
+    EXPECT_TRUE(waitFor([&] { return drained(tree.readLog().contains("\tSIGHUP received: the configuration is read again")); }, 5000))
         << tree.readLog().constData();
-    program.closeReadChannel(QProcess::StandardError); // the reader of the pipe is gone
+    ::close(reader); // the reader of standard error is gone
     const int before = clockRecords(readFile(table));
     EXPECT_TRUE(waitFor([&] { return clockRecords(readFile(table)) >= before + 2; }, 10000));
     ASSERT_EQ(program.state(), QProcess::Running);
