@@ -123,6 +123,7 @@ void FerroxApplication::slotTimerTick()
     // A reload asked for meanwhile waits for the end of the cycle.
     const ConfigReload::CycleScope cycle(m_reload);
     runMainCycle(FerroxConfig::instance().ties());
+    WarningLog::endQuietStreaks();
     m_monitor->tickDone(duration.nsecsElapsed() / 1000);
 }
 

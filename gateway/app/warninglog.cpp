@@ -119,6 +119,22 @@ void updateInstallation()
 
 } // namespace
 
+void WarningLog::endQuietStreaks()
+{
+    HandlerState &s = state();
+    QMutexLocker lock(&s.mutex);
+    if (s.counted.isEmpty())
+        return;
+    t_copying = true;
+    for (auto it = s.counted.begin(); it != s.counted.end();) {
+        if (it.value()->clearWhenQuiet() || !it.value()->active())
+            it = s.counted.erase(it);
+        else
+            ++it;
+    }
+    t_copying = false;
+}
+
 WarningLog::Scope::Scope()
 {
     ++state().scopes;

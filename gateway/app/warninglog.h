@@ -33,6 +33,11 @@ public:
     Scope &operator=(const Scope &) = delete;
 };
 
+// Ends the counts of texts not warned about again for the quiet time, with
+// their summaries, so a burst is summed up when it stops rather than at the
+// text's next warning hours later (or at the stop). Called every main cycle.
+void endQuietStreaks();
+
 // Drops debug and info messages instead of handing them on, or hands them on
 // again.
 void setDebugOutputDropped(bool dropped);

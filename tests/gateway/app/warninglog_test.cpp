@@ -34,6 +34,16 @@ TEST(WarningLog, WarningsReachTheLogOnceAndStillReachStandardError)
     EXPECT_EQ(messages.warnings().count(QStringLiteral("disk 2 is full")), 7);
     EXPECT_TRUE(messages.contains(QStringLiteral("only a diagnostic")));
     EXPECT_TRUE(messages.contains(QStringLiteral("after the scope")));
+
+    // A burst that stops is summed up once it has been quiet, not at the
+    // text's next warning or the end.
+    log.clear();
+    const WarningLog::Scope scope;
+    for (int i = 0; i < 3; ++i)
+        GATE_WARN("x");
+    clock.advance(61 * 1000);
+    WarningLog::endQuietStreaks();
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("x"), QStringLiteral("x (repeated 2 times)")}));
 }
 
 TEST(WarningLog, CopiesMadeBeforeTheLogHasANameAreHeldWithTheirTime)
