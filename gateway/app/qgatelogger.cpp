@@ -4,12 +4,14 @@
 #include "core/diag.h"
 #include "core/regularfile.h"
 
-#include <QFile>
-#include <QTextStream>
+#include <QTextCodec>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <datetimefunctions.h>
@@ -51,27 +53,28 @@ bool QGateLogger::writeHeld(QString &reason)
     const int fd = openRegularFile(m_fileName, O_WRONLY | O_APPEND | O_CREAT, &reason);
     if (fd < 0)
         return false;
-    QFile file;
-    // Unbuffered: each line reaches the file, or fails, as it is written.
-    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered,
-                   QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        reason = file.errorString();
-        return false;
-    }
-    QTextStream out(&file);
+    // Each line reaches the file whole, or not at all (a full disk cuts back
+    // what went out of it), in the locale's encoding.
+    QTextCodec *codec = QTextCodec::codecForLocale();
     int written = 0;
+    int cause = 0;
     for (const Line &line : qAsConst(m_held)) {
-        out << getDTstring(line.stamp) << '\t' << line.text << '\n';
-        out.flush();
-        if (out.status() != QTextStream::Ok || file.error() != QFileDevice::NoError)
+        struct stat st;
+        if (::fstat(fd, &st) != 0) {
+            cause = errno;
+            break;
+        }
+        const QByteArray bytes = codec->fromUnicode(getDTstring(line.stamp) + QLatin1Char('\t') + line.text
+                                                    + QLatin1Char('\n'));
+        if (!appendWhole(fd, static_cast<qint64>(st.st_size), bytes, m_fileName, &cause))
             break;
         ++written;
     }
+    ::close(fd);
     m_held.remove(0, written);
     if (m_held.isEmpty())
         return true;
-    reason = file.errorString();
+    reason = QString::fromLocal8Bit(std::strerror(cause));
     return false;
 }
 

@@ -1,5 +1,7 @@
 #include "core/regularfile.h"
 
+#include "core/diag.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -58,6 +60,26 @@ bool openRegularFileForReading(QFile &file, QString *reason, QIODevice::OpenMode
             *reason = file.errorString();
         ::close(fd);
         return false;
+    }
+    return true;
+}
+
+bool appendWhole(int fd, qint64 sizeBefore, const QByteArray &bytes, const QString &path, int *cause)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (cause)
+                *cause = n < 0 ? errno : EIO;
+            if (done > 0 && ::ftruncate(fd, static_cast<off_t>(sizeBefore)) != 0)
+                GATE_WARN("appendWhole(): cannot cut \"%s\" back to %lld bytes: %s", qUtf8Printable(path),
+                          static_cast<long long>(sizeBefore), std::strerror(errno));
+            return false;
+        }
+        done += n;
     }
     return true;
 }

@@ -20,4 +20,12 @@ int openRegularFile(const QString &name, int flags, QString *reason, struct stat
 bool openRegularFileForReading(QFile &file, QString *reason, QIODevice::OpenMode mode = QIODevice::ReadOnly,
                                struct stat *st = nullptr);
 
+// Appends `bytes` whole to `fd` (opened with O_APPEND, `sizeBefore` bytes
+// long before): a write that stops short (a signal) goes on with the rest;
+// one that fails (a full disk, a size limit) cuts the file back to
+// `sizeBefore`, so that no part of `bytes` stays. False on failure, with the
+// errno value in `cause`; a cut back that fails too is warned about, naming
+// `path`.
+bool appendWhole(int fd, qint64 sizeBefore, const QByteArray &bytes, const QString &path, int *cause);
+
 #endif // REGULARFILE_H

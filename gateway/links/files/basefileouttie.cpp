@@ -104,29 +104,10 @@ bool BaseFileOutTie::appendToFile(const QString &path, const QByteArray &bytes, 
     }
     if (identity)
         *identity = FileIdentity::of(st);
-    // Unbuffered: what the call does not take is never written later.
-    // A write that stops short (a signal) goes on with the rest; one that
-    // fails leaves the reason (a full disk, a size limit) in errno.
-    qint64 done = 0;
     int cause = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            cause = n < 0 ? errno : EIO;
-            break;
-        }
-        done += n;
-    }
-    bool ok = done == bytes.size();
-    if (!ok) {
-        if (done > 0 && ::ftruncate(fd, st.st_size) != 0)
-            GATE_WARN("BaseFileOutTie::appendToFile(): cannot cut \"%s\" back to %lld bytes: %s", qUtf8Printable(path),
-                      static_cast<long long>(st.st_size), std::strerror(errno));
-        if (error)
-            *error = systemError(cause);
-    }
+    bool ok = appendWhole(fd, static_cast<qint64>(st.st_size), bytes, path, &cause);
+    if (!ok && error)
+        *error = systemError(cause);
     if (::close(fd) != 0 && ok) {
         if (error)
             *error = systemError(errno);

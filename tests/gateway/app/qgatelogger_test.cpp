@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -46,6 +51,33 @@ TEST(QGateLogger, AppendsStampedLinesInOrderAndRecreatesARemovedFile)
     ASSERT_TRUE(QFile::remove(path));
     logger.Log(t, QStringLiteral("again"));
     EXPECT_EQ(readLines(path), QStringList({"06-12-2026 19:24:43.120 +0300\tagain"}));
+}
+
+// A line the file takes only part of (here a file size limit) leaves none
+// of it, so the line written later is whole (the fragment stayed, or the
+// rest was lost).
+TEST(QGateLogger, ALineTheFileTakesOnlyPartOfIsWrittenWholeLater)
+{
+    ScopedTimeZone tz("UTC0");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ferrox.log");
+    MessageCapture messages;
+    QGateLogger logger;
+    logger.setFileName(path);
+    const QDateTime t(QDate(2026, 12, 6), QTime(16, 24, 43, 120), Qt::UTC);
+    logger.Log(t, QStringLiteral("first"));
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit limit = old;
+    limit.rlim_cur = static_cast<rlim_t>(QFileInfo(path).size() + 10);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    logger.Log(t, QString(60, QLatin1Char('x')));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    logger.Log(t, QStringLiteral("next"));
+    const QString stamp = QStringLiteral("06-12-2026 16:24:43.120 +0000\t");
+    EXPECT_EQ(readLines(path), QStringList({stamp + "first", stamp + QString(60, QLatin1Char('x')), stamp + "next"}));
 }
 
 TEST(QGateLogger, UnwritableFileIsReportedOnceAndItsLinesHeldUntilItCanBeWritten)
