@@ -144,6 +144,8 @@ void MqttTie::pollAndConvert()
         m_connection->service();
     else
         start();
+    if (!m_payloadRecovering.isEmpty())
+        endPayloadFaultsIfRecovered();
     BaseTie::pollAndConvert();
 }
 
@@ -367,5 +369,19 @@ void MqttTie::mqttMessage(const QByteArray &topic, const QByteArray &payload)
         // every message: the topic makes the streak.
         reportKeyed(fault, topicText, kBadPayload, name(), topicText, refusal);
     else if (fault.active())
-        recover(fault, kGoodPayload, name(), topicText);
+        m_payloadRecovering.insert(it.key());
+    endPayloadFaultsIfRecovered();
+}
+
+void MqttTie::endPayloadFaultsIfRecovered()
+{
+    for (auto it = m_payloadRecovering.begin(); it != m_payloadRecovering.end();) {
+        RepeatedMessage &fault = m_payloadFaults[*it];
+        if (fault.quietFor(PayloadRecoveredAfterMs)) {
+            recover(fault, kGoodPayload, name(), QString::fromUtf8(*it));
+            it = m_payloadRecovering.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QVector>
 
 class CsvTieParam;
@@ -107,6 +108,10 @@ public:
 
     // Largest payload a "/set" topic accepts.
     static constexpr int MaxSetPayload = 64 * 1024;
+    // A set topic whose payloads were refused takes values again once it took
+    // one and refused none for this long (senders that alternate would
+    // otherwise write two lines a pair of messages).
+    static constexpr qint64 PayloadRecoveredAfterMs = 10000;
 
     // The topic level that names `param`: its KKS, else its IID, else its
     // index; empty when it has none of them.
@@ -134,6 +139,9 @@ private:
     void pump();
     void queueValue(const QByteArray &topic, const BaseTieParam &param);
     QString name() const;
+    // Ends the payload fault of every topic in m_payloadRecovering that
+    // refused nothing for PayloadRecoveredAfterMs.
+    void endPayloadFaultsIfRecovered();
 
     // One parameter written from a "/set" topic.
     struct Target {
@@ -146,6 +154,7 @@ private:
     QMqttConnection *m_connection;
     QHash<QByteArray, QVector<Target>> m_targets; // by "/set" topic
     QHash<QByteArray, RepeatedMessage> m_payloadFaults; // by topic
+    QSet<QByteArray> m_payloadRecovering; // faulty topics that took a value since
     RepeatedMessage m_overflow;
     RepeatedMessage m_refusedMessage;
     quint64 m_droppedThisSend;

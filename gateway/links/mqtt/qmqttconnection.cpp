@@ -180,6 +180,10 @@ void QMqttConnection::service()
         }
         break;
     case phConnected: {
+        if (m_fault.active() && now - m_connectedAtMs >= StableConnectionMs) {
+            const Texts t = texts(kConnected, m_name, broker());
+            m_fault.clear(t.warning, t.log);
+        }
         const int rc = mosquitto_loop_misc(m_mosq);
         afterLoop(rc, errno);
         break;
@@ -453,7 +457,10 @@ void QMqttConnection::accepted()
     m_subscriptionsRefused = false;
     const Texts t = texts(kConnected, m_name, broker());
     GATE_DEBUG(1, "%s", qUtf8Printable(t.warning));
-    if (!m_fault.clear(t.warning, t.log))
+    // After a fault the streak ends once the connection has stayed up
+    // (service()): a broker that takes the session and drops it again (a
+    // second client of the same id) would otherwise write two lines a flap.
+    if (!m_fault.active())
         gateLog(t.log);
     mosquitto_publish(m_mosq, nullptr, m_statusTopic.constData(), int(sizeof kOnline - 1), kOnline, 1, true);
     subscribeAll();

@@ -78,7 +78,8 @@ public:
     // failure up to the last one.
     static constexpr qint64 FirstRetryDelayMs = 1000;
     static constexpr qint64 MaxRetryDelayMs = 30000;
-    // A connection that stayed up this long starts the back-off anew when lost.
+    // A connection that stayed up this long starts the back-off anew when
+    // lost, and ends the fault streak of the attempts before it.
     static constexpr qint64 StableConnectionMs = 10000;
     // An attempt not answered within this (lookup included) is given up.
     static constexpr qint64 ConnectTimeoutMs = 15000;

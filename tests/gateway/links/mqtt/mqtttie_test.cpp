@@ -115,11 +115,32 @@ TEST_F(MqttTieTest, TheBrokerSaysOfflineWhenTheConnectionBreaks)
     ASSERT_TRUE(waitPayloads("plant/gw1/status", 1));
     // Another client with the same identifier takes the session over: the
     // broker ends the tie's connection without a goodbye and sends its will.
-    MqttSubscriber intruder("gw1-client");
-    ASSERT_TRUE(intruder.connect(broker->plainPort(), "nothing"));
-    ASSERT_TRUE(waitPayloads("plant/gw1/status", 2));
-    EXPECT_EQ(subscriber.payloads("plant/gw1/status").last(), "offline");
-    EXPECT_TRUE(waitUntil([this] { return mqtt()->state() == 2; }));
+    {
+        MqttSubscriber intruder("gw1-client");
+        ASSERT_TRUE(intruder.connect(broker->plainPort(), "nothing"));
+        ASSERT_TRUE(waitPayloads("plant/gw1/status", 2));
+        EXPECT_EQ(subscriber.payloads("plant/gw1/status").last(), "offline");
+        EXPECT_TRUE(waitUntil([this] { return mqtt()->state() == 2; }));
+    }
+    // Sessions taken back and lost again before they stood are one streak:
+    // one line for the loss, none for every flap, one when it stands.
+    for (int flap = 0; flap < 2; ++flap) {
+        clock.advance(QMqttConnection::MaxRetryDelayMs);
+        tick();
+        ASSERT_TRUE(waitConnected());
+        MqttSubscriber intruder("gw1-client");
+        ASSERT_TRUE(intruder.connect(broker->plainPort(), "nothing"));
+        ASSERT_TRUE(waitUntil([this] { return mqtt()->state() == 2; }));
+    }
+    clock.advance(QMqttConnection::MaxRetryDelayMs);
+    tick();
+    ASSERT_TRUE(waitConnected());
+    const QStringList lost = messages.warnings().filter(" lost: ");
+    EXPECT_EQ(lost.size() - lost.filter("(repeated").size(), 1) << qPrintable(lost.join('\n'));
+    EXPECT_EQ(log.lines().filter("connected to broker").size(), 1);
+    clock.advance(QMqttConnection::StableConnectionMs);
+    tick();
+    EXPECT_EQ(log.lines().filter("connected to broker").size(), 2);
 }
 
 TEST_F(MqttTieTest, AtQualityZeroValuesGoOutWithoutAcknowledgement)
@@ -177,7 +198,17 @@ TEST_F(MqttTieTest, ASetMessageReachesAConsumerOfAnotherTieAndABadOneChangesNoth
     ASSERT_TRUE(waitUntil([this] { return counters().messagesDropped == 2; }));
     EXPECT_EQ(messages.count(warning), 1) << qPrintable(messages.warnings().join('\n'));
     EXPECT_TRUE(log.contains(warning));
+    // A sender that alternates good and bad payloads is one streak; the
+    // topic takes values again once it refused none for a while.
+    for (const char *payload : {"85.5", "eighty", "85.5", "eighty", "85.5"})
+        ASSERT_TRUE(subscriber.publish("plant/gw1/SP1/set", payload));
+    ASSERT_TRUE(waitUntil([this] { return counters().messagesDropped == 4 && counters().valuesReceived == 5; }));
+    EXPECT_EQ(messages.count(warning), 1) << qPrintable(messages.warnings().join('\n'));
     tick();
+    EXPECT_EQ(log.lines().filter("takes values again").size(), 0);
+    clock.advance(MqttTie::PayloadRecoveredAfterMs);
+    tick();
+    EXPECT_EQ(log.lines().filter("takes values again").size(), 1);
     EXPECT_FLOAT_EQ(floatValue(sp1), 85.5f);
 
     // While the broker is away the commands are not valid; back, they are again.
