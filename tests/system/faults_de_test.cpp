@@ -231,13 +231,15 @@ protected:
         ASSERT_NE(pid, 0);
     }
     QJsonObject status() const { return QJsonDocument::fromJson(tree.run({"-s"}).out).object(); }
-    QJsonObject counters() const
+    // The DE tie in the status.
+    QJsonObject plant() const
     {
         for (const QJsonValue tie : status().value("ties").toArray())
             if (tie.toObject().value("id").toString() == QLatin1String("plant"))
-                return tie.toObject().value("counters").toObject();
+                return tie.toObject();
         return QJsonObject();
     }
+    QJsonObject counters() const { return plant().value("counters").toObject(); }
     double counter(const char *name) const { return counters().value(QLatin1String(name)).toDouble(); }
     QByteArray log() const { return tree.readLog(); }
 };
@@ -492,6 +494,7 @@ TEST_F(DeFaults, APeerThatStopsReadingBoundsWhatWaitsAndCountsWhatIsDropped)
     const QByteArray stallText = "closed: the peer does not take what is sent (more than " + QByteArray::number(limit)
         + " bytes wait to be written)\n";
     EXPECT_EQ(log().count(stallText), 1) << log().constData();
+    EXPECT_TRUE(plant().value("delivery_failing").toBool());
 #ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(peak - baseline, limit + 4 * 1024 * 1024) << baseline << " bytes resident before";
 #endif
@@ -505,6 +508,7 @@ TEST_F(DeFaults, APeerThatStopsReadingBoundsWhatWaitsAndCountsWhatIsDropped)
     EXPECT_TRUE(waitFor([&] { return log().contains("the peer takes what is sent again"); }, 15000))
         << log().constData();
     EXPECT_EQ(log().count(stallText), 1);
+    EXPECT_FALSE(plant().value("delivery_failing").toBool());
     EXPECT_EQ(counter("bytes_unsent"), unsent);
     EXPECT_EQ(status().value("cycle").toObject().value("overruns").toDouble(), 0);
 }

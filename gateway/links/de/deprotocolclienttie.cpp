@@ -5,6 +5,8 @@
 #include "links/de/qdeprotocol.h"
 #include "links/de/qdesocket.h"
 
+#include <algorithm>
+
 DEProtocolClientTie::DEProtocolClientTie(QObject *parent)
     : BaseDEProtocolTie(parent)
     , m_protocol(new QDEProtocol(this))
@@ -71,6 +73,12 @@ int DEProtocolClientTie::connectionState(int index) const
 int DEProtocolClientTie::connectedCount() const
 {
     return m_protocol->connectedCount();
+}
+
+bool DEProtocolClientTie::deliveryFailing() const
+{
+    const QList<QDESocket *> &sockets = m_protocol->sockets();
+    return std::any_of(sockets.begin(), sockets.end(), [](const QDESocket *s) { return s->writeFailing(); });
 }
 
 void DEProtocolClientTie::registerProcessor(QDEPackProcessorBase *processor)

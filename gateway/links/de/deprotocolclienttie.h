@@ -27,6 +27,9 @@ public:
     int addConnection(const QString &host, quint16 port) override;
     int connectionState(int index) const override;
     int connectedCount() const override;
+    // True while a peer does not take what is sent (its connection was cut
+    // for what waited and the stall has not ended).
+    bool deliveryFailing() const override;
     // Hands on what was sent (at most DrainMsecs) and closes the connections gracefully.
     void drain() override;
     static constexpr int DrainMsecs = 1000;

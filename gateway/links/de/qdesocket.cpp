@@ -158,7 +158,15 @@ void QDESocket::slotError(QAbstractSocket::SocketError)
     if (!m_connect || m_lastSeenState == ConnectedState)
         return;
     GATE_DEBUG(1, "QDESocket (%s:%u): %s", qUtf8Printable(m_host), m_port, qUtf8Printable(errorString()));
-    m_connectFault.report(tr("Cannot connect to %1:%2: %3").arg(m_host, QString::number(m_port), errorString()));
+    reportConnectFault(errorString());
+}
+
+void QDESocket::reportConnectFault(const QString &why)
+{
+    // One streak whatever the reason: a peer switched off answers with an
+    // error or not at all, whichever comes first, attempt by attempt.
+    const QString text = tr("Cannot connect to %1:%2: %3").arg(m_host, QString::number(m_port), why);
+    m_connectFault.report(text, text, QStringLiteral("connect"));
 }
 
 void QDESocket::protocolError(const QByteArray &debug, const QString &operatorText)
@@ -325,9 +333,7 @@ void QDESocket::slotTick()
             GATE_DEBUG(1, lookup ? "QDESocket (%s:%u): Timeout while host lookup"
                                  : "QDESocket (%s:%u): Timeout while connecting to host",
                        qUtf8Printable(m_host), m_port);
-            m_connectFault.report(tr("Cannot connect to %1:%2: %3")
-                                      .arg(m_host, QString::number(m_port),
-                                           lookup ? tr("no answer to the host lookup") : tr("no answer from the host")));
+            reportConnectFault(lookup ? tr("no answer to the host lookup") : tr("no answer from the host"));
             abort();
         }
         return;

@@ -69,6 +69,10 @@ public:
         m_firstSend = false;
     }
 
+    // True from a cut for what waited to be written until the peer takes
+    // what is sent again.
+    bool writeFailing() const { return m_writeFault.active(); }
+
     QString host() const { return m_host; }
     quint16 port() const { return m_port; }
     // "host:port" of the peer, for messages.
@@ -119,6 +123,9 @@ private:
     void noteConnected();
     // The peer's name (or address) as the operator messages show it.
     QString peerLabel() const;
+    // Reports a failed connection attempt, `why` it failed; every attempt
+    // until the next connection counts in one streak.
+    void reportConnectFault(const QString &why);
     // Drops what was received (a new connection starts clean).
     void dropBuffer();
     // Ends the connection after a protocol error: `debug` for the debug

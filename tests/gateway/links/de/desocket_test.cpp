@@ -14,6 +14,11 @@
 
 #include <memory>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // Takes every frame the protocol hands on.
@@ -294,4 +299,45 @@ TEST_F(DESocket_, TheSharedTimerLivesAsLongAsAnySocket)
     EXPECT_TRUE(waitUntil([&] { return keepalivesAtPeer(1) == 1; }, 3000));
     second.reset();
     EXPECT_EQ(QDESocket::tickTimer(), nullptr);
+}
+
+// A peer switched off refuses some attempts and leaves others unanswered:
+// one streak, not a line each time the reason changes.
+TEST_F(DESocket_, FailedAttemptsAreOneStreakWhateverTheReason)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    QDESocket *socket = protocol.sockets().at(protocol.addConnection(QStringLiteral("127.0.0.1"), port));
+    QDESocket::tickTimer()->stop();
+    ASSERT_TRUE(waitUntil([&] { return messages.warnings().size() == 1; }));
+
+    // A listener whose accept queue is full drops the next handshake: that
+    // attempt is never answered.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    QThread::msleep(50);
+    socket->slotTick();
+    ASSERT_TRUE(waitUntil([&] { return socket->state() == QAbstractSocket::ConnectingState; }));
+    socket->slotTick();
+    clock.advance(3001);
+    socket->slotTick();
+    EXPECT_EQ(socket->state(), QAbstractSocket::UnconnectedState);
+    ::close(filler);
+    ::close(listener);
+
+    socket->slotTick(); // refused again
+    ASSERT_TRUE(waitUnconnected(socket));
+    EXPECT_EQ(messages.warnings().filter("Cannot connect to 127.0.0.1:" + QString::number(port)).size(), 1)
+        << qPrintable(messages.warnings().join('\n'));
 }
