@@ -58,7 +58,12 @@ bool QGateLogger::writeHeld(QString &reason)
     QTextCodec *codec = QTextCodec::codecForLocale();
     int written = 0;
     int cause = 0;
-    for (const Line &line : qAsConst(m_held)) {
+    // A warning of the write itself (a cut back that failed) comes back as
+    // a line to hold: Log() appends it behind the others while this runs,
+    // so the lines are walked by position, each copied.
+    m_writing = true;
+    for (int i = 0; i < m_held.size(); ++i) {
+        const Line line = m_held.at(i);
         struct stat st;
         if (::fstat(fd, &st) != 0) {
             cause = errno;
@@ -70,6 +75,7 @@ bool QGateLogger::writeHeld(QString &reason)
             break;
         ++written;
     }
+    m_writing = false;
     ::close(fd);
     m_held.remove(0, written);
     if (m_held.isEmpty())
@@ -86,6 +92,8 @@ void QGateLogger::Log(const QDateTime &dt, const QString &msg)
         m_held.append({dt, msg});
     else
         ++m_lost;
+    if (m_writing)
+        return; // written by the writeHeld() that is running
     QString reason;
     if (writeHeld(reason)) {
         if (m_lost > 0) {

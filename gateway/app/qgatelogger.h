@@ -56,6 +56,7 @@ private:
     // Lines of the current streak of failures that found no room.
     quint64 m_lost = 0;
     bool m_failing = false;
+    bool m_writing = false; // writeHeld() runs
 };
 
 #endif // QGATELOGGER_H
