@@ -65,16 +65,17 @@ QString serviceNameFrom(const QString &name)
 }
 
 // Writes a printf-style text to `stream` at once: the output of a control
-// action must not wait in a buffer behind what the action does next.
-void say(std::FILE *stream, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// action must not wait in a buffer behind what the action does next. False
+// when the stream did not take it.
+bool say(std::FILE *stream, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
-void say(std::FILE *stream, const char *format, ...)
+bool say(std::FILE *stream, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stream, format, args);
+    const bool printed = std::vfprintf(stream, format, args) >= 0;
     va_end(args);
-    std::fflush(stream);
+    return std::fflush(stream) == 0 && printed;
 }
 
 // A failure with its cause, in the form of the framework's system error
@@ -82,6 +83,14 @@ void say(std::FILE *stream, const char *format, ...)
 void reportFailure(const char *text, const QString &cause)
 {
     qCritical("%s (%s)", text, qUtf8Printable(cause));
+}
+
+// Standard output did not take the answer: says so on standard error and
+// gives -1.
+int outputFailure()
+{
+    reportFailure("The answer could not be written.", QString::fromLocal8Bit(std::strerror(errno)));
+    return -1;
 }
 
 // A control action that failed: says why on standard error and gives -1.
@@ -313,17 +322,11 @@ int ServiceBase::exec()
         const bool written = std::fwrite(document.constData(), 1, size_t(document.size()), stdout)
                 == size_t(document.size())
             && std::fflush(stdout) == 0;
-        if (!written) {
-            reportFailure("The service status could not be written.", QString::fromLocal8Bit(std::strerror(errno)));
-            return -1;
-        }
-        return 0;
+        return written ? 0 : outputFailure();
     }
 
-    if (isAction(action, "-v", "-version")) {
-        printVersion();
-        return 0;
-    }
+    if (isAction(action, "-v", "-version"))
+        return printVersion() ? 0 : outputFailure();
 
     if (isAction(action, "-h", "-help")) {
         printUsage();
@@ -359,10 +362,10 @@ int ServiceBase::reloadService()
     const QByteArray name = m_name.toLatin1();
     QStringList lines;
     if (m_controller.reload(lines)) {
-        say(stdout, "The service %s has read its configuration again\n", name.constData());
+        bool written = say(stdout, "The service %s has read its configuration again\n", name.constData());
         for (const QString &line : qAsConst(lines))
-            say(stdout, "  %s\n", qUtf8Printable(line));
-        return 0;
+            written = say(stdout, "  %s\n", qUtf8Printable(line)) && written;
+        return written ? 0 : outputFailure();
     }
     if (m_controller.lastFailure() != ServiceController::Refused) {
         reportFailure("The service could not reload its configuration.", m_controller.lastError());
@@ -374,11 +377,10 @@ int ServiceBase::reloadService()
     return -1;
 }
 
-void ServiceBase::printVersion()
+bool ServiceBase::printVersion()
 {
-    std::fprintf(stdout, "The service\n\t%s\n\t%s\n\n", m_name.toLatin1().constData(),
-                 m_rawArgs.value(0).constData());
-    std::fprintf(stdout, "is %s", m_controller.isInstalled() ? "installed" : "not installed");
+    const bool head = say(stdout, "The service\n\t%s\n\t%s\n\nis %s", m_name.toLatin1().constData(),
+                          m_rawArgs.value(0).constData(), m_controller.isInstalled() ? "installed" : "not installed");
     QByteArray state = "not running";
     switch (m_controller.state()) {
     case ServiceController::Running:
@@ -393,7 +395,7 @@ void ServiceBase::printVersion()
     case ServiceController::NotRunning:
         break;
     }
-    say(stdout, " and %s\n\n", state.constData());
+    return say(stdout, " and %s\n\n", state.constData()) && head;
 }
 
 void ServiceBase::printUsage()

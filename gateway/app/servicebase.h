@@ -112,7 +112,7 @@ private:
     // run(); when it could not run, reports `failure` with the reason and
     // returns -1.
     int runOrReport(bool asService, const QByteArrayList &argv, const char *failure);
-    void printVersion();
+    bool printVersion(); // false when standard output did not take it
     void printUsage();
     // "-reload": asks the running service to reload and prints its verdict;
     // 0 when it applied the configuration, -1 otherwise.

@@ -70,6 +70,7 @@ TEST(MQueueTool, AReadThatCannotPrintFailsAndLeavesTheRest)
     EXPECT_EQ(run.exitCode, 1) << run.err.constData();
     EXPECT_TRUE(run.err.contains("cannot write message 1")) << run.err.constData();
     EXPECT_TRUE(runTool({"info", queues.in}).out.contains("1 waiting"));
+    EXPECT_EQ(runTool({"info", queues.in}, QStringLiteral("/dev/full")).exitCode, 1);
 }
 
 // Times are written and shown as the gateway reads the two words: 32-bit

@@ -168,12 +168,14 @@ TEST_F(InstalledPrefix, StatusAndMetricsOfAShortRunWithFileTiesAndADEPeer)
     EXPECT_EQ(s.value("metrics_file").toString(), QDir::cleanPath(path("log/ferrox.prom")));
     EXPECT_GT(s.value("uptime_seconds").toDouble(), 0.0);
     EXPECT_EQ(s.value("cycle").toObject().value("overruns").toInt(), 0);
-    QProcess statusToFullDisk; // a status that was not written is a failure
-    statusToFullDisk.setProcessEnvironment(environment());
-    statusToFullDisk.setStandardOutputFile(QStringLiteral("/dev/full"));
-    statusToFullDisk.start(path("bin/ferrox"), {"-s"});
-    ASSERT_TRUE(statusToFullDisk.waitForFinished(30000));
-    EXPECT_EQ(statusToFullDisk.exitCode(), 255);
+    for (const char *action : {"-s", "-v"}) { // an answer that was not written is a failure
+        QProcess toFullDisk;
+        toFullDisk.setProcessEnvironment(environment());
+        toFullDisk.setStandardOutputFile(QStringLiteral("/dev/full"));
+        toFullDisk.start(path("bin/ferrox"), {action});
+        ASSERT_TRUE(toFullDisk.waitForFinished(30000));
+        EXPECT_EQ(toFullDisk.exitCode(), 255) << action;
+    }
     QStringList sections;
     for (const QJsonValue tie : s.value("ties").toArray())
         sections << tie.toObject().value("section").toString();

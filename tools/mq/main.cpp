@@ -69,6 +69,13 @@ struct timespec deadlineIn(double seconds)
     return at;
 }
 
+// Writes out what waits for standard output; false when it did not take it.
+bool flushed()
+{
+    out().flush();
+    return out().status() == QTextStream::Ok;
+}
+
 // Prints one received message; false when standard output did not take it.
 bool printMessage(int number, const QString &queue, const QByteArray &bytes, AreaText *area)
 {
@@ -79,8 +86,7 @@ bool printMessage(int number, const QString &queue, const QByteArray &bytes, Are
         for (const QString &line : area->decode(bytes))
             out() << line << '\n';
     }
-    out().flush();
-    return out().status() == QTextStream::Ok;
+    return flushed();
 }
 
 int readQueue(const QString &queue, AreaText *area, int count, double waitSeconds)
@@ -175,7 +181,7 @@ int showQueue(const QString &queue)
         return fail(systemError(QStringLiteral("cannot read the attributes of"), queue));
     out() << queue << ": messages of at most " << attr.mq_msgsize << " bytes, room for " << attr.mq_maxmsg << ", "
           << attr.mq_curmsgs << " waiting\n";
-    return exOk;
+    return flushed() ? exOk : fail(QStringLiteral("cannot write the attributes of %1 to standard output").arg(queue));
 }
 
 } // namespace
