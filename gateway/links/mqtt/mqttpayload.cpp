@@ -453,12 +453,14 @@ bool timeOfInput(const Input &in, qint64 &msecs, QString *reason)
 {
     if (in.kind == Input::Text) {
         QDateTime dt = QDateTime::fromString(in.text, Qt::ISODateWithMs);
+        // A time without zone is taken as UTC, before it is judged: read as
+        // the machine's time, one in its spring-forward gap was invalid.
+        if (dt.timeSpec() == Qt::LocalTime)
+            dt.setTimeSpec(Qt::UTC);
         if (!dt.isValid()) {
             *reason = QStringLiteral("\"%1\" is not an ISO 8601 time").arg(quotedForLog(in.text));
             return false;
         }
-        if (dt.timeSpec() == Qt::LocalTime)
-            dt.setTimeSpec(Qt::UTC); // a time without zone is taken as UTC
         msecs = dt.toMSecsSinceEpoch();
         return true;
     }

@@ -1,6 +1,7 @@
 #include "links/mqtt/mqttpayload.h"
 #include "links/mqtt/mqtttie.h"
 #include "support/memoryparam.h"
+#include "support/scopedtimezone.h"
 
 #include <dpdatatype.h>
 
@@ -137,6 +138,8 @@ const std::vector<Written> kWritten = {
     {"BeyondQword", dpdtQWord, "1.9e19", kRefused, "does not fit QWORD"},
     {"QuotedTimeIntoTimeSpec", dpdtTimeSpec, "\"2026-12-08T04:33:25.500Z\"", u32(1796704405) + u32(500000000), ""},
     {"BareTimeWithoutZoneIsUtc", dpdtTimeSpec, "2026-12-08T04:33:25", u32(1796704405) + u32(0), ""},
+    // The rows run in a zone with summer time: this hour does not exist there.
+    {"BareTimeInTheMachinesSpringGapIsUtc", dpdtTimeSpec, "2026-03-29T02:30:00", u32(1774751400) + u32(0), ""},
     {"FractionIntoInteger", dpdtSDWordValid, "3.5", kRefused, "3.5 does not fit SDWORDVALID"},
     {"TooLargeForSdword", dpdtSDWord, "1e10", kRefused, "does not fit SDWORD"},
     {"TooLargeForSword", dpdtSWord, "{\"value\":70000}", kRefused, "70000 does not fit SWORD"},
@@ -179,6 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Types, PublishedForms, ::testing::ValuesIn(kPublished),
 
 TEST_P(WrittenForms, PayloadIsWrittenOrRefusedLeavingTheElement)
 {
+    const ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     const Written &row = GetParam();
     const QByteArray before(MqttPayload::elementBytes(row.type), '\x5A');
     MemoryParam &p = param(row.type, before);
