@@ -101,6 +101,7 @@ void TextFileOutTie::takeOver(BaseTie &predecessor)
     // it wrote is all there is to take over.
     old->drain();
     m_lastWritten = old->m_lastWritten;
+    m_lastWrittenAt = old->m_lastWrittenAt;
     const QStringList names = fileNames();
     m_fileWritten.resize(names.size());
     for (int k = 0; k < names.size(); ++k) {
@@ -146,13 +147,9 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
         GATE_DEBUG(2, "TextFileOutTie::sendUnitData(%p): lastUpdated is invalid (exiting)", static_cast<void *>(unit));
         return false;
     }
-    // A value updated later in the second of the newest record is not in
-    // it: it waits for the next second (see writeData) instead of being
-    // taken for written. With time points the record's second is the
-    // values' own, so there the second alone decides.
-    const bool laterInWrittenSecond = !m_syncByTimePoint && m_lastWritten.isValid() && m_lastWritten < updated
-                                      && secondOf(updated) == secondOf(m_lastWritten);
-    if (!laterInWrittenSecond && recordWritten(updated)) {
+    // Such a value waits for the next second (see writeData) instead of
+    // being taken for written.
+    if (!afterNewestRecord(updated) && recordWritten(updated)) {
         GATE_DEBUG(7, "TextFileOutTie::sendUnitData(%p): lastUpdated <=lastWritten (exiting)", static_cast<void *>(unit));
         unit->markSent();
         return false;
@@ -182,6 +179,15 @@ void TextFileOutTie::drain()
     }
 }
 
+bool TextFileOutTie::afterNewestRecord(const QDateTime &dt) const
+{
+    // With time points the record's second is the values' own, so there
+    // the second alone decides.
+    if (m_syncByTimePoint || !m_lastWritten.isValid() || secondOf(m_lastWritten) < secondOf(dt))
+        return false;
+    return m_lastWritten < dt || (m_lastWrittenAt.isValid() && m_lastWrittenAt < dt);
+}
+
 void TextFileOutTie::forgetRecordsAheadOf(const QDateTime &now)
 {
     // A record may lie one second ahead: values updated within the second
@@ -191,6 +197,7 @@ void TextFileOutTie::forgetRecordsAheadOf(const QDateTime &now)
     GATE_DEBUG(1, "TextFileOutTie: the newest record (%s) lies ahead of the clock; records are counted from now",
                stamp(m_lastWritten).constData());
     m_lastWritten = QDateTime();
+    m_lastWrittenAt = QDateTime();
     m_fileWritten.fill(QDateTime());
 }
 
@@ -219,10 +226,8 @@ bool TextFileOutTie::writeData()
     QDateTime record = recordTime();
     if (!record.isValid())
         return false;
-    // Records are told apart by their second: values updated after the
-    // newest record, within its second, go into a record of the next one.
-    if (!m_syncByTimePoint && m_lastWritten.isValid() && secondOf(record) == secondOf(m_lastWritten)
-        && m_lastWritten < record)
+    // Records are told apart by their second.
+    if (afterNewestRecord(record))
         record = nextSecondAfter(m_lastWritten);
 
     const QStringList names = fileNames();
@@ -254,6 +259,7 @@ bool TextFileOutTie::writeData()
     if (!complete)
         return false;
     m_lastWritten = record;
+    m_lastWrittenAt = Clock::nowUtc();
     ++counters().recordsWritten;
     markWritten(record);
     return true;

@@ -111,9 +111,16 @@ private:
     // would hold back every update until the clock caught up: the records
     // written are then forgotten, so the next one is due at once.
     void forgetRecordsAheadOf(const QDateTime &now);
+    // True when a value updated at `dt` is not in the newest record although
+    // `dt` lies at or before its second: it was updated later within that
+    // second, or after the record was written ahead of the clock (a drain
+    // dates an owed record into the next second at once). Such a value goes
+    // into a record of the next second.
+    bool afterNewestRecord(const QDateTime &dt) const;
 
     bool m_writeInvalid;
     QDateTime m_lastWritten;
+    QDateTime m_lastWrittenAt; // the clock when the newest record was written
     QVector<OutFieldFormat::Column> m_columns;
     QString m_validString;
     QString m_invalidString;

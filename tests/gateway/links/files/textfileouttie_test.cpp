@@ -174,6 +174,27 @@ TEST_F(TextFileOut, ValueUpdatedLaterInTheSecondOfARecordGoesIntoTheNextSecond)
     EXPECT_FALSE(out()->units().at(0)->isDirty());
 }
 
+// A drain (a stop, a reload's hand over) writes the owed record into the
+// next second at once, ahead of the clock: a value updated after it, in the
+// clock's second, was taken for written in it.
+TEST_F(TextFileOut, ValueUpdatedAfterADrainedRecordIsWrittenToo)
+{
+    ASSERT_TRUE(loadOutput());
+    writeText("values.txt", "T1;1\n");
+    const QDateTime t0 = clock.now();
+    tickAt(t0);
+    writeText("values.txt", "T1;2\n");
+    tickAt(t0.addMSecs(300));
+    out()->drain();
+    writeText("values.txt", "T1;3\n");
+    tickAt(t0.addMSecs(600));
+    stopInput();
+    tickAt(t0.addMSecs(1100));
+    tickAt(t0.addMSecs(2100));
+    EXPECT_EQ(readText("out_2024-05-01.txt"), QByteArray("43200\nT1;1\n43201\nT1;2\n43202\nT1;3\n"));
+    EXPECT_FALSE(out()->units().at(0)->isDirty());
+}
+
 // The clock stepped back an hour: the record written before it held back
 // every update (and dropped it) until the clock caught up.
 TEST_F(TextFileOut, RecordsGoOnAfterTheClockStepsBack)
