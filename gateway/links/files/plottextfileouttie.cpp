@@ -17,12 +17,13 @@ void PlotTextFileOutTie::takeOver(BaseTie &predecessor)
     auto *old = qobject_cast<PlotTextFileOutTie *>(&predecessor);
     if (!old || old == this)
         return;
-    for (int k = 0; k < old->m_currentFileNames.size(); ++k) {
-        if (!namesSameFileAt(*old, k))
+    for (int k = 0; k < fileNames().size(); ++k) {
+        const int j = positionIn(*old, k);
+        if (j < 0 || j >= old->m_currentFileNames.size())
             continue;
         holdPosition(k);
-        m_currentFileNames[k] = old->m_currentFileNames.at(k);
-        m_started[k] = old->m_started.at(k);
+        m_currentFileNames[k] = old->m_currentFileNames.at(j);
+        m_started[k] = old->m_started.at(j);
     }
 }
 

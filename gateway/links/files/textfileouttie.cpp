@@ -105,15 +105,16 @@ void TextFileOutTie::takeOver(BaseTie &predecessor)
     const QStringList names = fileNames();
     m_fileWritten.resize(names.size());
     for (int k = 0; k < names.size(); ++k) {
-        if (k < old->m_fileWritten.size() && namesSameFileAt(*old, k))
-            m_fileWritten[k] = old->m_fileWritten.at(k);
+        const int j = positionIn(*old, k);
+        if (j >= 0 && j < old->m_fileWritten.size())
+            m_fileWritten[k] = old->m_fileWritten.at(j);
     }
 }
 
-bool TextFileOutTie::namesSameFileAt(const TextFileOutTie &other, int position) const
+int TextFileOutTie::positionIn(const TextFileOutTie &other, int position) const
 {
     const QStringList names = fileNames();
-    return position >= 0 && position < names.size() && other.fileNames().value(position) == names.at(position);
+    return position >= 0 && position < names.size() ? other.fileNames().indexOf(names.at(position)) : -1;
 }
 
 bool TextFileOutTie::deliveryFailing() const

@@ -94,8 +94,10 @@ public:
     QChar delimiter() const;
 
 protected:
-    // True when `other` wrote to the same file name at output `position`.
-    bool namesSameFileAt(const TextFileOutTie &other, int position) const;
+    // The position at which `other` wrote to the file name of this tie's
+    // output `position`; -1 when it had no such file. A reload may reorder,
+    // add or drop names.
+    int positionIn(const TextFileOutTie &other, int position) const;
 
 private:
     // Writes the line of `param`.

@@ -448,17 +448,25 @@ TEST_F(TextFileOut, PlotFilesAreFramedWithStartAndEndAcrossAChangeOfDay)
     EXPECT_EQ(plot->currentFileNames(), QStringList({path("plot_2024-05-02.txt")}));
 
     // A reload that replaces the tie while it owes a record (a value of the
-    // second it wrote) goes on with its file and its second: the record is
-    // written once.
+    // second it wrote) goes on with its file and its second, also where a
+    // new file comes before it: the owed record is written once, under no
+    // new START, and the successor's first record (its consumers converted
+    // anew) follows in the next second, in both files.
     writeText("values.txt", "T1;2\n");
     tickAt(utc(2024, 5, 2, 0, 0, 1, 500));
+    write("ferrox.cfg", "<config><misc><locale lang='en'/><times/></misc>" + inputSection()
+                            + "<plottextfileout id='plot'>" + outputList() + outFile("first_%1.txt:plot_%1.txt")
+                            + "</plottextfileout></config>");
     GateConfig next;
     FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
     ASSERT_TRUE(reloader.loadConf(path("ferrox.cfg")));
     config.replaceWith(next, &makeConverter);
     tickAt(utc(2024, 5, 2, 0, 0, 2));
     tickAt(utc(2024, 5, 2, 0, 0, 2, 500));
-    EXPECT_EQ(readText("plot_2024-05-02.txt"), QByteArray("START\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\nT1;2\nT2;-1\nX4;-1\n"));
+    tickAt(utc(2024, 5, 2, 0, 0, 3));
+    EXPECT_EQ(readText("plot_2024-05-02.txt"),
+              QByteArray("START\nT1;1\nT2;-1\nX4;-1\nT1;1\nT2;-1\nX4;-1\nT1;2\nT2;-1\nX4;-1\nT1;2\nT2;-1\nX4;-1\n"));
+    EXPECT_EQ(readText("first_2024-05-02.txt"), QByteArray("START\nT1;2\nT2;-1\nX4;-1\n"));
 }
 
 TEST_F(TextFileOut, PlotFileThatCannotBeStartedIsEndedOnlyOnce)
