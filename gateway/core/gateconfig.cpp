@@ -153,6 +153,7 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
     // Successors whose predecessor still owed a send after its last pass
     // (a full queue, a closed switch): the positions of the units it owed.
     QHash<BaseTie *, QVector<int>> owing;
+    QHash<BaseTie *, BaseTie *> successorOf;
     QList<BaseTie *> unpaired;
     for (const bool sameClaims : {true, false}) {
         for (BaseTie *tie : qAsConst(sameClaims ? leaving : unpaired)) {
@@ -164,6 +165,7 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
                     || (sameClaims && candidate->exclusiveClaims() != tie->exclusiveClaims()))
                     continue;
                 succeeding.insert(candidate);
+                successorOf.insert(tie, candidate);
                 candidate->takeOver(*tie);
                 const QVector<int> unsent = unsentUnits(tie);
                 if (!unsent.isEmpty())
@@ -175,8 +177,13 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
                 unpaired.append(tie);
         }
     }
-    for (BaseTie *tie : qAsConst(leaving))
+    // A successor goes on from its predecessor's counts, what the drain
+    // counted (bytes left unsent, messages dropped) included.
+    for (BaseTie *tie : qAsConst(leaving)) {
         tie->drain();
+        if (BaseTie *successor = successorOf.value(tie))
+            successor->counters().addTotals(tie->counters());
+    }
     unbindAll();
     qDeleteAll(leaving);
 

@@ -42,6 +42,20 @@ struct TieCounters {
     quint64 delivered = 0;
     quint64 buffered = 0;
     quint64 dropped = 0;
+
+    // Adds the totals of `other` (every field but the gauge `buffered`): a
+    // tie that replaces another at a reload goes on from its counts.
+    void addTotals(const TieCounters &other)
+    {
+        for (quint64 TieCounters::*field :
+             {&TieCounters::unitsReceived, &TieCounters::unitsSent, &TieCounters::valuesReceived,
+              &TieCounters::valuesSent, &TieCounters::framesIn, &TieCounters::framesOut, &TieCounters::bytesIn,
+              &TieCounters::bytesOut, &TieCounters::bytesUnsent, &TieCounters::reconnects,
+              &TieCounters::checksumFailures, &TieCounters::framesDropped, &TieCounters::messagesDropped,
+              &TieCounters::messagesRefused, &TieCounters::scriptErrors, &TieCounters::scriptAborts,
+              &TieCounters::recordsWritten, &TieCounters::published, &TieCounters::delivered, &TieCounters::dropped})
+            this->*field += other.*field;
+    }
 };
 
 #endif // TIECOUNTERS_H

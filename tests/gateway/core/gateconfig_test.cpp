@@ -204,6 +204,7 @@ class RefusingTie : public TestTie
 {
 public:
     bool sendUnitData(BaseTieUnit *) override { return false; }
+    void drain() override { ++counters().bytesUnsent; }
 };
 
 BaseTieUnit *unitOf(TestTie *tie, quint32 direction)
@@ -339,4 +340,6 @@ TEST(GateConfigReplace, ASuccessorOwesWhatItsPredecessorCouldNotSend)
     running.replaceWith(next, &makeConverter);
     EXPECT_TRUE(owed->isDirty());
     EXPECT_FALSE(sent->isDirty()); // what went out does not go again
+    // What the predecessor counted, at its drain too, was lost with it.
+    EXPECT_EQ(successor->counters().bytesUnsent, 1u);
 }
