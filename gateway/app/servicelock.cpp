@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -63,17 +64,26 @@ bool ServiceLock::acquire(QString &reason)
         return true;
     const QByteArray encoded = QFile::encodeName(m_path);
     int fd = openRetrying(encoded, O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        reason = QStringLiteral("cannot open the lock file %1: %2").arg(m_path, systemError(errno));
-        return false;
-    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !isServiceLockFile(st)) {
+    bool foreign = fd >= 0 && (::fstat(fd, &st) != 0 || !isServiceLockFile(st));
+    if (fd < 0) {
+        // What another user left at the path and this one cannot open as
+        // the lock (a link, a socket, a directory, a file a shared directory
+        // keeps from others) would block every start: replaced as below.
+        const int error = errno;
+        foreign = ::lstat(encoded.constData(), &st) == 0 && !isTrustedControlUser(st.st_uid);
+        if (!foreign) {
+            reason = QStringLiteral("cannot open the lock file %1: %2").arg(m_path, systemError(error));
+            return false;
+        }
+    }
+    if (foreign) {
         // Not the service's: another user's file could be held by that
         // user for ever. It is replaced where this user may remove it.
-        ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
         const QString owner = controlUserText(st.st_uid);
-        if (::unlink(encoded.constData()) != 0) {
+        if (::remove(encoded.constData()) != 0) {
             reason = QStringLiteral("the lock file %1 is not the service's (it belongs to %2) and cannot be removed: %3")
                          .arg(m_path, owner, systemError(errno));
             return false;

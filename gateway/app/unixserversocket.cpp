@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <sys/socket.h>
@@ -75,19 +76,19 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
 
     struct stat st;
     if (::lstat(encoded.constData(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode))
-            return fail(QStringLiteral("%1 exists and is not a socket").arg(address));
         // Removing the file of a live socket would cut its owner off from
-        // every control client, so only a dead one is replaced; a socket of
-        // a user the control files may not belong to is never the
-        // service's, and is replaced whether it answers or not.
+        // every control client, so only a dead one is replaced; a file of a
+        // user the control files may not belong to is never the service's,
+        // socket or not, and is replaced whether it answers or not.
         const bool trusted = isTrustedControlUser(st.st_uid);
+        if (trusted && !S_ISSOCK(st.st_mode))
+            return fail(QStringLiteral("%1 exists and is not a socket").arg(address));
         UnixSocket probe;
         if (trusted && probe.connectToPath(address, ProbeTimeoutMs)) {
             probe.abort();
             return fail(QStringLiteral("another process listens at %1").arg(address));
         }
-        if (::unlink(encoded.constData()) != 0 && errno != ENOENT)
+        if (::remove(encoded.constData()) != 0 && errno != ENOENT)
             return fail(trusted ? QStringLiteral("cannot remove %1: %2").arg(address, systemError())
                                 : QStringLiteral("cannot remove %1, which belongs to %2: %3")
                                       .arg(address, controlUserText(st.st_uid), systemError()));

@@ -459,6 +459,21 @@ TEST_F(ControllerFixture, ControlFilesOfAnotherUserAreNotTrusted)
         UnixServerSocket server;
         EXPECT_TRUE(server.listenAt(c.socketPath())) << qPrintable(server.errorText());
     }
+
+    // A link or a plain file of another user at the paths blocked every start.
+    ::unlink(lockPath.constData());
+    ::unlink(socketPath.constData());
+    ASSERT_EQ(::symlink("/nonexistent", lockPath.constData()), 0);
+    ASSERT_EQ(::lchown(lockPath.constData(), 65534, 65534), 0);
+    const int plain = ::open(socketPath.constData(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(plain, 0);
+    ASSERT_EQ(::fchown(plain, 65534, 65534), 0);
+    ::close(plain);
+    ServiceLock lock(c.lockPath());
+    QString reason;
+    EXPECT_TRUE(lock.acquire(reason)) << qPrintable(reason);
+    UnixServerSocket server;
+    EXPECT_TRUE(server.listenAt(c.socketPath())) << qPrintable(server.errorText());
 }
 
 TEST_F(ControllerFixture, InstanceHoldingTheLockWithoutAnsweringIsNotResponding)
