@@ -647,9 +647,11 @@ bool write(const QByteArray &payload, BaseTieParam &param, QString *reason)
                 return true;
         }
         param.reset(); // no sign: the type's invalid pattern
-        if (param.elementValid(0)) {
-            // The type has none (a time, a bool): the value would stand as
-            // valid, refreshed by the command that meant to void it.
+        // A float's pattern is a NaN, which is published as invalid though
+        // the type counts it valid; the others that still read as valid
+        // have none (a time, a bool, an integer): the value would stand as
+        // valid, refreshed by the command that meant to void it.
+        if (param.elementValid(0) && c.form != Form::F32 && c.form != Form::F64) {
             std::memcpy(storage, element, static_cast<size_t>(need));
             *reason = QStringLiteral("%1 has no invalid value").arg(typeName(type));
             return false;

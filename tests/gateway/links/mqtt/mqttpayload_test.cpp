@@ -120,6 +120,10 @@ const std::vector<Written> kWritten = {
      u32(0xFFFFFFFF) + u32(7), ""},
     {"InvalidWithCodeZeroStaysInvalid", dpdtSWordErrCode, "{\"value\":3,\"valid\":false,\"code\":0}",
      le<qint16>(3) + le<quint16>(1), ""},
+    // A float's invalid pattern is its NaN, which the gateway publishes as
+    // invalid: voiding it must not be refused, or a relayed void is lost.
+    {"NullIntoFloatIsNaN", dpdtFloat, "null", u32(0xFFFFFFFF), ""},
+    {"InvalidIntoDoubleIsNaN", dpdtDouble, "{\"value\":1,\"valid\":false}", QByteArray(8, '\xff'), ""},
     // A type without an invalid pattern refuses to be voided instead of
     // keeping its old value as if it were new.
     {"NullIntoTimeSpecIsRefused", dpdtTimeSpec, "null", kRefused, "TIMESPEC has no invalid value"},
