@@ -166,9 +166,7 @@ private:
         while (::read(s_pipe[0], &byte, 1) > 0) {
         }
         GATE_DEBUG_ALWAYS("ServiceBase: stopped by signal %d", int(byte));
-        if (ServiceBase *service = ServiceBase::instance())
-            service->stop();
-        QCoreApplication::quit();
+        ServiceBase::stopAndQuit();
     }
 
     static int s_pipe[2];
@@ -210,6 +208,16 @@ void ServiceBase::requestQuit(int code)
     g_quitRequested = true;
     QMetaObject::invokeMethod(
         application, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+}
+
+void ServiceBase::stopAndQuit()
+{
+    ServiceBase *service = g_instance;
+    if (service && !service->m_stopped) {
+        service->m_stopped = true;
+        service->stop();
+    }
+    QCoreApplication::quit();
 }
 
 void ServiceBase::start()

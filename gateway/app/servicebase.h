@@ -43,6 +43,11 @@ public:
     // the loop right after it began. Nothing without an application object.
     static void requestQuit(int code);
 
+    // Stops the service of this process (stop()) and quits the event loop:
+    // what "terminate", SIGTERM and SIGINT do. stop() runs once, though a
+    // signal and a "terminate" may both be handled in one pass of the loop.
+    static void stopAndQuit();
+
     // Performs what the first argument asks for and returns the exit code
     // (see usage text; "-s"/"-status" also prints the running service's
     // status document): 0 for control actions, -1 when installing,
@@ -122,6 +127,7 @@ private:
     QString m_description;
     int m_startupType = 0;
     ServiceFlags m_flags = Default;
+    bool m_stopped = false; // stop() was called by stopAndQuit()
     QStringList m_args;
     QByteArrayList m_rawArgs;
     ServiceController m_controller;

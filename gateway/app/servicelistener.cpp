@@ -4,7 +4,6 @@
 #include "core/clock.h"
 #include "core/diag.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 ServiceListener::ServiceListener(ServiceBase::ServiceFlags flags, QObject *parent)
@@ -254,11 +253,7 @@ bool ServiceListener::executeCommand(const QByteArray &command)
         // longer than a client waits for the reply.
         if (!m_terminating) {
             m_terminating = true;
-            QTimer::singleShot(0, [] {
-                if (ServiceBase *current = ServiceBase::instance())
-                    current->stop();
-                QCoreApplication::quit();
-            });
+            QTimer::singleShot(0, &ServiceBase::stopAndQuit);
         }
         return true;
     }

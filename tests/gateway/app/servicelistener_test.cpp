@@ -101,6 +101,19 @@ bool answersSoon(const QString &name)
 
 } // namespace
 
+// A "terminate" and a SIGTERM can both be handled in one pass of the loop;
+// a second stop drained the ties again and counted their losses twice.
+TEST_F(ServiceRunFixture, TwoStopRequestsInOnePassStopOnce)
+{
+    RecordingService service({Program}, m_name);
+    const auto client = [] {
+        for (int i = 0; i < 2; ++i)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), &ServiceBase::stopAndQuit, Qt::QueuedConnection);
+    };
+    EXPECT_EQ(runServiceWithClient(service, client, true), 0);
+    EXPECT_EQ(service.calls, (QStringList{QStringLiteral("start"), QStringLiteral("stop")}));
+}
+
 TEST_F(ServiceRunFixture, TerminateStopsTheServiceAndRemovesItsSocket)
 {
     RecordingService service({Program, QStringLiteral("unknown-arg")}, m_name);
