@@ -4,7 +4,9 @@
 # whose parameters feed a text file output, and this script reports the
 # gateway's CPU per value, its memory and whether every value offered was
 # taken (the peer counts what it sent, the gateway what it received). The
-# peer's own CPU share is shown too: both run on the same machine.
+# peer's own CPU share is shown too: both run on the same machine. The
+# main cycle's own figures from the status document say whether it kept its
+# period under the load: its longest tick and how many ticks overran.
 #
 #   FERROX_BUILD_DIR   build directory with bin/ferrox and bin/ferrox-depeer (default ./build)
 #   DE_BENCH_SECONDS   seconds of load per rate (default 10)
@@ -29,11 +31,12 @@ peer=""
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 status_kib() { awk -v key="$2:" '$1 == key {print $2}' "/proc/$1/status"; }
 
-printf '%-10s %-10s %-11s %-11s %-6s %-7s %-9s %-8s %-9s %s\n' "offered/s" "sent/s" "sent" "received" "taken" "CPU %" \
-    "ns/value" "RSS MiB" "peak MiB" "peer CPU %"
+printf '%-10s %-10s %-11s %-11s %-6s %-7s %-9s %-8s %-9s %-10s %-11s %s\n' "offered/s" "sent/s" "sent" "received" "taken" "CPU %" \
+    "ns/value" "RSS MiB" "peak MiB" "peer CPU %" "longest ms" "overruns"
 for rate in $rates; do
     tree="$work/$rate"
-    mkdir -p "$tree/bin" "$tree/config" "$tree/log" "$tree/data"
+    mkdir -p "$tree/bin" "$tree/config" "$tree/log" "$tree/data" "$tree/run"
+    export FERROX_CONTROL_DIR="$tree/run"
     cp "$build/bin/ferrox" "$tree/bin/"
     {
         echo "kks,index,type"
@@ -58,7 +61,9 @@ for rate in $rates; do
   </textfileout>
 </config>
 CFG
-    "$tree/bin/ferrox" -e -D 1 2> "$tree/gateway.err" &
+    # Run as the service runs under systemd (in the foreground, with its
+    # control socket), so that its status can be read.
+    FERROX_SERVICE_RUN=1 "$tree/bin/ferrox" -D 1 2> "$tree/gateway.err" &
     gateway=$!
     for _ in $(seq 200); do grep -q '^connected' "$tree/peer.txt" && break; sleep 0.05; done
     start=$(cpu_ticks "$gateway")
@@ -74,6 +79,11 @@ CFG
     rss=$(status_kib "$gateway" VmRSS)
     hwm=$(status_kib "$gateway" VmHWM)
     for _ in $(seq 100); do grep -q 'slotLostAllConnections' "$tree/gateway.err" && break; sleep 0.05; done
+    # The longest tick and the overruns of the whole run, load included.
+    cycle=$("$tree/bin/ferrox" -s 2>/dev/null | python3 -c '
+import json, sys
+c = json.load(sys.stdin)["cycle"]
+print("%.1f %d" % (c["longest_ms"], c["overruns"]))' 2>/dev/null || echo "? ?")
     kill "$gateway" 2>/dev/null || true
     wait "$gateway" 2>/dev/null || true
     gateway=""
@@ -88,10 +98,12 @@ CFG
     taken="all"
     [ "$received" = "$sent" ] && [ "$skipped" = "0" ] || taken="NO"
     awk -v r="$rate" -v s="$sent" -v g="$received" -v t="$taken" -v c=$((end - start)) -v hz="$ticks" \
-        -v secs="$seconds" -v rss="$rss" -v hwm="$hwm" -v pc=$((peer_end - peer_start)) 'BEGIN {
+        -v secs="$seconds" -v rss="$rss" -v hwm="$hwm" -v pc=$((peer_end - peer_start)) -v cycle="$cycle" 'BEGIN {
             cpu = c / hz
-            printf "%-10s %-10.0f %-11s %-11s %-6s %-7.1f %-9.0f %-8.1f %-9.1f %.1f\n", r, s / secs, s, g, t,
-                   100 * cpu / secs, (g > 0 ? 1e9 * cpu / g : 0), rss / 1024, hwm / 1024, 100 * pc / hz / secs
+            split(cycle, cy, " ")
+            printf "%-10s %-10.0f %-11s %-11s %-6s %-7.1f %-9.0f %-8.1f %-9.1f %-10.1f %-11s %s\n", r, s / secs, s, g, t,
+                   100 * cpu / secs, (g > 0 ? 1e9 * cpu / g : 0), rss / 1024, hwm / 1024, 100 * pc / hz / secs,
+                   cy[1], cy[2]
         }'
     [ "$skipped" = "0" ] || echo "  (the peer skipped $skipped rounds: the values did not get through in time)"
 done
