@@ -413,7 +413,16 @@ bool GateXmlConfigLoaderTemplate::readUInt32Attr(const QDomElement &element, con
 
 int GateXmlConfigLoaderTemplate::parseDirection(const QDomElement &element, const QString &attribute)
 {
-    return lookup(kDirections, getXMLAttrValue(element, attribute).toLower(), 0);
+    const QString value = getXMLAttrValue(element, attribute);
+    const int direction = lookup(kDirections, value.toLower(), -1);
+    if (direction >= 0)
+        return direction;
+    if (!value.isEmpty())
+        reportConfigError(kContext,
+                          "Warning loading config file: %1 \"%2\" of \"%3\" tag is not in, out or both: the tag is "
+                          "neither read nor written",
+                          {attribute, value, element.tagName()});
+    return 0;
 }
 
 int GateXmlConfigLoaderTemplate::parseElementSize(const QDomElement &element, const QString &attribute)

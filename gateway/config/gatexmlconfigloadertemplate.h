@@ -98,7 +98,9 @@ public:
     static bool readUInt32Attr(const QDomElement &element, const char *name, quint32 def, quint32 &value,
                                quint32 maxValue = 0xFFFFFFFFu);
 
-    // Unit direction: in/input 1, out/output 2, both/io/inout 3, else 0.
+    // Unit direction: in/input 1, out/output 2, both/io/inout 3, else 0
+    // (with a warning when the value is not empty: it is neither read nor
+    // written).
     static int parseDirection(const QDomElement &element, const QString &attribute);
     // Element size: mixed 0, byte 1, word 2, dword 4 (default), qword 8, else 0.
     static int parseElementSize(const QDomElement &element, const QString &attribute);

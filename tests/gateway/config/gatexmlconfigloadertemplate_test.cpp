@@ -40,6 +40,7 @@ struct KeywordRow {
 class Direction : public ::testing::TestWithParam<KeywordRow> {};
 TEST_P(Direction, Keyword)
 {
+    MessageCapture messages;
     EXPECT_EQ(GateXmlConfigLoaderTemplate::parseDirection(element(GetParam().xml), "direction"), GetParam().expected);
 }
 INSTANTIATE_TEST_SUITE_P(Vocabulary, Direction,
@@ -87,6 +88,17 @@ TEST(SwitchTypeWarning, NamesTheValueAndTheAttribute)
     MessageCapture messages;
     GateXmlConfigLoaderTemplate::parseSwitchType(element("<a switchtype='maybe'/>"), "switchtype", 1);
     EXPECT_TRUE(messages.warnings().contains("Unknown switch type \"maybe\" while parsing attribute switchtype"));
+}
+
+// A misspelt direction leaves the list unused: it must be told, not an absent one.
+TEST(DirectionWarning, NamesAnUnknownValueAndItsTag)
+{
+    MessageCapture messages;
+    GateXmlConfigLoaderTemplate::parseDirection(element("<csvlist direction='ouput'/>"), "direction");
+    GateXmlConfigLoaderTemplate::parseDirection(element("<csvlist/>"), "direction");
+    EXPECT_EQ(messages.warnings(), QStringList{QStringLiteral("Warning loading config file: direction \"ouput\" of "
+                                                              "\"csvlist\" tag is not in, out or both: the tag is "
+                                                              "neither read nor written")});
 }
 
 struct ConditionRow {
