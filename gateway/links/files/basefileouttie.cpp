@@ -5,6 +5,7 @@
 #include "core/diag.h"
 #include "core/regularfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QTextCodec>
@@ -51,6 +52,14 @@ QDateTime BaseFileOutTie::recordTime() const
     if (now < latest)
         latest = now;
     return m_zoneUtc ? latest.toUTC() : latest.toLocalTime();
+}
+
+QStringList BaseFileOutTie::exclusiveClaims() const
+{
+    QStringList claims;
+    for (const QString &name : m_fileNames)
+        claims << QStringLiteral("writing file %1").arg(QDir::cleanPath(QDir::current().absoluteFilePath(name)));
+    return claims;
 }
 
 QString BaseFileOutTie::dateText(const QDate &date) const

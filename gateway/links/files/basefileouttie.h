@@ -33,6 +33,9 @@ public:
     // Output file names, as configured (relative to the working directory).
     QStringList fileNames() const { return m_fileNames; }
     void setFileNames(const QStringList &names) { m_fileNames = names; }
+    // Every output file it writes: two ties appending to one file mix
+    // their records.
+    QStringList exclusiveClaims() const override;
     // True: records are stamped in UTC (default); false: in local time.
     bool zoneUtc() const { return m_zoneUtc; }
     void setZoneUtc(bool utc) { m_zoneUtc = utc; }

@@ -181,7 +181,12 @@ bool readTextOutAttributes(GateXmlConfigLoaderTemplate &loader, const QDomElemen
     if (!GateXmlConfigLoaderTemplate::readUInt32Attr(section, "minwriteinterval", 1, interval))
         return false;
     tie->setMinWriteInterval(interval);
-    tie->setColumns(OutFieldFormat::parseColumns(attr(section, "outfields")));
+    QStringList unknown;
+    tie->setColumns(OutFieldFormat::parseColumns(attr(section, "outfields"), &unknown));
+    if (!unknown.isEmpty())
+        reportConfigError(kContext,
+                          "Warning loading config file: \"outfields\" of section \"%1\" names no column %2: left out",
+                          {section.tagName(), unknown.join(QStringLiteral(", "))});
     tie->setValidString(QXmlBasedObject::getXMLAttrValueDef(section, QStringLiteral("defvalidstring"), QStringLiteral("+")));
     tie->setInvalidString(
         QXmlBasedObject::getXMLAttrValueDef(section, QStringLiteral("definvalidstring"), QStringLiteral("-")));

@@ -8,9 +8,11 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <locale>
 #include <sstream>
 
@@ -213,19 +215,19 @@ constexpr ColumnToken kColumnTokens[] = {
 
 } // namespace
 
-QVector<OutFieldFormat::Column> OutFieldFormat::parseColumns(const QString &text)
+QVector<OutFieldFormat::Column> OutFieldFormat::parseColumns(const QString &text, QStringList *unknown)
 {
     static const QRegularExpression nonWord(QStringLiteral("\\W+"));
     QVector<Column> columns;
     const QStringList pieces = text.split(nonWord, Qt::SkipEmptyParts);
     for (const QString &piece : pieces) {
         const QString token = piece.toLower();
-        for (const ColumnToken &t : kColumnTokens) {
-            if (token == QLatin1String(t.text)) {
-                columns << t.column;
-                break;
-            }
-        }
+        const auto known = std::find_if(std::begin(kColumnTokens), std::end(kColumnTokens),
+                                        [&token](const ColumnToken &t) { return token == QLatin1String(t.text); });
+        if (known != std::end(kColumnTokens))
+            columns << known->column;
+        else if (unknown)
+            unknown->append(piece);
     }
     return columns.isEmpty() ? defaultColumns() : columns;
 }

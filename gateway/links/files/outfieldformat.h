@@ -2,6 +2,7 @@
 #define OUTFIELDFORMAT_H
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class BaseTieParam;
@@ -27,9 +28,10 @@ public:
     };
 
     // The columns named in `text`: it is split at every run of non-word
-    // characters, pieces are lower-cased, unknown pieces ignored. A text
-    // that names no column gives the default columns.
-    static QVector<Column> parseColumns(const QString &text);
+    // characters, pieces are lower-cased, unknown pieces left out (and
+    // appended to `unknown` when given). A text that names no column gives
+    // the default columns.
+    static QVector<Column> parseColumns(const QString &text, QStringList *unknown = nullptr);
     // Identifier, then value.
     static QVector<Column> defaultColumns();
 

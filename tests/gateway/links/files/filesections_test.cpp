@@ -154,7 +154,7 @@ TEST_F(FileSectionErrors, TextFileOutAttributes)
 {
     ASSERT_TRUE(load(QByteArray("<textfilein>") + kIn + "<infile filename='x.txt'/></textfilein>"
                      + "<textfileout id='dst' timeout='2000' syncbytimepoint='yes' minwriteinterval='7' "
-                       "outfields='kks,value,validitycode' defvalidstring='good' definvalidstring='poor' "
+                       "outfields='kks,value,valeu,validitycode' defvalidstring='good' definvalidstring='poor' "
                        "writeinvalid='true' switchparam='T4' switchcondition='>0' switchtype='no'>"
                      + kOut + "<outfile filename='a_%1.txt:b.txt' date='dd.MM.yyyy' zone='LOCAL'/></textfileout>"));
     auto *out = tie<TextFileOutTie>(1);
@@ -165,6 +165,8 @@ TEST_F(FileSectionErrors, TextFileOutAttributes)
     EXPECT_EQ(out->minWriteInterval(), 7u);
     EXPECT_EQ(out->columns(), QVector<OutFieldFormat::Column>({OutFieldFormat::colKKS, OutFieldFormat::colValue,
                                                                OutFieldFormat::colValidityCode}));
+    // A misspelt column is left out, but said: the table lacks what was asked for.
+    EXPECT_TRUE(messages.containsPart("\"outfields\" of section \"textfileout\" names no column valeu: left out"));
     EXPECT_EQ(out->validString(), QStringLiteral("good"));
     EXPECT_EQ(out->invalidString(), QStringLiteral("poor"));
     EXPECT_TRUE(out->writeInvalid());
@@ -183,7 +185,10 @@ TEST_F(FileSectionErrors, TextFileOutAttributes)
 
 TEST_F(FileSectionErrors, TextFileOutDefaults)
 {
-    ASSERT_TRUE(load(QByteArray("<textfileout>") + kOut + "<outfile filename='a.txt'/></textfileout>"));
+    // A second section writing the same file would mix records into it.
+    ASSERT_TRUE(load(QByteArray("<textfileout>") + kOut + "<outfile filename='a.txt'/></textfileout><plottextfileout>"
+                     + kOut + "<outfile filename='./a.txt'/></plottextfileout>"));
+    EXPECT_TRUE(messages.containsPart("/a.txt is claimed by more than one section"));
     auto *out = tie<TextFileOutTie>(0);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out->timeout(), 3000u);
