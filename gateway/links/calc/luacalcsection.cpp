@@ -130,6 +130,8 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
     addModuleDir(*tie, loader.confDir().absolutePath());
 
     int phase = phNothing;
+    bool params = false;
+    bool results = false;
     for (QDomElement child = section.firstChildElement(); !child.isNull(); child = child.nextSiblingElement()) {
         const QString childTag = child.tagName();
         if (childTag == QLatin1String("params")) {
@@ -145,6 +147,7 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
                 return loader.finishSection(tie.release(), false);
             }
             phase = phParams;
+            params = true;
         } else if (childTag == QLatin1String("results")) {
             if (phase == phScript) {
                 reportConfigError(kContext,
@@ -159,6 +162,7 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
                 return loader.finishSection(tie.release(), false);
             }
             phase = phResults;
+            results = true;
         } else if (childTag == QLatin1String("calcfile")) {
             if (!readCalcFile(loader, child, tag, tie.get()))
                 return loader.finishSection(tie.release(), false);
@@ -180,6 +184,18 @@ bool readLuaCalcSection(GateXmlConfigLoaderTemplate &loader, const QDomElement &
         reportConfigError(kContext, "Error loading config: section \"luacalc\" should contain a \"calcfile\" tag");
         return loader.finishSection(tie.release(), false);
     default:
+        // A script reached straight away loads, but does nothing useful:
+        // it runs only when an input changed, and gives only results.
+        if (!params)
+            reportConfigError(kContext,
+                              "Warning loading config file: section \"%1\" has no \"params\" tag: its script is "
+                              "never called",
+                              {tag});
+        if (!results)
+            reportConfigError(kContext,
+                              "Warning loading config file: section \"%1\" has no \"results\" tag: its script "
+                              "gives nothing",
+                              {tag});
         return loader.finishSection(tie.release(), true);
     }
 }

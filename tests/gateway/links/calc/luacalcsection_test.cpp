@@ -165,7 +165,11 @@ TEST_F(LuaCalcSection, WarnsAboutWhatMisleadsTheScript)
     write("odd;dir/calc.lua", "function calculate() end");
     write("in.csv", "index,type,kks\n1,FLOATVALID,math\n");
     write("results.csv", "index,type,kks\n1,FLOATVALID,F\n2,SDWORD,S\n");
-    ASSERT_TRUE(load("<luacalc>" + lists() + "<calcfile file='odd;dir/calc.lua' function='compute'/></luacalc>"));
+    ASSERT_TRUE(load("<luacalc>" + lists() + "<calcfile file='odd;dir/calc.lua' function='compute'/></luacalc>"
+                     + "<luacalc><calcfile file='odd;dir/calc.lua'/></luacalc>"));
+    // A script without inputs is never called, one without results gives nothing.
+    expectReported("Warning loading config file: section \"luacalc\" has no \"params\" tag: its script is never called");
+    expectReported("Warning loading config file: section \"luacalc\" has no \"results\" tag: its script gives nothing");
     expectReported("Warning loading config: the module directory \"" + dir.filePath("odd;dir")
                    + "\" of section \"luacalc\" holds \";\" or \"?\", which change the meaning of the module search "
                      "path");
