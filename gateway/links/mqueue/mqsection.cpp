@@ -99,6 +99,11 @@ bool readConnection(GateXmlConfigLoaderTemplate &loader, const QDomElement &elem
     queue->setName(name);
     queue->setDirection(static_cast<quint32>(loader.parseDirection(element, QStringLiteral("direction"))));
     queue->setMessageSize(tie->largestUnitSize());
+    if (queue->canRead() && !tie->connections().isEmpty())
+        reportConfigError(kContext,
+                          "Warning loading config: mqueue \"%1\" is not the section's first queue, the only one that "
+                          "is read: what is sent to it is not taken",
+                          {file});
     tie->addConnection(queue);
     return true;
 }

@@ -29,11 +29,11 @@ MQTie::~MQTie()
 
 QStringList MQTie::exclusiveClaims() const
 {
-    QStringList claims;
-    for (const MQConnection *connection : m_connections)
-        if (connection && connection->canRead())
-            claims << QStringLiteral("reading mqueue %1").arg(connection->name());
-    return claims;
+    // Only the first queue is read.
+    const MQConnection *first = m_connections.value(0);
+    if (first && first->canRead())
+        return {QStringLiteral("reading mqueue %1").arg(first->name())};
+    return {};
 }
 
 void MQTie::takeOver(BaseTie &predecessor)

@@ -524,9 +524,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, MQSectionErrors, ::testing::ValuesIn(kErrors),
 TEST_F(MQOpen, TwoSectionsReadingOneQueueAreWarnedAbout)
 {
     const QString in = queues.name("in");
+    const QString more = queues.name("more");
     ASSERT_TRUE(load("<mqueue>" + area("a.def", "in", kPair) + connection(in, "in") + "</mqueue><mqueue>"
-                     + area("b.def", "in", kPair) + connection(in, "in") + "</mqueue>"));
+                     + area("b.def", "in", kPair) + connection(in, "in") + connection(more, "both")
+                     + "</mqueue>"));
     EXPECT_TRUE(messages.warnings().contains("Warning loading config file: reading mqueue " + in
                                              + " is claimed by more than one section"))
         << qPrintable(messages.warnings().join('\n'));
+    // Only a section's first queue is read.
+    EXPECT_TRUE(messages.containsPart(more + "\" is not the section's first queue"));
 }
