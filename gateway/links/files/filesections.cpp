@@ -3,10 +3,14 @@
 #include "config/configreport.h"
 #include "config/csvtieunit.h"
 #include "config/gatexmlconfigloadertemplate.h"
+#include "core/basetieparam.h"
+#include "core/basetieunit.h"
 #include "core/gateconfig.h"
 #include "links/files/plottextfileouttie.h"
 #include "links/files/textfileintie.h"
 #include "links/files/textfileouttie.h"
+
+#include <dpdatatype.h>
 
 #include <QDomElement>
 
@@ -210,6 +214,19 @@ bool readTextFileInSection(GateXmlConfigLoaderTemplate &loader, const QDomElemen
         tie->setPrevForAbsent(QXmlBasedObject::getXMLBoolAttrDef(section, QStringLiteral("prevforabsent"), false));
         ok = readChildren(loader, section, tie, kInTexts,
                           [tie](const QDomElement &infile) { return readInFile(infile, tie); });
+    }
+    // A parameter of another type would stay invalid on every pass, which
+    // is otherwise noted only at a debug level.
+    for (const BaseTieUnit *unit : tie->units()) {
+        if (!ok || !unit || !(unit->direction() & BaseTieUnit::dirFromThis))
+            continue;
+        for (const BaseTieParam *param : unit->params()) {
+            if (param && !TextFileInTie::readsType(param->metatype()))
+                reportConfigError(kContext,
+                                  "Warning loading config: parameter %1 of section textfilein has type %2, which text "
+                                  "input does not read",
+                                  {param->description(), DPDataTypeToString(param->metatype())});
+        }
     }
     return loader.finishSection(owner.release(), ok);
 }

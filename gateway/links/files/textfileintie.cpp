@@ -92,6 +92,11 @@ TextFileInTie::TextFileInTie(QObject *parent)
 {
 }
 
+bool TextFileInTie::readsType(quint32 type)
+{
+    return inputType(type) != nullptr;
+}
+
 TextFileInTie::~TextFileInTie() = default;
 
 qint32 TextFileInTie::state() const

@@ -53,6 +53,9 @@ public:
     // value (false: every pass starts from invalid values).
     bool prevForAbsent() const { return m_prevForAbsent; }
     void setPrevForAbsent(bool keep) { m_prevForAbsent = keep; }
+    // Whether the file's records can be stored into a parameter of `type`
+    // (the four types above).
+    static bool readsType(quint32 type);
     // The tie's own index over the parameters of its from-this units.
     const TieParamsHash &ownIndex() const { return m_index; }
     // The parameter named `id` in the own index: ExtID, then IID, KKS and

@@ -137,6 +137,9 @@ TEST_F(FileSectionErrors, TextFileInAttributesAndItsFirstFileName)
     ASSERT_EQ(in->units().size(), 1);
     EXPECT_EQ(in->units().at(0)->params().size(), 6);
     EXPECT_EQ(provider("T1"), in->units().at(0)->params().at(0)); // merged as providers
+    // A type the file's records cannot be stored into would stay invalid unsaid.
+    EXPECT_TRUE(messages.containsPart("of section textfilein has type FLOAT, which text input does not read"))
+        << qPrintable(messages.warnings().join('\n'));
 }
 
 TEST_F(FileSectionErrors, TextFileInDefaults)
