@@ -65,10 +65,12 @@ quint64 saturatedMul(quint64 a, quint64 b)
 }
 
 // The fields of the next line that gives any: the line is trimmed, text from
-// the first "#" on is a comment. Empty at the end of the stream.
-QStringList nextFields(QTextStream &in)
+// the first "#" on is a comment. Empty at the end of the stream. `lineNo`
+// counts the lines read.
+QStringList nextFields(QTextStream &in, int &lineNo)
 {
     while (!in.atEnd()) {
+        ++lineNo;
         QString line = in.readLine().trimmed();
         const int hash = line.indexOf(QLatin1Char('#'));
         if (hash >= 0)
@@ -127,27 +129,36 @@ QDefFileStruct::~QDefFileStruct()
 int QDefFileStruct::LoadFromStream(QTextStream &stream)
 {
     GATE_DEBUG(3, "QDefFileStruct::LoadFromStream() was called");
+    m_errorText.clear();
     const quint64 base = m_areaSize;
-    if (stream.atEnd())
+    int lineNo = 0;
+    const auto formatError = [&](const QString &what) {
+        m_errorText = QStringLiteral("line %1: %2").arg(lineNo).arg(what);
+        return int(dfrFormatError);
+    };
+    if (stream.atEnd()) {
+        m_errorText = QStringLiteral("the file is empty");
         return dfrEmptyFile;
+    }
 
-    const QStringList nameLine = nextFields(stream);
+    const QStringList nameLine = nextFields(stream, lineNo);
     if (nameLine.size() != 1 || stream.atEnd())
-        return dfrFormatError;
-    const QStringList sizeLine = nextFields(stream);
+        return formatError(QStringLiteral("the area's name alone is expected, followed by its size"));
+    const QStringList sizeLine = nextFields(stream, lineNo);
     if (sizeLine.size() != 1 || stream.atEnd())
-        return dfrFormatError;
+        return formatError(QStringLiteral("the area's size alone is expected, followed by the records"));
     quint64 bytes = 0;
     if (!parseUnsigned(sizeLine.first(), 0, &bytes) || bytes > kSaturated - base)
-        return dfrFormatError;
+        return formatError(QStringLiteral("the area's size \"%1\" is not a whole number of bytes").arg(sizeLine.first()));
     m_areaSize = base + bytes;
 
     while (true) {
-        const QStringList fields = nextFields(stream);
+        const QStringList fields = nextFields(stream, lineNo);
         if (fields.isEmpty())
             return dfrOk;
         if (fields.size() < 6)
-            return dfrFormatError;
+            return formatError(QStringLiteral("%1 fields, a record has 6 (name, type, offset, three dimensions)")
+                                   .arg(fields.size()));
         auto record = new QDefRecord;
         record->name = fields.at(0);
         record->type = defFileTypeFromString(fields.at(1));
@@ -156,7 +167,8 @@ int QDefFileStruct::LoadFromStream(QTextStream &stream)
             || !parseUnsigned(fields.at(3), 10, &record->dim1) || !parseUnsigned(fields.at(4), 10, &record->dim2)
             || !parseUnsigned(fields.at(5), 10, &record->dim3)) {
             delete record;
-            return dfrFormatError;
+            return formatError(QStringLiteral("the offset and dimensions of \"%1\" are not all decimal whole numbers")
+                                   .arg(fields.at(0)));
         }
         record->offset = base + offset;
         m_records.append(record);
@@ -183,13 +195,17 @@ int QDefFileStruct::loadFile(const QString &path, QTextCodec *codec)
     QFile file(path);
     QString reason;
     if (!openRegularFileForReading(file, &reason, QIODevice::ReadOnly | QIODevice::Text)) {
-        GATE_DEBUG(1, "QDefFileStruct::loadFile(): cannot open %s (%s)", qUtf8Printable(path), qUtf8Printable(reason));
+        m_errorText = reason;
+        reportConfigError("QDefFileStruct", "Error opening file %1 (%2)", {path, reason});
         return dfrCannotOpen;
     }
     QTextStream in(&file);
     QTextCodec *koi8r = QTextCodec::codecForName("KOI8-R");
     in.setCodec(codec ? codec : (koi8r ? koi8r : QTextCodec::codecForLocale()));
-    return LoadFromStream(in);
+    const int result = LoadFromStream(in);
+    if (result != dfrOk)
+        reportConfigError("QDefFileStruct", "Error reading definition file %1, %2", {path, m_errorText});
+    return result;
 }
 
 QDefRecord *QDefFileStruct::record(const QString &name) const

@@ -49,11 +49,14 @@ public:
     // Reads one definition from `stream`: the name line, the size line (added
     // to the area size) and the records, whose offsets count from the area
     // size on entry. Returns a Result code; records read before a format
-    // error stay in the structure.
+    // error stay in the structure, and errorText() says what failed.
     int LoadFromStream(QTextStream &stream);
     // Opens `path` and reads it with `codec` (KOI8-R when null). Returns
-    // dfrCannotOpen when the file cannot be opened, else LoadFromStream's code.
+    // dfrCannotOpen when the file cannot be opened, else LoadFromStream's
+    // code; a failure is reported with the path and errorText().
     int loadFile(const QString &path, QTextCodec *codec = nullptr);
+    // Why the last load failed ("line 3: ..."); empty after a good one.
+    QString errorText() const { return m_errorText; }
 
     quint64 areaSize() const { return m_areaSize; }
     void setAreaSize(quint64 bytes) { m_areaSize = bytes; }
@@ -77,6 +80,7 @@ public:
     static quint32 dataTypeOf(int code);
 
 private:
+    QString m_errorText;
     quint64 m_areaSize;
     QList<QDefRecord *> m_records;
     QHash<QString, QDefRecord *> m_byName;

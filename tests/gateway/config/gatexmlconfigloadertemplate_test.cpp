@@ -381,6 +381,9 @@ TEST_F(SharedReaders, BrokenDefinitionFileIsReportedWithItsFullPath)
     write("bad.def", "AREA\n16\nx, type_float, 0, 1, 1\n");
     EXPECT_FALSE(load("<defarea file='bad.def' direction='in'/>"));
     expectReported(QStringLiteral("Error loading config: Error loading defarea file ") + dir.filePath("bad.def"));
+    // What is wrong, and where: the loader's own line names neither.
+    expectReported("Error reading definition file " + dir.filePath("bad.def")
+                   + ", line 3: 5 fields, a record has 6 (name, type, offset, three dimensions)");
 }
 
 // A FIFO, as anything but a regular file, is refused without waiting for a
