@@ -14,6 +14,8 @@
 #include "core/paramswitch.h"
 #include "core/timepoint.h"
 
+#include <dpdatatype.h>
+
 #include <QTextCodec>
 
 #include <limits>
@@ -317,6 +319,19 @@ bool GateXmlConfigLoaderTemplate::finishSection(BaseTie *tie, bool complete)
     else if (tie)
         tie->setParent(&m_config);
     return complete;
+}
+
+void GateXmlConfigLoaderTemplate::warnUntakenTypes(const BaseTieUnit *unit, bool (*takes)(quint32),
+                                                   const char *section, const char *consequence)
+{
+    if (!unit)
+        return;
+    for (const BaseTieParam *param : unit->params()) {
+        if (param && !takes(param->metatype()))
+            reportConfigError(kContext, "Warning loading config: parameter %1 of section %2 has type %3, which %4",
+                              {param->description(), QLatin1String(section), DPDataTypeToString(param->metatype()),
+                               QLatin1String(consequence)});
+    }
 }
 
 void GateXmlConfigLoaderTemplate::mergeProviders(BaseTieUnit *unit, bool always)

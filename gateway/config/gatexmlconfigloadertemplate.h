@@ -67,6 +67,11 @@ public:
     // Merges the unit's parameters into the provider index when its
     // direction is exactly "in" (1), or whatever it is when `always`.
     void mergeProviders(BaseTieUnit *unit, bool always = false);
+    // Warns about every parameter of `unit` whose type the tie of section
+    // `section` does not take (`takes` false): "... has type T, which
+    // `consequence`". Such a parameter stays invalid, unsaid otherwise.
+    static void warnUntakenTypes(const BaseTieUnit *unit, bool (*takes)(quint32), const char *section,
+                                 const char *consequence);
     // `path` resolved against the configuration file's directory.
     QString confPath(const QString &path) const;
 

@@ -3,11 +3,8 @@
 #include "config/configreport.h"
 #include "config/csvtieunit.h"
 #include "config/gatexmlconfigloadertemplate.h"
-#include "core/basetieparam.h"
 #include "core/gateconfig.h"
 #include "links/calc/luacalctie.h"
-
-#include <dpdatatype.h>
 
 #include <QDomElement>
 #include <QFileInfo>
@@ -58,13 +55,8 @@ bool readList(GateXmlConfigLoaderTemplate &loader, const QDomElement &list, LuaC
     }
     unit->setDirection(direction);
     tie->addUnit(unit);
-    for (const BaseTieParam *param : unit->params()) {
-        if (param && !LuaCalcTie::exchangesType(param->metatype()))
-            reportConfigError(kContext,
-                              "Warning loading config: parameter %1 of section luacalc has type %2, which calculations "
-                              "neither read nor write",
-                              {param->description(), DPDataTypeToString(param->metatype())});
-    }
+    GateXmlConfigLoaderTemplate::warnUntakenTypes(unit, &LuaCalcTie::exchangesType, "luacalc",
+                                                  "calculations neither read nor write");
     if (direction & BaseTieUnit::dirFromThis)
         loader.mergeProviders(unit, true);
     return true;

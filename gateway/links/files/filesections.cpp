@@ -3,14 +3,11 @@
 #include "config/configreport.h"
 #include "config/csvtieunit.h"
 #include "config/gatexmlconfigloadertemplate.h"
-#include "core/basetieparam.h"
 #include "core/basetieunit.h"
 #include "core/gateconfig.h"
 #include "links/files/plottextfileouttie.h"
 #include "links/files/textfileintie.h"
 #include "links/files/textfileouttie.h"
-
-#include <dpdatatype.h>
 
 #include <QDomElement>
 
@@ -218,15 +215,9 @@ bool readTextFileInSection(GateXmlConfigLoaderTemplate &loader, const QDomElemen
     // A parameter of another type would stay invalid on every pass, which
     // is otherwise noted only at a debug level.
     for (const BaseTieUnit *unit : tie->units()) {
-        if (!ok || !unit || !(unit->direction() & BaseTieUnit::dirFromThis))
-            continue;
-        for (const BaseTieParam *param : unit->params()) {
-            if (param && !TextFileInTie::readsType(param->metatype()))
-                reportConfigError(kContext,
-                                  "Warning loading config: parameter %1 of section textfilein has type %2, which text "
-                                  "input does not read",
-                                  {param->description(), DPDataTypeToString(param->metatype())});
-        }
+        if (ok && unit && (unit->direction() & BaseTieUnit::dirFromThis))
+            GateXmlConfigLoaderTemplate::warnUntakenTypes(unit, &TextFileInTie::readsType, "textfilein",
+                                                          "text input does not read");
     }
     return loader.finishSection(owner.release(), ok);
 }
