@@ -147,15 +147,26 @@ void replaceFunction(lua_State *L, const char *library, const char *name, lua_CF
     lua_pop(L, 1);
 }
 
+// Bytes of a script's error text that are reported: the text is copied
+// outside the interpreter's memory bound, into the warning, the log and the
+// streak that repeats it.
+constexpr size_t kErrorTextBytes = 1000;
+
 // The text of the error object on top of the stack, without running any
-// of the script's metamethods.
+// of the script's metamethods; a longer one is cut at a character's start
+// and ends in "...".
 QString errorObjectText(lua_State *L)
 {
     const int type = lua_type(L, -1);
     if (type == LUA_TSTRING || type == LUA_TNUMBER) {
         size_t length = 0;
         const char *text = lua_tolstring(L, -1, &length);
-        return QString::fromUtf8(text, static_cast<int>(length));
+        if (length <= kErrorTextBytes)
+            return QString::fromUtf8(text, static_cast<int>(length));
+        size_t cut = kErrorTextBytes;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;
+        return QString::fromUtf8(text, static_cast<int>(cut)) + QStringLiteral("...");
     }
     return QStringLiteral("(error object is a %1 value)").arg(QString::fromLatin1(lua_typename(L, type)));
 }

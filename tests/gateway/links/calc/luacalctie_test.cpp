@@ -425,6 +425,14 @@ TEST_F(ScriptFaults, ErrorsOutsideTheCallAreCaughtToo)
     run();
     EXPECT_TRUE(messages.containsPart("(error object is a table value)"));
     EXPECT_EQ(tie.stackTop(), 0);
+
+    // A huge error text was copied whole, outside the memory bound, into
+    // every report; it is cut, and not inside a character.
+    ASSERT_EQ(load("function calculate() error('x' .. string.rep('\\195\\169', 3000000), 0) end"), LuaCalcTie::lrOk);
+    run();
+    const QString cut = messages.warnings().constLast();
+    EXPECT_LT(cut.size(), 2000);
+    EXPECT_TRUE(cut.endsWith(QStringLiteral("\u00e9...")) && !cut.contains(QChar::ReplacementCharacter)) << qPrintable(cut);
 }
 
 // A calculation cannot end the gateway: os.exit fails the call like any error.
