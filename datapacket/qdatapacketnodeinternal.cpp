@@ -781,8 +781,20 @@ QString QDataPacketNodeInternal::shortPath() const
     if (!parent)
         return m_tag;
     // An id with a double quote in it is quoted with single quotes, so that
-    // the path still resolves.
-    const bool single = m_id.contains(QLatin1Char('"')) && !m_id.contains(QLatin1Char('\''));
+    // the path still resolves; one with both kinds cannot be quoted at all,
+    // so the node is named by its place among the siblings of its tag.
+    const bool hasDouble = m_id.contains(QLatin1Char('"'));
+    if (hasDouble && m_id.contains(QLatin1Char('\''))) {
+        int place = 0;
+        for (QObject *sibling : parent->children()) {
+            if (nodeOf(sibling)->m_tag == m_tag)
+                ++place;
+            if (sibling == this)
+                break;
+        }
+        return QStringLiteral("%1[%2]").arg(m_tag).arg(place);
+    }
+    const bool single = hasDouble;
     QString path = single ? QStringLiteral("%1[@id='%2']").arg(m_tag, m_id)
                           : QStringLiteral("%1[@id=\"%2\"]").arg(m_tag, m_id);
     if (m_sameIdNumber > 1)

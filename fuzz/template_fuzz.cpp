@@ -41,9 +41,8 @@ QString describe(const QDataPacketNodeInternal *n)
 // looked up and reversed.
 void visit(QDataPacket &packet, const QDataPacketNodeInternal *root, const QDataPacketNodeInternal *n, int &lookups)
 {
-    const bool quotable = !(n->idName().contains(QLatin1Char('"')) && n->idName().contains(QLatin1Char('\'')));
     ++lookups;
-    if (quotable && lookups < 256)
+    if (lookups < 256)
         check(root->getNodeInternalByPath(n->fullPath()) == n);
     QDataPacketNode handle(&packet, const_cast<QDataPacketNodeInternal *>(n));
     handle.getULong();

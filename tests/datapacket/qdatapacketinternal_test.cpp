@@ -135,7 +135,7 @@ const char *const kPathTemplate = "<packet>"
                                   "<section name='s' id='dup'><data name='v' datatype='byte'/></section>"
                                   "<section name='t' id='dup'><data name='v' datatype='word'/></section>"
                                   "<section name='u'><data name='x' datatype='byte'/><data name='y' datatype='bit'/>"
-                                  "<data name='q\"uote' datatype='byte'/></section>"
+                                  "<data name='q\"uote' datatype='byte'/><data name='b&apos;o&quot;th' datatype='byte'/></section>"
                                   "</packet>";
 
 TEST(TemplatePaths, ShortAndFullPathsResolveBackToTheirNodes)
