@@ -5,6 +5,7 @@
 #include "core/diag.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 ServiceListener::ServiceListener(ServiceBase::ServiceFlags flags, QObject *parent)
     : UnixServerSocket(parent)
@@ -86,23 +87,32 @@ void ServiceListener::serve(UnixSocket *connection)
     }
 
     // Commands run the service's own code, which may serve events; the
-    // connection and its buffer are looked up again after each one.
+    // connection and its buffer are looked up again after each one. What was
+    // served is cut off the buffer once, when serving ends: cutting after
+    // each command would move the rest of a large read once per command.
+    const auto cutServed = qScopeGuard([this, &socket] {
+        const auto it = m_clients.find(socket);
+        if (it != m_clients.end()) {
+            it->buffer.remove(0, it->served);
+            it->served = 0;
+        }
+    });
     for (;;) {
         auto it = m_clients.find(socket);
         if (it == m_clients.end())
             return;
-        QByteArray &buffer = it->buffer;
-        const int end = it->awaitingVerdict ? -1 : buffer.indexOf("\r\n");
+        const QByteArray &buffer = it->buffer;
+        const int end = it->awaitingVerdict ? -1 : buffer.indexOf("\r\n", it->served);
         if (end < 0) {
-            dropIfPastText(socket, buffer, "without a command end");
+            dropIfPastText(socket, buffer.size() - it->served, "without a command end");
             return;
         }
-        const QByteArray command = buffer.left(end);
-        buffer.remove(0, end + 2);
+        const QByteArray command = buffer.mid(it->served, end - it->served);
+        it->served = end + 2;
         if (command == "reload" && !m_terminating) {
             // The rest is served once the verdict is out; what waits behind
             // it is bounded as text without a command end is.
-            if (!dropIfPastText(socket, buffer, "of commands wait behind a reload"))
+            if (!dropIfPastText(socket, buffer.size() - it->served, "of commands wait behind a reload"))
                 startReload(socket);
             return;
         }
@@ -117,9 +127,9 @@ void ServiceListener::serve(UnixSocket *connection)
     }
 }
 
-bool ServiceListener::dropIfPastText(UnixSocket *socket, const QByteArray &buffer, const char *what)
+bool ServiceListener::dropIfPastText(UnixSocket *socket, int pendingBytes, const char *what)
 {
-    if (buffer.size() <= MaxPendingText)
+    if (pendingBytes <= MaxPendingText)
         return false;
     m_droppedClients.report(QStringLiteral("ServiceListener::slotReadyRead(): more than %1 characters %2, connection "
                                            "closed")
@@ -186,9 +196,10 @@ void ServiceListener::slotDisconnected()
     auto *socket = qobject_cast<UnixSocket *>(sender());
     if (!socket || !m_clients.contains(socket))
         return;
-    // What arrived just before the peer closed is still served.
-    if (socket->bytesAvailable() > 0)
-        serve(socket);
+    // What arrived just before the peer closed is still served, as are
+    // commands read before it but not yet served: a reply written to a peer
+    // gone closes the connection inside serve() itself.
+    serve(socket);
     m_clients.remove(socket);
     GATE_DEBUG(5, "ServiceListener::slotDisconnected(): connection %p released", static_cast<void *>(socket));
     socket->deleteLater();

@@ -87,6 +87,7 @@ private:
         QByteArray buffer;
         qint64 lastReceivedMs = 0;
         bool awaitingVerdict = false; // a "reload" is being carried out
+        int served = 0;               // bytes at the start of buffer already served
     };
 
     // Appends what `socket` received to its buffer and serves every whole
@@ -94,9 +95,9 @@ private:
     void serve(UnixSocket *socket);
     // Closes and forgets a connection.
     void drop(UnixSocket *socket);
-    // Drops `socket` when its `buffer` of text not yet served passes
+    // Drops `socket` when its `pendingBytes` of text not yet served pass
     // MaxPendingText, saying `what` that text is; true when it was dropped.
-    bool dropIfPastText(UnixSocket *socket, const QByteArray &buffer, const char *what);
+    bool dropIfPastText(UnixSocket *socket, int pendingBytes, const char *what);
     // Writes `reply`; false when the connection was dropped because what it
     // left unread passed MaxUnsentReplyBytes beyond it.
     bool writeReply(UnixSocket *socket, const QByteArray &reply);
