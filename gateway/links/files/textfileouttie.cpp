@@ -254,8 +254,12 @@ bool TextFileOutTie::writeData()
         }
         if (m_fileFaults.at(k).active())
             m_fileFaults[k].clear(QStringLiteral("TextFileOutTie::writeData(): file \"%1\" is written again").arg(name));
+        // A record that some files took counts as written now: a retry
+        // without a newer update keeps its second, and the files that took
+        // it are not given it again.
         m_fileWritten[k] = record;
         m_lastWritten = record;
+        m_lastWrittenAt = Clock::nowUtc();
     }
     if (!complete)
         return false;

@@ -337,6 +337,24 @@ TEST_F(TextFileOut, UnwritableFileGetsTheRecordLaterAndTheOthersGetItOnce)
     EXPECT_EQ(out()->counters().recordsWritten, 1u);
 }
 
+TEST_F(TextFileOut, RecordRetriedAfterOnlySomeFilesTookItKeepsItsSecond)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    ASSERT_TRUE(loadOutput(QByteArray(), outFile("a.txt:sub/b.txt")));
+    writeText("values.txt", "T1;1\n");
+    const QDateTime t0 = clock.now();
+    tickAt(t0);
+    ASSERT_TRUE(QDir(path("sub")).removeRecursively());
+    writeText("values.txt", "T1;2\n");
+    tickAt(t0.addSecs(1));
+    stopInput();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    tickAt(t0.addSecs(2));
+    // Written once to the file that took it, with its own second in both.
+    EXPECT_EQ(readText("a.txt"), QByteArray("43200\nT1;1\n43201\nT1;2\n"));
+    EXPECT_EQ(readText("sub/b.txt"), QByteArray("43201\nT1;2\n"));
+}
+
 TEST_F(TextFileOut, RecordCutShortIsTakenBackWholeAndWrittenLater)
 {
     ASSERT_TRUE(loadOutput(QByteArray(), outFile("table.txt")));
