@@ -170,8 +170,15 @@ bool TextFileOutTie::sendUnitData(BaseTieUnit *unit)
     return writeData();
 }
 
+void TextFileOutTie::sendDirty()
+{
+    BaseFileOutTie::sendDirty();
+    m_failedThisPass = false;
+}
+
 void TextFileOutTie::drain()
 {
+    m_failedThisPass = false;
     for (const BaseTieUnit *unit : units()) {
         if (unit && unit->isDirty() && unit->lastUpdated().isValid()) {
             writeData();
@@ -224,6 +231,8 @@ bool TextFileOutTie::writeData()
         GATE_DEBUG(3, "    paramsSwitch is closed. Return");
         return false;
     }
+    if (m_failedThisPass)
+        return false;
     QDateTime record = recordTime();
     if (!record.isValid())
         return false;
@@ -261,8 +270,10 @@ bool TextFileOutTie::writeData()
         m_lastWritten = record;
         m_lastWrittenAt = Clock::nowUtc();
     }
-    if (!complete)
+    if (!complete) {
+        m_failedThisPass = true;
         return false;
+    }
     m_lastWritten = record;
     m_lastWrittenAt = Clock::nowUtc();
     ++counters().recordsWritten;

@@ -42,6 +42,9 @@ public:
     // Writes a record for the dirty `unit` when one is due; true when a
     // record was written to every file.
     bool sendUnitData(BaseTieUnit *unit) override;
+    // The send pass; a record that could not be written is tried again in
+    // the next pass, not once more for every other dirty unit of this one.
+    void sendDirty() override;
     // After the last send pass: the record still owed (not yet due by the
     // interval, or a time point not yet complete) is written now, so that
     // the file ends with the values the tie was given.
@@ -62,7 +65,7 @@ public:
     // Writes one record to every file that does not hold it yet; true when
     // all files hold it. False, with nothing marked sent, while the switch
     // is closed, when no unit was ever updated, or when a file could not be
-    // written.
+    // written (now or earlier in this send pass: it is not tried again).
     bool writeData();
     // The record at `recordTime` as text: the lines every file gets.
     QString recordText(const QDateTime &recordTime) const;
@@ -133,6 +136,7 @@ private:
     // Per output file: the newest record it holds, and its write fault.
     QVector<QDateTime> m_fileWritten;
     QVector<RepeatedMessage> m_fileFaults;
+    bool m_failedThisPass = false; // a record failed since the last send pass ended
 };
 
 #endif // TEXTFILEOUTTIE_H

@@ -355,6 +355,22 @@ TEST_F(TextFileOut, RecordRetriedAfterOnlySomeFilesTookItKeepsItsSecond)
     EXPECT_EQ(readText("sub/b.txt"), QByteArray("43201\nT1;2\n"));
 }
 
+TEST_F(TextFileOut, UnwritableFileIsTriedOncePerSendPassWhateverTheNumberOfDirtyUnits)
+{
+    ASSERT_TRUE(load(inputSection("timeout='600000'") + "<textfileout id='out'>" + outputList("a.csv")
+                     + outputList("b.csv") + outFile("sub/out.txt") + "</textfileout>"));
+    writeText("values.txt", "T1;1\nT4;4\n");
+    const QDateTime t0 = clock.now();
+    tickAt(t0);
+    stopInput();
+    tickAt(t0.addSecs(1));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    tickAt(t0.addSecs(2)); // the streak ends with the summary of its repeats
+    const QString failure = "TextFileOutTie::writeData(): cannot append to file \"" + path("sub/out.txt") + "\" ("
+        + QString::fromLocal8Bit(std::strerror(ENOENT)) + "); the record is kept to be written later";
+    EXPECT_TRUE(log.contains(failure + " (repeated 1 times)")) << qPrintable(log.lines().join('\n'));
+}
+
 TEST_F(TextFileOut, RecordCutShortIsTakenBackWholeAndWrittenLater)
 {
     ASSERT_TRUE(loadOutput(QByteArray(), outFile("table.txt")));
