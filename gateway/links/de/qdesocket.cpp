@@ -133,7 +133,6 @@ void QDESocket::noteConnected()
     m_firstSend = true;
     m_firstSendAllowance = 0;
     m_steady = false;
-    m_connectFault.clear();
     if (m_everConnected && m_counters)
         ++m_counters->reconnects;
     m_everConnected = true;
@@ -235,11 +234,13 @@ void QDESocket::receiveBytes(const QByteArray &bytes)
             offset += scan.frameBytes;
             if (m_counters)
                 ++m_counters->framesIn;
-            // A streak of protocol errors ends with a connection that
-            // delivers for a while, not with one that fails right after
-            // a first good frame.
+            // A streak of protocol errors or failed connection attempts
+            // ends with a connection that delivers for a while, not with
+            // one that fails right after it was made or after a first good
+            // frame (a peer restarting over and over).
             if (!m_steady && Clock::monotonicMsecs() - m_connectedAt >= m_timeout) {
                 m_steady = true;
+                m_connectFault.clear();
                 m_protocolFault.clear();
                 emit connectionSteady(this);
             }

@@ -124,7 +124,7 @@ private:
     // The peer's name (or address) as the operator messages show it.
     QString peerLabel() const;
     // Reports a failed connection attempt, `why` it failed; every attempt
-    // until the next connection counts in one streak.
+    // until the next steady connection counts in one streak.
     void reportConnectFault(const QString &why);
     // Drops what was received (a new connection starts clean).
     void dropBuffer();

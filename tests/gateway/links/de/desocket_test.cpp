@@ -338,6 +338,18 @@ TEST_F(DESocket_, FailedAttemptsAreOneStreakWhateverTheReason)
 
     socket->slotTick(); // refused again
     ASSERT_TRUE(waitUnconnected(socket));
+
+    // A peer that accepts and drops at once (restarting over and over)
+    // does not end the streak either.
+    QTcpServer flapping;
+    ASSERT_TRUE(flapping.listen(QHostAddress::LocalHost, port));
+    socket->slotTick();
+    ASSERT_TRUE(waitUntil([&] { return flapping.hasPendingConnections(); }));
+    flapping.nextPendingConnection()->abort();
+    ASSERT_TRUE(waitUnconnected(socket));
+    flapping.close();
+    socket->slotTick();
+    ASSERT_TRUE(waitUnconnected(socket));
     EXPECT_EQ(messages.warnings().filter("Cannot connect to 127.0.0.1:" + QString::number(port)).size(), 1)
         << qPrintable(messages.warnings().join('\n'));
 }
