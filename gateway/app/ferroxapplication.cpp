@@ -33,6 +33,7 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
     , m_exitRequested(false)
     , m_cycleStopped(false)
     , m_started(false)
+    , m_configChecked(false)
 {
     // What goes wrong during start-up is in the log too, also in the
     // foreground; a service copies its warnings there all the time.
@@ -86,10 +87,15 @@ FerroxApplication::FerroxApplication(int &argc, char **argv)
         connect(m_timer, &QTimer::timeout, this, &FerroxApplication::slotTimerTick);
         m_timer->start(kMainCyclePeriod);
     }
-    if (m_exitRequested)
+    m_configChecked = checked;
+}
+
+void FerroxApplication::announceStarted()
+{
+    if (m_exitRequested || m_started)
         return;
     m_started = true;
-    if (checked)
+    if (m_configChecked)
         gateLog(tr("Application was started"));
     else
         gateLog(tr("Application was started, but the configuration check found identifiers claimed by several "

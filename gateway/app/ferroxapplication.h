@@ -36,6 +36,10 @@ public:
     // owned by the application.
     GatewayMonitor *monitor() const { return m_monitor; }
 
+    // Logs "Application was started" once the service runs (it listens at
+    // its control socket); nothing after a failed start-up.
+    void announceStarted();
+
     // Ends the main cycle for good: no tick runs after it, not even one
     // already due (the stop calls it before the ties' last pass).
     void stopCycle();
@@ -56,8 +60,10 @@ private:
     int m_exitCode;
     bool m_exitRequested;
     bool m_cycleStopped;
-    // True when the start-up succeeded.
+    // True once the start was announced.
     bool m_started;
+    // False when the configuration check found identifiers claimed twice.
+    bool m_configChecked;
 };
 
 #endif // FERROXAPPLICATION_H

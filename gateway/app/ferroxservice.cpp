@@ -17,8 +17,10 @@ FerroxService::~FerroxService() = default;
 
 void FerroxService::start()
 {
-    if (application())
-        application()->monitor()->started();
+    if (!application())
+        return;
+    application()->announceStarted();
+    application()->monitor()->started();
 }
 
 void FerroxService::stop()

@@ -294,7 +294,7 @@ int ServiceBase::exec()
     if (isAction(action, "-e", "-exec")) {
         QByteArrayList argv = m_rawArgs;
         argv.removeAt(1);
-        return runOrReport(false, argv, "The service could not be executed.");
+        return run(false, argv, "The service could not be executed.");
     }
 
     if (isAction(action, "-t", "-terminate")) {
@@ -342,7 +342,7 @@ int ServiceBase::exec()
     }
 
     if (qEnvironmentVariableIsSet(ServiceController::runVariable()))
-        return runOrReport(true, m_rawArgs, "The service failed to run.");
+        return run(true, m_rawArgs, "The service failed to run.");
 
     if (!m_controller.start(serviceFilePath(), m_args.mid(1))) {
         say(stderr, "The service %s could not start\n", name.constData());
@@ -353,16 +353,6 @@ int ServiceBase::exec()
         return -4;
     }
     return 0;
-}
-
-int ServiceBase::runOrReport(bool asService, const QByteArrayList &argv, const char *failure)
-{
-    int exitCode = -1;
-    QString reason;
-    if (run(asService, argv, exitCode, reason))
-        return exitCode;
-    reportFailure(failure, reason);
-    return -1;
 }
 
 int ServiceBase::reloadService()
@@ -411,8 +401,9 @@ void ServiceBase::printUsage()
     say(stdout, UsageText, m_rawArgs.value(0).constData());
 }
 
-bool ServiceBase::run(bool asService, const QByteArrayList &argv, int &exitCode, QString &reason)
+int ServiceBase::run(bool asService, const QByteArrayList &argv, const char *failure)
 {
+    QString reason;
     // The application keeps references to the count and the vector.
     m_appArgData = argv;
     m_appArgv.clear();
@@ -436,8 +427,10 @@ bool ServiceBase::run(bool asService, const QByteArrayList &argv, int &exitCode,
         listener.reset(new ServiceListener(m_flags));
         ::umask(027);
         lock.reset(new ServiceLock(m_controller.lockPath()));
-        if (!lock->acquire(reason))
-            return false;
+        if (!lock->acquire(reason)) {
+            reportFailure(failure, reason);
+            return -1;
+        }
         warningsToLog.reset(new WarningLog::Scope);
         if (detached)
             WarningLog::setDebugOutputDropped(true);
@@ -454,22 +447,24 @@ bool ServiceBase::run(bool asService, const QByteArrayList &argv, int &exitCode,
     g_quitRequested = false;
     createApplication(m_appArgc, m_appArgv.data());
     if (!applicationObject()) {
-        reason = QStringLiteral("no application object was created");
-        return false;
+        reportFailure(failure, QStringLiteral("no application object was created"));
+        return -1;
     }
 
     // An application whose start-up failed has asked to quit: the loop only
     // takes that request, and the service never answers.
     if (g_quitRequested) {
-        exitCode = executeApplication();
+        const int exitCode = executeApplication();
         destroyApplication();
-        return true;
+        return exitCode;
     }
 
     if (listener && !listener->serveAt(m_controller.socketPath())) {
-        reason = QStringLiteral("the control socket could not be opened: ") + listener->errorText();
+        // Said while warnings still reach the log: it tells why the start
+        // failed, as standard error does.
+        reportFailure(failure, QStringLiteral("the control socket could not be opened: ") + listener->errorText());
         destroyApplication();
-        return false;
+        return -1;
     }
     if (detached)
         detachStandardStreams();
@@ -477,10 +472,10 @@ bool ServiceBase::run(bool asService, const QByteArrayList &argv, int &exitCode,
     const StopSignals stopSignals;
     ServiceStarter starter;
     QTimer::singleShot(0, &starter, &ServiceStarter::slotStart);
-    exitCode = executeApplication();
+    const int exitCode = executeApplication();
 
     destroyApplication();
     if (listener)
         listener->stopServing();
-    return true;
+    return exitCode;
 }

@@ -107,16 +107,14 @@ private:
     class StopSignals;
 
     // Runs the application with the arguments `argv` (as a service with the
-    // control socket, or in the foreground). False when it could not run;
-    // `reason` then says why. Otherwise `exitCode` is the application's.
+    // control socket, or in the foreground) and returns its exit code; -1
+    // when it could not run, after reporting `failure` with the reason on
+    // standard error (and in the log, once the application has set it up).
     // A service first takes its lock (ServiceLock), so that no second
     // instance runs, copies its warnings to the log (WarningLog) and, when
     // started detached, points its standard streams at /dev/null once it
     // listens. SIGTERM and SIGINT stop the run as "terminate" does.
-    bool run(bool asService, const QByteArrayList &argv, int &exitCode, QString &reason);
-    // run(); when it could not run, reports `failure` with the reason and
-    // returns -1.
-    int runOrReport(bool asService, const QByteArrayList &argv, const char *failure);
+    int run(bool asService, const QByteArrayList &argv, const char *failure);
     bool printVersion(); // false when standard output did not take it
     void printUsage();
     // "-reload": asks the running service to reload and prints its verdict;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
 #include <QProcess>
 #include <QThread>
 
@@ -170,6 +171,25 @@ TEST(Service, StartThatFailsReturnsNonZeroAndSaysWhy)
     EXPECT_EQ(tree.readLog().count("\tError loading config: not supposed section \"foo\" occurred\n"), 1);
     EXPECT_TRUE(tree.readLog().endsWith("\tError loading config\n")) << tree.readLog().constData();
     EXPECT_EQ(tree.servicePid(), 0);
+
+    // Another process listens at the control socket when the service (as
+    // its unit runs it, without the starter's check) comes to open it: the
+    // log tells why the start failed, and never that it started.
+    ASSERT_TRUE(tree.writeConfig("ferrox.cfg", kServiceConfig));
+    QLocalServer squatter;
+    ASSERT_TRUE(squatter.listen(tree.lockPath().chopped(int(sizeof(".lock") - 1))));
+    QProcess unitRun;
+    QProcessEnvironment env = tree.environment();
+    env.insert(QStringLiteral("FERROX_SERVICE_RUN"), QStringLiteral("1"));
+    unitRun.setProcessEnvironment(env);
+    unitRun.start(tree.program(), QStringList());
+    ASSERT_TRUE(unitRun.waitForFinished(30000));
+    EXPECT_EQ(unitRun.exitCode(), 255);
+    const QByteArray err = unitRun.readAllStandardError();
+    EXPECT_TRUE(err.contains("the control socket could not be opened")) << err.constData();
+    EXPECT_FALSE(tree.readLog().contains("Application was st")) << tree.readLog().constData();
+    EXPECT_TRUE(tree.readLog().contains("the control socket could not be opened")) << tree.readLog().constData();
+    squatter.close();
 
     // Control actions to a stopped service fail and say why.
     const InstallationTree::Run command = tree.run({QStringLiteral("-c"), QStringLiteral("5")});
