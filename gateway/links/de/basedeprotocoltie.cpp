@@ -39,6 +39,9 @@ void BaseDEProtocolTie::init()
 {
     BasePacketTie::init();
     m_packets.clear();
+    // Drops a predecessor counted (a reload carries its totals over) are
+    // not this tie's news.
+    m_droppedStreak.seen = counters().framesDropped;
 }
 
 int BaseDEProtocolTie::protocolTimeout() const
