@@ -106,6 +106,11 @@ QStringList BaseTie::exclusiveClaims() const
     return QStringList();
 }
 
+QStringList BaseTie::successionKeys() const
+{
+    return exclusiveClaims();
+}
+
 void BaseTie::appendUnit(BaseTieUnit *unit)
 {
     if (unit)

@@ -61,6 +61,10 @@ public:
     // harm (a queue it reads, its client id at a broker), each as a text for
     // the operator; the loader warns about a claim made twice. Base: none.
     virtual QStringList exclusiveClaims() const;
+    // What tells this tie's predecessor among several of its class and id
+    // (ties without ids) on a reload: a tie with the same keys is preferred.
+    // Base: exclusiveClaims().
+    virtual QStringList successionKeys() const;
 
     QList<BaseTieUnit *> &units() { return m_units; }
     const QList<BaseTieUnit *> &units() const { return m_units; }

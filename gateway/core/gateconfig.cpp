@@ -147,8 +147,8 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
     for (BaseTie *tie : qAsConst(leaving))
         tie->sendDirty();
     // A successor is a new tie of the same class and id; among several (ties
-    // without ids), first one that makes the same claims (its broker and
-    // client id, say).
+    // without ids), first one with the same succession keys (its broker and
+    // client id, the file it reads).
     QSet<BaseTie *> succeeding;
     // Successors whose predecessor still owed a send after its last pass
     // (a full queue, a closed switch): the positions of the units it owed.
@@ -162,7 +162,7 @@ void GateConfig::replaceWith(GateConfig &next, ConverterFactory make)
                 if (!candidate || kept.contains(candidate) || succeeding.contains(candidate)
                     || candidate->id() != tie->id()
                     || qstrcmp(candidate->metaObject()->className(), tie->metaObject()->className()) != 0
-                    || (sameClaims && candidate->exclusiveClaims() != tie->exclusiveClaims()))
+                    || (sameClaims && candidate->successionKeys() != tie->successionKeys()))
                     continue;
                 succeeding.insert(candidate);
                 successorOf.insert(tie, candidate);

@@ -52,6 +52,11 @@ BaseFileInTie::BaseFileInTie(QObject *parent)
 
 BaseFileInTie::~BaseFileInTie() = default;
 
+QStringList BaseFileInTie::successionKeys() const
+{
+    return QStringList{m_fileName};
+}
+
 void BaseFileInTie::takeOver(BaseTie &predecessor)
 {
     auto *old = qobject_cast<BaseFileInTie *>(&predecessor);

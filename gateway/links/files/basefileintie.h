@@ -34,6 +34,9 @@ public:
     // same file hands on where it stood, so that the file's earlier blocks
     // are not read again as new values.
     void takeOver(BaseTie &predecessor) override;
+    // The file it reads: among inputs without ids, the one that read the
+    // same file is the predecessor.
+    QStringList successionKeys() const override;
 
     // Path of the input file, as configured (relative to the working directory).
     QString fileName() const { return m_fileName; }

@@ -152,6 +152,33 @@ TEST_F(TextFileIn, AReplacedTieGoesOnWhereItsPredecessorStood)
     EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
 }
 
+TEST_F(TextFileIn, AReplacedTieWithoutIdGoesOnFromTheOneThatReadItsFile)
+{
+    const auto section = [&](const char *list, const char *input, const QByteArray &attributes) {
+        return "<textfilein " + attributes + "><csvlist file='" + QByteArray(list)
+            + "' index='0' type='1' extid='2' kks='3' direction='in'/><infile filename='" + path(input).toUtf8()
+            + "'/></textfilein>";
+    };
+    write("in.csv", kInputList);
+    write("other.csv", "index,type,extid,kks\n1,FLOATVALID,,U1\n");
+    writeText("a.txt", "U1;7\n");
+    writeText("values.txt", "T1;1\n#\nT1;2\n#\nT1;3\n");
+    ASSERT_TRUE(load(section("other.csv", "a.txt", "") + section("in.csv", "values.txt", "")));
+    for (int i = 0; i < 3; ++i)
+        tie<TextFileInTie>(1)->pollAndConvert();
+    ASSERT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+    // The first section goes, the second changes: the second's successor
+    // is not handed the first one's place (and the file's first block).
+    write("ferrox.cfg", "<config><misc><locale lang='en'/><times/></misc>"
+                            + section("in.csv", "values.txt", "timeout='4000'") + "</config>");
+    GateConfig next;
+    FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
+    ASSERT_TRUE(reloader.loadConf(path("ferrox.cfg")));
+    config.replaceWith(next, &makeConverter);
+    poll();
+    EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
+}
+
 TEST_F(TextFileIn, PassEndsAtAMarkerAndTheNextStartsAfterIt)
 {
     ASSERT_TRUE(loadInput());
