@@ -2,6 +2,11 @@
 
 #include "app/servicecontroller.h"
 
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -51,4 +56,20 @@ QString userNameOf(uid_t uid)
     uid_t found = 0;
     QString name;
     return lookUp(nullptr, uid, found, name) ? name : QString();
+}
+
+bool clearForeignControlFile(const QByteArray &path)
+{
+    if (::remove(path.constData()) == 0 || errno == ENOENT)
+        return true;
+    const int error = errno;
+    // Root may rename another user's entry in a sticky directory although
+    // it cannot remove a directory that still holds files.
+    const int slash = path.lastIndexOf('/');
+    const QByteArray aside = path.left(slash + 1) + ".unixferrox-foreign-"
+        + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+    if (::rename(path.constData(), aside.constData()) == 0)
+        return true;
+    errno = error;
+    return false;
 }

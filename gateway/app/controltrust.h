@@ -18,5 +18,10 @@ bool isTrustedControlUser(uid_t uid);
 QString controlUserText(uid_t uid);
 // The name of the user `uid` in the user database; empty when it has none.
 QString userNameOf(uid_t uid);
+// Clears `path` of what another user left there: removes it, or, when it
+// cannot be removed (a directory with files in it), moves it aside under a
+// name of its own in the same directory. False, with errno set by the
+// removal, when neither worked.
+bool clearForeignControlFile(const QByteArray &path);
 
 #endif // CONTROLTRUST_H

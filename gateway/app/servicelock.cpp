@@ -83,7 +83,7 @@ bool ServiceLock::acquire(QString &reason)
         if (fd >= 0)
             ::close(fd);
         const QString owner = controlUserText(st.st_uid);
-        if (::remove(encoded.constData()) != 0) {
+        if (!clearForeignControlFile(encoded)) {
             reason = QStringLiteral("the lock file %1 is not the service's (it belongs to %2) and cannot be removed: %3")
                          .arg(m_path, owner, systemError(errno));
             return false;

@@ -88,7 +88,9 @@ bool UnixServerSocket::listenAt(const QString &path, int backlog)
             probe.abort();
             return fail(QStringLiteral("another process listens at %1").arg(address));
         }
-        if (::remove(encoded.constData()) != 0 && errno != ENOENT)
+        const bool cleared = trusted ? ::remove(encoded.constData()) == 0 || errno == ENOENT
+                                     : clearForeignControlFile(encoded);
+        if (!cleared)
             return fail(trusted ? QStringLiteral("cannot remove %1: %2").arg(address, systemError())
                                 : QStringLiteral("cannot remove %1, which belongs to %2: %3")
                                       .arg(address, controlUserText(st.st_uid), systemError()));
