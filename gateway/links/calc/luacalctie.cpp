@@ -768,10 +768,17 @@ int LuaCalcTie::calulate()
     }
     if (m_dirty.isEmpty()) {
         // Nothing changed: what the last clean call computed still holds.
+        // Results that went stale meanwhile (a cycle came late) had their
+        // consumers invalidated in this tick's first pass: they get the
+        // values again.
         if (m_state && !m_lastCallFailed) {
             for (UnitBinding &binding : m_results) {
-                if (binding.unit->lastReceived().isValid())
-                    binding.unit->setLastReceived(Clock::nowUtc());
+                if (!binding.unit->lastReceived().isValid())
+                    continue;
+                const bool lapsed = binding.unit->state() != BaseTieUnit::stOK;
+                binding.unit->setLastReceived(Clock::nowUtc());
+                if (lapsed)
+                    binding.unit->convertFromThis();
             }
         }
         endQuietFault();

@@ -11,6 +11,27 @@
 
 #include <sys/stat.h>
 
+namespace {
+
+// An SDWORDVALID consumer of `result` in a tie of its own; outside a
+// configuration the test owns the converter.
+struct ResultConsumer {
+    explicit ResultConsumer(CsvTieParam *result)
+    {
+        ConversionRegistry::fillGlobal();
+        unit->setDirection(BaseTieUnit::dirToThis);
+        tie.addUnit(unit);
+        unit->addParam(param);
+        converter.reset(SingleProviderConverter::makeConverter(result, param));
+    }
+    TestTie tie;
+    CsvTieUnit *unit = new CsvTieUnit(&tie);
+    CsvTieParam *param = new CsvTieParam(unit, dpdtSDWordValid, 0, QString(), QString(), "C", QString());
+    std::unique_ptr<BaseConverter> converter;
+};
+
+} // namespace
+
 using Exchange = LuaCalcFixture;
 using ValuedTypes = LuaCalcFixture;
 using ScriptFaults = LuaCalcFixture;
@@ -71,10 +92,20 @@ TEST_F(Exchange, ScriptRunsOnlyWhenAnInputUnitWasConvertedInto)
     run();
     EXPECT_EQ(intOf(calls), 2);
 
-    // Inputs that do not change leave the results fresh.
+    // Inputs that do not change leave the results fresh, also after a
+    // cycle so late that the first pass found them stale and invalidated
+    // their consumer: it gets the values again.
+    const ResultConsumer c(calls);
+    ASSERT_NE(c.converter, nullptr);
+    const CsvTieParam *consumer = c.param;
+    run();
+    ASSERT_EQ(signOf(consumer), 1);
     clock.advance(4000);
+    tie.pollAndConvert();
     tie.calulate();
     EXPECT_EQ(results->state(), BaseTieUnit::stOK);
+    EXPECT_EQ(signOf(consumer), 1);
+    EXPECT_EQ(intOf(consumer), 3);
 }
 
 TEST_F(Exchange, MissingFunctionCallsNothingAndReportsNothing)
@@ -308,19 +339,13 @@ TEST_F(ScriptFaults, LoadFailuresCarryLuasMessage)
 // one recovery line.
 TEST_F(ScriptFaults, RunTimeErrorIsReportedOnceAndConvertsNothing)
 {
-    ConversionRegistry::fillGlobal();
     tie.setId("calc");
     CsvTieParam *fail = input(dpdtSDWordValid, "FAIL");
     CsvTieParam *r = result(dpdtSDWordValid, "R");
-    TestTie other;
-    auto *consumerUnit = new CsvTieUnit(&other);
-    consumerUnit->setDirection(BaseTieUnit::dirToThis);
-    other.addUnit(consumerUnit);
-    auto *consumer = new CsvTieParam(consumerUnit, dpdtSDWordValid, 0, QString(), QString(), "R", QString());
-    consumerUnit->addParam(consumer);
-    // Outside a configuration the test owns the converter.
-    const std::unique_ptr<BaseConverter> converter(SingleProviderConverter::makeConverter(r, consumer));
-    ASSERT_NE(converter, nullptr);
+    const ResultConsumer c(r);
+    ASSERT_NE(c.converter, nullptr);
+    const CsvTieParam *consumer = c.param;
+    const CsvTieUnit *consumerUnit = c.unit;
     ASSERT_EQ(load("function calculate()\n  R = FAIL\n  if FAIL:x() > 0 then error('broken') end\nend\n"),
               LuaCalcTie::lrOk);
 
