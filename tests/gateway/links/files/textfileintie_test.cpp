@@ -30,6 +30,16 @@ struct TextFileIn : FilesFixture {
     BaseTieUnit *inputUnit() const { return in()->units().at(0); }
     BaseTieParam *consumer(int i) const { return config.ties().at(1)->units().at(0)->params().at(i); }
     void poll() { in()->pollAndConvert(); }
+    // Reloads ferrox.cfg as it stands now, as the running gateway does.
+    bool reload()
+    {
+        GateConfig next;
+        FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
+        if (!reloader.loadConf(path("ferrox.cfg")))
+            return false;
+        config.replaceWith(next, &makeConverter);
+        return true;
+    }
 };
 
 } // namespace
@@ -144,10 +154,7 @@ TEST_F(TextFileIn, AReplacedTieGoesOnWhereItsPredecessorStood)
     for (int i = 0; i < 3; ++i)
         poll();
     ASSERT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
-    GateConfig next;
-    FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
-    ASSERT_TRUE(reloader.loadConf(path("ferrox.cfg")));
-    config.replaceWith(next, &makeConverter);
+    ASSERT_TRUE(reload());
     poll();
     EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
 }
@@ -171,10 +178,7 @@ TEST_F(TextFileIn, AReplacedTieWithoutIdGoesOnFromTheOneThatReadItsFile)
     // is not handed the first one's place (and the file's first block).
     write("ferrox.cfg", "<config><misc><locale lang='en'/><times/></misc>"
                             + section("in.csv", "values.txt", "timeout='4000'") + "</config>");
-    GateConfig next;
-    FerroxXmlConfig reloader{next, nullptr, ferroxSectionTable()};
-    ASSERT_TRUE(reloader.loadConf(path("ferrox.cfg")));
-    config.replaceWith(next, &makeConverter);
+    ASSERT_TRUE(reload());
     poll();
     EXPECT_FLOAT_EQ(floatValue(provider("T1")), 3.0f);
 }
