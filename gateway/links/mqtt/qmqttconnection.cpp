@@ -240,6 +240,7 @@ void QMqttConnection::connectTo(const QString &address)
     m_connackRc = -1;
     m_disconnectRc = -1;
     m_verifyResult = X509_V_OK;
+    m_tcpUp = false;
     m_libraryError.clear();
     m_mosq = mosquitto_new(m_settings.clientId.toUtf8().constData(), m_settings.cleanSession, this);
     if (!m_mosq) {
@@ -402,6 +403,7 @@ void QMqttConnection::onWritable()
 {
     if (!m_mosq)
         return;
+    m_tcpUp = true;
     int rc = mosquitto_loop_write(m_mosq, 1);
     int err = errno;
     // A TLS handshake moves on only in the library's reading.
@@ -594,8 +596,16 @@ void QMqttConnection::teardown()
 
 void QMqttConnection::updateWriteNotifier()
 {
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(m_mosq && mosquitto_want_write(m_mosq));
+    if (!m_writeNotifier)
+        return;
+    // Once the connection is made, a TLS handshake waits for the broker's
+    // reply, and the library asks to write until it is done: the notifier
+    // would fire without end. The reading moves the handshake on.
+    const auto *ssl = m_mosq && m_tcpUp && m_phase == phConnecting && m_settings.tls()
+        ? static_cast<const SSL *>(mosquitto_ssl_get(m_mosq))
+        : nullptr;
+    const bool handshaking = ssl && !SSL_is_init_finished(ssl);
+    m_writeNotifier->setEnabled(m_mosq && !handshaking && mosquitto_want_write(m_mosq));
 }
 
 QString QMqttConnection::reasonFor(int rc, int err) const

@@ -198,6 +198,7 @@ private:
     int m_connackRc;     // -1: no answer yet
     int m_disconnectRc;  // -1: still connected
     long m_verifyResult; // why the handshake refused the certificate (0: it did not)
+    bool m_tcpUp = false; // the attempt's connection is made (its socket was writable)
     QString m_libraryError;
     QHash<int, int> m_subscribeChunks; // SUBSCRIBE message id -> first topic
     QList<QByteArray> m_refused;

@@ -1,7 +1,15 @@
 #include "mqttfixture.h"
 
+#include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,12 +56,15 @@ struct MqttTls : MqttFixture {
         write("out.csv", "index,type,kks\n1,FLOATVALID,T1\n");
         write("values.txt", "T1;1.5\n");
     }
-    // Loads a tie that reaches the TLS listener as `host`, trusting `ca`.
-    bool loadTls(const QByteArray &host, const QByteArray &ca)
+    // Loads a tie that reaches the TLS listener (or `port`) as `host`,
+    // trusting `ca`.
+    bool loadTls(const QByteArray &host, const QByteArray &ca, quint16 port = 0)
     {
         QByteArray section = mqttSection("cafile='" + ca + "'",
                                          "<csvlist file='out.csv' index='0' type='1' kks='2' direction='out'/>");
         section.replace("host='127.0.0.1'", "host='" + host + "'");
+        if (port)
+            section.replace("port='" + QByteArray::number(broker->port()) + "'", "port='" + QByteArray::number(port) + "'");
         return load(inputSection("index,type,kks\n1,FLOATVALID,T1\n") + section);
     }
     // The tie's connection failed and told why.
@@ -89,4 +100,41 @@ TEST_F(MqttTls, ACertificateForAnotherNameIsRefused)
     ASSERT_TRUE(loadTls("127.0.0.1", "ca.crt"));
     EXPECT_TRUE(waitRefusedWith("certificate not accepted")) << qPrintable(messages.texts().join('\n'));
     EXPECT_NE(mqtt()->state(), 0);
+}
+
+TEST_F(MqttTls, AHandshakeWaitingForTheBrokerDoesNotSpin)
+{
+    // A listener whose accept queue is full leaves the attempt's connection
+    // pending; once there is room, the connection is made while the
+    // handshake has begun, and nothing ever answers it.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    QThread::msleep(50);
+    ASSERT_TRUE(loadTls("localhost", "ca.crt", ntohs(address.sin_port)));
+    ASSERT_TRUE(waitUntil([&] { return connection()->phase() == QMqttConnection::phConnecting; }));
+    ::close(::accept(listener, nullptr, nullptr));
+
+    // The connection is made at the next try of the connect (after 1 s).
+    const auto cpuMsecs = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+    };
+    const qint64 before = cpuMsecs();
+    QEventLoop loop;
+    QTimer::singleShot(2500, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_LT(cpuMsecs() - before, 400);
+    EXPECT_EQ(connection()->phase(), QMqttConnection::phConnecting);
+    ::close(filler);
+    ::close(listener);
 }
