@@ -60,7 +60,7 @@ TEST(MQueueTool, WrongUsageExitsTwo)
     EXPECT_EQ(runTool({"--help"}).exitCode, 0);
 }
 
-// A read whose output failed took every message and exited 0.
+// A read whose output fails exits 1 and leaves in the queue what it could not print.
 TEST(MQueueTool, AReadThatCannotPrintFailsAndLeavesTheRest)
 {
     TestQueues queues;
