@@ -5,6 +5,7 @@
 #include "core/tiecounters.h"
 #include "gateway/links/de/detestsupport.h"
 #include "support/fixedclock.h"
+#include "support/fullacceptqueue.h"
 #include "support/logcapture.h"
 #include "support/messagecapture.h"
 
@@ -13,11 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -313,28 +309,16 @@ TEST_F(DESocket_, FailedAttemptsAreOneStreakWhateverTheReason)
     QDESocket::tickTimer()->stop();
     ASSERT_TRUE(waitUntil([&] { return messages.warnings().size() == 1; }));
 
-    // A listener whose accept queue is full drops the next handshake: that
-    // attempt is never answered.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int on = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    QThread::msleep(50);
+    // An attempt to a listener whose accept queue is full is never answered.
+    FullAcceptQueue full(port);
+    ASSERT_TRUE(full.isValid());
     socket->slotTick();
     ASSERT_TRUE(waitUntil([&] { return socket->state() == QAbstractSocket::ConnectingState; }));
     socket->slotTick();
     clock.advance(3001);
     socket->slotTick();
     EXPECT_EQ(socket->state(), QAbstractSocket::UnconnectedState);
-    ::close(filler);
-    ::close(listener);
+    full.close();
 
     socket->slotTick(); // refused again
     ASSERT_TRUE(waitUnconnected(socket));

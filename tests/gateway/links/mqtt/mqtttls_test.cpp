@@ -1,15 +1,12 @@
 #include "mqttfixture.h"
+#include "support/fullacceptqueue.h"
 
 #include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -104,23 +101,14 @@ TEST_F(MqttTls, ACertificateForAnotherNameIsRefused)
 
 TEST_F(MqttTls, AHandshakeWaitingForTheBrokerDoesNotSpin)
 {
-    // A listener whose accept queue is full leaves the attempt's connection
-    // pending; once there is room, the connection is made while the
-    // handshake has begun, and nothing ever answers it.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    QThread::msleep(50);
-    ASSERT_TRUE(loadTls("localhost", "ca.crt", ntohs(address.sin_port)));
+    // An attempt to a listener whose accept queue is full stays pending;
+    // once there is room, the connection is made while the handshake has
+    // begun, and nothing ever answers it.
+    FullAcceptQueue full;
+    ASSERT_TRUE(full.isValid());
+    ASSERT_TRUE(loadTls("localhost", "ca.crt", full.port()));
     ASSERT_TRUE(waitUntil([&] { return connection()->phase() == QMqttConnection::phConnecting; }));
-    ::close(::accept(listener, nullptr, nullptr));
+    full.makeRoom();
 
     // The connection is made at the next try of the connect (after 1 s).
     const auto cpuMsecs = [] {
@@ -135,6 +123,4 @@ TEST_F(MqttTls, AHandshakeWaitingForTheBrokerDoesNotSpin)
     loop.exec();
     EXPECT_LT(cpuMsecs() - before, 400);
     EXPECT_EQ(connection()->phase(), QMqttConnection::phConnecting);
-    ::close(filler);
-    ::close(listener);
 }
