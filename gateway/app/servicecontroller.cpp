@@ -545,6 +545,8 @@ bool ServiceController::start(const QString &programPath, const QStringList &arg
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(runVariable()), QStringLiteral("1"));
     environment.insert(QLatin1String(detachedVariable()), QStringLiteral("1"));
+    if (!qEnvironmentVariableIsEmpty(controlDirVariable()))
+        environment.insert(QLatin1String(controlDirVariable()), controlDirectory());
     DetachedChild child;
     QString reason;
     if (!child.spawn(programPath, arguments, environment, reason))
@@ -596,7 +598,11 @@ QString ServiceController::serviceFilePath(const QString &programName)
 QString ServiceController::controlDirectory()
 {
     const QString dir = qEnvironmentVariable(controlDirVariable());
-    return dir.isEmpty() ? QStringLiteral("/var/tmp") : dir;
+    if (dir.isEmpty())
+        return QStringLiteral("/var/tmp");
+    // A relative directory is taken from where the command runs; the
+    // service it starts runs in "/" and is handed the absolute one.
+    return QDir::cleanPath(QDir::current().absoluteFilePath(dir));
 }
 
 QString ServiceController::socketPath(const QString &name)

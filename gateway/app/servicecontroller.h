@@ -121,8 +121,8 @@ public:
     // that name. Empty when none is found.
     static QString serviceFilePath(const QString &programName);
 
-    // The directory of the control sockets and lock files: FERROX_CONTROL_DIR,
-    // or /var/tmp.
+    // The directory of the control sockets and lock files: FERROX_CONTROL_DIR
+    // (made absolute against the current directory), or /var/tmp.
     static QString controlDirectory();
     // The control directory + "/" + the name lower-cased with only a..z and
     // 0..9 kept + "." + the service's user (serviceUser()), cut to fit a

@@ -74,6 +74,8 @@ protected:
         environment.insert(QStringLiteral("FERROX_TESTSERVICE_LOG"), m_log);
         environment.insert(QStringLiteral("FERROX_TESTSERVICE_FLAGS"), QString::number(flags));
         environment.insert(QStringLiteral("FERROX_TESTSERVICE_SETTINGS"), m_dir.filePath(QStringLiteral("etc")));
+        if (!m_controlDir.isEmpty())
+            environment.insert(QLatin1String(ServiceController::controlDirVariable()), m_controlDir);
         return environment;
     }
 
@@ -91,6 +93,8 @@ protected:
         process.setProcessEnvironment(environment);
         process.setStandardOutputFile(out);
         process.setStandardErrorFile(err);
+        if (!m_workingDir.isEmpty())
+            process.setWorkingDirectory(m_workingDir);
         process.start(QStringLiteral(FERROX_SERVICE_TEST_PROGRAM), args);
         Result result;
         if (!process.waitForFinished(30000)) {
@@ -134,6 +138,9 @@ protected:
     QString m_log;
     QString m_name = uniqueServiceName();
     int m_runs = 0;
+    // When set, the runs are made there and with that control directory.
+    QString m_workingDir;
+    QString m_controlDir;
 };
 
 } // namespace
@@ -175,6 +182,20 @@ TEST_F(ServiceProgramFixture, StartDetachedRefuseSecondStartAndTerminate)
     const Result again = runProgram({QStringLiteral("-terminate")});
     EXPECT_EQ(again.code, 0);
     EXPECT_TRUE(again.err.contains("The service could not be stopped.")) << again.err.constData();
+}
+
+TEST_F(ServiceProgramFixture, RelativeControlDirectoryIsTheSameForTheServiceAndItsCommands)
+{
+    // The service runs in "/", where this directory does not exist.
+    m_workingDir = m_dir.path();
+    m_controlDir = QStringLiteral("ctl-") + m_name;
+    ASSERT_TRUE(QDir(m_workingDir).mkdir(m_controlDir));
+    const Result started = runProgram({});
+    ASSERT_EQ(started.code, 0) << started.err.constData();
+    const Result stopped = runProgram({QStringLiteral("-t")});
+    EXPECT_EQ(stopped.code, 0) << stopped.err.constData();
+    EXPECT_TRUE(waitUntil([&] { return logHas(QStringLiteral("stop")); }))
+        << qPrintable(logLines().join(QLatin1Char('|')));
 }
 
 TEST_F(ServiceProgramFixture, UserWithoutAccessIsNeverToldTheServiceIsNotRunning)
