@@ -421,6 +421,9 @@ int ServiceBase::run(bool asService, const QByteArrayList &argv, const char *fai
     // A closed pipe at a standard stream must not end the gateway, as a
     // service or in the foreground: the write that met it fails instead.
     std::signal(SIGPIPE, SIG_IGN);
+    // Nor must a file size limit: the write that meets it fails with EFBIG,
+    // and the record is cut back and kept.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (asService) {
         // Processes the service starts are not started detached.
         qunsetenv(ServiceController::detachedVariable());

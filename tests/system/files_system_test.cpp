@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -116,4 +117,39 @@ TEST(FileLinks, FullDiskLeavesOnlyWholeRecordsAndTheKeptOnesFollow)
     EXPECT_TRUE(wholeRecords(readFile(table).mid(head.size()))) << readFile(table).mid(head.size()).constData();
     EXPECT_EQ(tree.readLog().count(failure), 1) << tree.readLog().constData(); // once for the streak
     EXPECT_TRUE(tree.readLog().contains("TextFileOutTie::writeData(): file \"" + table.toUtf8() + "\" is written again"));
+}
+
+TEST(FileLinks, FileSizeLimitLeavesOnlyWholeRecordsAndKeepsTheGatewayRunning)
+{
+    const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    if (prlimit.isEmpty())
+        GTEST_SKIP() << "prlimit (util-linux) is not installed";
+    InstallationTree tree;
+    ASSERT_TRUE(tree.isValid());
+    // The table file all but reaches the size limit: the third record meets it part-way.
+    const QString table = tree.dataPath("clock.txt");
+    const QByteArray head(8192 - 100, '#');
+    {
+        QFile f(table);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(head) == head.size());
+    }
+    ASSERT_TRUE(configure(tree, tree.root() + "/input.txt", table));
+    QProcess process;
+    process.setProcessEnvironment(tree.environment());
+    process.setWorkingDirectory(tree.root());
+    process.start(prlimit, {"--fsize=8192", tree.program(), "-e"});
+    ASSERT_TRUE(process.waitForStarted(5000));
+    const QByteArray failure = "TextFileOutTie::writeData(): cannot append to file \"" + table.toUtf8()
+        + "\" (File too large); the record is kept to be written later\n";
+    EXPECT_TRUE(waitFor([&] { return tree.readLog().contains(failure) || process.state() != QProcess::Running; },
+                        20000))
+        << tree.readLog().constData();
+    QThread::msleep(2500); // more attempts at the limit
+    EXPECT_EQ(process.state(), QProcess::Running) << "exit code " << process.exitCode();
+    const QByteArray full = readFile(table);
+    EXPECT_TRUE(full.startsWith(head));
+    EXPECT_TRUE(wholeRecords(full.mid(head.size()))) << full.mid(head.size()).constData();
+    EXPECT_EQ(tree.readLog().count(failure), 1) << tree.readLog().constData(); // once for the streak
+    process.terminate();
+    EXPECT_TRUE(process.waitForFinished(10000));
 }
