@@ -183,7 +183,7 @@ void MqttTie::drain()
         return;
     counters().dropped += lost;
     const QString count = QString::number(lost);
-    GATE_WARN("%s", qUtf8Printable(QString::fromUtf8(kLeftAtStop).arg(name(), count)));
+    GATE_WARN_LOGGED("%s", qUtf8Printable(QString::fromUtf8(kLeftAtStop).arg(name(), count)));
     gateLog(QCoreApplication::translate("MqttTie", kLeftAtStop).arg(name(), count));
 }
 

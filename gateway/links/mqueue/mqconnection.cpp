@@ -35,11 +35,11 @@ void report(RepeatedMessage &fault, const char *text, const Args &...args)
     fault.report(QString::fromLatin1(text).arg(args...), QCoreApplication::translate(kContext, text).arg(args...));
 }
 
-// Writes `text` once as a warning and a translated log line.
+// Writes `text` once as a warning and once as a translated log line.
 template<typename... Args>
 void tell(const char *text, const Args &...args)
 {
-    GATE_WARN("%s", qUtf8Printable(QString::fromLatin1(text).arg(args...)));
+    GATE_WARN_LOGGED("%s", qUtf8Printable(QString::fromLatin1(text).arg(args...)));
     gateLog(QCoreApplication::translate(kContext, text).arg(args...));
 }
 

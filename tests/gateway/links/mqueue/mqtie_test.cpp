@@ -1,3 +1,4 @@
+#include "app/warninglog.h"
 #include "config/deftieunit.h"
 #include "links/mqueue/mqconnection.h"
 #include "links/mqueue/mqtie.h"
@@ -357,6 +358,20 @@ TEST_F(MQOpen, ExistingQueueWithLargerMessagesIsRead)
     tick();
     EXPECT_EQ(word<qint32>(provider("N1"), 0), 9);
     EXPECT_EQ(tie(0)->counters().messagesDropped, 1u);
+}
+
+// In the service every warning is also copied to the log: an event the tie
+// writes to the log itself must land there once.
+TEST_F(MQOpen, ExistingQueueWithSmallerMessagesIsLoggedOnceInTheService)
+{
+    const QString in = queues.name("in");
+    ASSERT_TRUE(ScopedQueues::create(in, 4, 8));
+    const WarningLog::Scope service;
+    ASSERT_TRUE(load("<mqueue>" + area("in.def", "in", kPair) + connection(in, "in") + "</mqueue>"));
+    tick();
+    const QString text =
+        QStringLiteral("mqueue %1 takes messages of at most 8 bytes, fewer than its largest area (16 bytes)").arg(in);
+    EXPECT_EQ(log.lines().count(text), 1) << qPrintable(log.lines().join('\n'));
 }
 
 // A name without "/" is taken relative to the configuration directory,
